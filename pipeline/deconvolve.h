@@ -1,0 +1,28 @@
+// Non-blind deconvolution of a planar picture: padding onto a canvas, a
+// total-variation solve per plane, optional ringing reduction, cropping.
+#pragma once
+
+#include "pipeline/engine.h"
+
+namespace velmora {
+
+// Canvas side for an image side and kernel side: the smallest multiple of
+// 256 that is at least side + 2 kernelSide.
+int CanvasSide(int side, int kernelSide);
+
+// Solver weights, each formed in double precision and rounded once.
+float FirstSolveWeight(float smoothness, int reduceNoise);
+float SecondSolveWeight(float smoothness, int deringFactor, int reduceNoise);
+
+// input, output: rows x cols x channels (1 or 3); kernel: kernelRows x
+// kernelCols. Returns 0, or an EngineResult when the sizes are refused or
+// memory runs out. A solver refusing an even kernel is reported on the
+// console only, and that plane comes back unrestored.
+int DeconvolveImage(const float* input, float* output, const float* kernel, int rows, int cols,
+                    int channels, int kernelRows, int kernelCols, float smoothness,
+                    int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress);
+
+// The size preconditions shared by the engine entries.
+bool EngineSizesValid(int rows, int cols, int channels, int kernelRows, int kernelCols);
+
+}  // namespace velmora

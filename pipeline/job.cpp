@@ -1,0 +1,180 @@
+#include "pipeline/job.h"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <new>
+#include <vector>
+
+namespace velmora {
+
+namespace {
+
+constexpr float kByteToUnit = 1.0f / 255.0f;  // 0.003921568859368563
+
+double NowMilliseconds() {
+  using namespace std::chrono;
+  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Planar red, green, blue from a float BGR region of the picture.
+std::vector<float> ToPlanar(const cv::Mat& bgr, const PixelRegion& r) {
+  std::vector<float> planar(static_cast<size_t>(r.rows) * r.cols * 3);
+  const size_t plane = static_cast<size_t>(r.rows) * r.cols;
+  for (int i = 0; i < r.rows; ++i) {
+    const cv::Vec3f* row = bgr.ptr<cv::Vec3f>(r.row0 + i) + r.col0;
+    for (int j = 0; j < r.cols; ++j)
+      for (int k = 0; k < 3; ++k) planar[plane * k + static_cast<size_t>(i) * r.cols + j] = row[j][2 - k];
+  }
+  return planar;
+}
+
+void FromPlanar(const std::vector<float>& planar, const PixelRegion& r, cv::Mat* bgr) {
+  const size_t plane = static_cast<size_t>(r.rows) * r.cols;
+  for (int i = 0; i < r.rows; ++i) {
+    cv::Vec3f* row = bgr->ptr<cv::Vec3f>(r.row0 + i) + r.col0;
+    for (int j = 0; j < r.cols; ++j)
+      for (int k = 0; k < 3; ++k) row[j][2 - k] = planar[plane * k + static_cast<size_t>(i) * r.cols + j];
+  }
+}
+
+}  // namespace
+
+PixelRegion RegionInPixels(const DeblurRegion& region, int rows, int cols) {
+  auto span = [](double start, double extent, int n, int* first, int* count) {
+    const double lo = std::clamp(std::trunc(start * n), 0.0, n - 1.0);
+    const double hi = std::clamp(std::trunc((start + extent) * n), lo, n - 1.0);
+    *first = static_cast<int>(lo);
+    *count = static_cast<int>(hi - lo) + 1;
+  };
+  PixelRegion r;
+  if (rows < 1 || cols < 1 || !std::isfinite(region.x) || !std::isfinite(region.y) ||
+      !std::isfinite(region.width) || !std::isfinite(region.height))
+    return r;
+  span(region.y, region.height, rows, &r.row0, &r.rows);
+  span(region.x, region.width, cols, &r.col0, &r.cols);
+  return r;
+}
+
+int MinimumRegionSide(int kernelSide) { return std::max(200, 3 * kernelSide); }
+
+bool RegionAccepted(const DeblurRegion& region, int rows, int cols, int kernelHeight,
+                    int kernelWidth) {
+  const double h = std::trunc(rows * region.height);
+  const double w = std::trunc(cols * region.width);
+  return h >= MinimumRegionSide(kernelHeight) && w >= MinimumRegionSide(kernelWidth);
+}
+
+bool WriteKernelPicture(const cv::Mat& kernel, const std::string& path) {
+  if (kernel.empty() || path.empty()) return false;
+  double kmax = 0.0;
+  cv::minMaxLoc(kernel, nullptr, &kmax);
+  cv::Mat picture(kernel.size(), CV_8U, cv::Scalar(0));
+  if (kmax > 0.0 && std::isfinite(kmax)) {
+    const float top = static_cast<float>(kmax);
+    for (int i = 0; i < kernel.rows; ++i)
+      for (int j = 0; j < kernel.cols; ++j)
+        picture.at<uchar>(i, j) = cv::saturate_cast<uchar>(kernel.at<float>(i, j) / top * 255.0f);
+  }
+  try {
+    return cv::imwrite(path, picture);
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+DeblurJob::DeblurJob(const DeblurSettings& s, ProgressCell* cell) : settings(s), progress(cell) {}
+
+void DeblurJob::Run() {
+  status = kJobNoMode;
+  try {
+    if (mode == kModeComplete) {
+      RunEstimation(false);
+    } else if (mode == kModePartial) {
+      RunEstimation(true);
+    } else if (mode == kModeRemaining) {
+      RunRemaining();
+    }
+  } catch (const std::bad_alloc&) {
+    status = kJobOutOfMemory;
+  } catch (const cv::Exception&) {
+    status = kJobOutOfMemory;
+  }
+}
+
+void DeblurJob::UseKnownKernel(const cv::Mat& knownKernel) {
+  ConvertInput();
+  knownKernel.convertTo(kernel, CV_32F);
+  settings.kernelHeight = kernel.rows;
+  settings.kernelWidth = kernel.cols;
+}
+
+void DeblurJob::ConvertInput() {
+  if (input.depth() != CV_32F) input.convertTo(input, CV_32F, kByteToUnit, 0.0);
+}
+
+void DeblurJob::RunEstimation(bool partial) {
+  if (input.empty() || input.channels() != 3) {
+    status = kJobInvalidInput;
+    return;
+  }
+  ConvertInput();
+  PixelRegion r{0, 0, input.rows, input.cols};
+  if (partial) {
+    // Below this size the kernel no longer fits the region's pyramid.
+    r = RegionInPixels(region, input.rows, input.cols);
+    if (!RegionAccepted(region, input.rows, input.cols, settings.kernelHeight,
+                        settings.kernelWidth) ||
+        r.rows < MinimumRegionSide(settings.kernelHeight) ||
+        r.cols < MinimumRegionSide(settings.kernelWidth)) {
+      status = kJobInvalidInput;
+      result = cv::Mat();
+      return;
+    }
+  }
+  const std::vector<float> planarIn = ToPlanar(input, r);
+  std::vector<float> planarOut(planarIn.size());
+  kernel = cv::Mat(settings.kernelHeight, settings.kernelWidth, CV_32F, cv::Scalar(0));
+  const double t0 = NowMilliseconds();
+  const int engine = DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
+                                 kernel.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
+                                 settings.gamma, settings.tscale, settings.smoothness,
+                                 settings.reduceRinging, settings.reduceNoise, settings.useCpu,
+                                 progress);
+  const double t1 = NowMilliseconds();
+  cv::Mat floatResult = input.clone();
+  if (engine == 1) FromPlanar(planarOut, r, &floatResult);
+  status = engine;
+  Finish(floatResult);
+  seconds = static_cast<float>((t1 - t0) / 1000.0);
+}
+
+void DeblurJob::RunRemaining() {
+  if (input.empty() || input.channels() != 3 || input.depth() != CV_32F || kernel.empty()) {
+    status = kJobInvalidInput;
+    return;
+  }
+  const PixelRegion whole{0, 0, input.rows, input.cols};
+  const std::vector<float> planarIn = ToPlanar(input, whole);
+  std::vector<float> planarOut(planarIn.size());
+  const double t0 = NowMilliseconds();
+  const int engine = DeblurWithKernel(planarIn.data(), planarOut.data(), kernel.ptr<float>(),
+                                      input.rows, input.cols, 3, kernel.rows, kernel.cols,
+                                      settings.smoothness, settings.reduceRinging,
+                                      settings.reduceNoise, settings.useCpu, progress);
+  const double t1 = NowMilliseconds();
+  cv::Mat floatResult = input.clone();
+  if (engine == 0) FromPlanar(planarOut, whole, &floatResult);
+  status = engine == 0 ? kJobSucceeded : engine;
+  Finish(floatResult);
+  seconds = static_cast<float>((t1 - t0) / 1000.0);
+}
+
+void DeblurJob::Finish(const cv::Mat& floatResult) {
+  WriteKernelPicture(kernel, kernelPath);  // a failed write is not the job's failure
+  floatResult.convertTo(result, CV_8U, 255.0, 0.0);
+}
+
+}  // namespace velmora

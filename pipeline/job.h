@@ -1,0 +1,88 @@
+// One deblurring job as the application's worker thread and the command-line
+// tool run it: picture conversion to and from planar floats, the engine call,
+// the kernel picture and the running time. No Qt here: the desktop worker
+// thread wraps a DeblurJob and calls Run() from its thread body.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <string>
+
+#include "pipeline/engine.h"
+
+namespace velmora {
+
+// A region of interest relative to the picture's size, origin top-left.
+struct DeblurRegion {
+  double x = 0, y = 0, width = 0, height = 0;
+};
+
+// A region in pixels, inside the picture.
+struct PixelRegion {
+  int row0 = 0, col0 = 0, rows = 0, cols = 0;
+};
+
+// The run modes.
+inline constexpr const char* kModeComplete = "complete";
+inline constexpr const char* kModePartial = "partial";
+inline constexpr const char* kModeRemaining = "remaining";
+
+// Job status values.
+enum JobStatus : int {
+  kJobSucceeded = 1,
+  kJobEstimationFailed = 0,   // "Insufficient information..."
+  kJobNoMode = -1,            // also the value while running
+  kJobOutOfMemory = kEngineOutOfMemory,
+  kJobInvalidInput = kEngineInvalidArgument,  // unusable picture, kernel or region
+};
+
+inline constexpr const char* kInsufficientInformation =
+    "Insufficient information.\nPlease try larger patch or adjust the kernel size.";
+inline constexpr const char* kRegionTooSmall = "Please choose a larger region.";
+
+// The region's pixels, clamped to the picture: col0 = trunc(x cols),
+// rows = trunc((y + height) rows) - row0 + 1, and so on.
+PixelRegion RegionInPixels(const DeblurRegion& region, int rows, int cols);
+
+// The smallest region side the application accepts for a kernel side.
+int MinimumRegionSide(int kernelSide);
+
+// The application's region rule: trunc(rows x height) and trunc(cols x
+// width) reach MinimumRegionSide of the kernel's height and width.
+bool RegionAccepted(const DeblurRegion& region, int rows, int cols, int kernelHeight,
+                    int kernelWidth);
+
+// Writes the kernel scaled by its maximum to 255 as an 8-bit grey picture.
+// Returns false when the file cannot be written.
+bool WriteKernelPicture(const cv::Mat& kernel, const std::string& path);
+
+class DeblurJob {
+ public:
+  DeblurJob(const DeblurSettings& settings, ProgressCell* progress);
+
+  // Runs the job named by mode; the worker thread's body.
+  void Run();
+
+  // Prepares a "remaining" run with a kernel the caller already has: the
+  // picture is converted to floats as a "partial" run would leave it.
+  void UseKnownKernel(const cv::Mat& knownKernel);
+
+  DeblurSettings settings;
+  cv::Mat input;   // 8-bit BGR before the first run, 32-bit float BGR / 255 after
+  cv::Mat result;  // 8-bit BGR, the whole picture
+  cv::Mat kernel;  // kernelHeight x kernelWidth floats, kept between runs
+  ProgressCell* progress = nullptr;
+  float seconds = 0.0f;  // engine call only
+  std::string mode;
+  DeblurRegion region;
+  int status = kJobNoMode;
+  std::string kernelPath = "kernel.png";  // empty: no kernel picture
+
+ private:
+  void RunEstimation(bool partial);
+  void RunRemaining();
+  void ConvertInput();
+  void Finish(const cv::Mat& floatResult);
+};
+
+}  // namespace velmora

@@ -1,0 +1,16 @@
+// The progress cell is written by the engine on the worker thread and read by
+// the user interface on a timer. Both sides go through these two functions:
+// relaxed atomic access keeps the plain-float interface without a data race.
+#pragma once
+
+#include <atomic>
+
+#include "pipeline/engine.h"
+
+inline void WriteProgress(ProgressCell* cell, float value) {
+  if (cell) std::atomic_ref<float>(*cell).store(value, std::memory_order_relaxed);
+}
+
+inline float ReadProgress(ProgressCell* cell) {
+  return cell ? std::atomic_ref<float>(*cell).load(std::memory_order_relaxed) : -1.0f;
+}

@@ -1,0 +1,87 @@
+#include "pipeline/spectral.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+
+namespace velmora {
+
+namespace {
+std::atomic<size_t> g_transforms{0};
+}
+
+FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign)
+    : plan_(fftwf_plan_dft_2d(rows, cols, in, out, sign, FFTW_ESTIMATE)) {
+  if (!plan_) throw std::bad_alloc();
+}
+
+FftPlan::FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign)
+    : plan_(fftwf_plan_dft_1d(n, in, out, sign, FFTW_ESTIMATE)) {
+  if (!plan_) throw std::bad_alloc();
+}
+
+FftPlan::~FftPlan() {
+  if (plan_) fftwf_destroy_plan(plan_);
+}
+
+void FftPlan::Execute() const { fftwf_execute(plan_); }
+
+void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) {
+  FftPlan plan(rows, cols, in, out, sign);
+  plan.Execute();
+  g_transforms.fetch_add(1, std::memory_order_relaxed);
+}
+
+size_t TransformCount() { return g_transforms.load(std::memory_order_relaxed); }
+
+void RealToComplex(const float* plane, fftwf_complex* out, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    out[i][0] = plane[i];
+    out[i][1] = 0.0f;
+  }
+}
+
+void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
+                      int kernelRows, int kernelCols) {
+  ComplexArray grid(GridSize(rows, cols));
+  grid.zero();
+  const int hr = kernelRows / 2;
+  const int hc = kernelCols / 2;
+  for (int i = 0; i < kernelRows; ++i) {
+    // Double modulo keeps kernels larger than the grid inside it.
+    const int r = ((i - hr) % rows + rows) % rows;
+    for (int j = 0; j < kernelCols; ++j) {
+      const int c = ((j - hc) % cols + cols) % cols;
+      fftwf_complex& e = grid[GridSize(r, cols) + c];
+      e[0] = kernel[GridSize(i, kernelCols) + j];
+      e[1] = 0.0f;
+    }
+  }
+  Fft2d(grid.get(), spectrum, rows, cols, FFTW_FORWARD);
+}
+
+float PowInt(float x, int n) {
+  float r = 1.0f;
+  unsigned e = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
+  while (true) {
+    if (e & 1u) r = r * x;
+    e >>= 1;
+    if (e == 0) break;
+    x = x * x;
+  }
+  return n < 0 ? 1.0f / r : r;
+}
+
+float CeilF(float x) { return std::ceil(x); }
+float FloorF(float x) { return std::floor(x); }
+float PowF(float x, float y) {
+  return static_cast<float>(std::pow(static_cast<double>(x), static_cast<double>(y)));
+}
+float LogF(float x) { return std::log(x); }
+
+int ScaledSize(int n, float scale) {
+  const float product = scale * static_cast<float>(n);
+  return static_cast<int>(CeilF(product));
+}
+
+}  // namespace velmora

@@ -1,0 +1,118 @@
+// Fourier-domain conventions of the engine and the helpers every solver
+// shares.
+//
+// Complex arrays are rows x cols interleaved (re, im) float pairs, row-major,
+// allocated with fftwf_malloc. Transforms are complex-to-complex, out of
+// place, unnormalised, planned per use with FFTW_ESTIMATE. A kernel's
+// spectrum has the kernel's centre element at the origin.
+//
+// Internally, allocation failure throws std::bad_alloc; every public engine
+// entry catches it and turns it into a failure result.
+#pragma once
+
+#include <fftw3.h>
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace velmora {
+
+// Owns an fftwf_malloc'ed array of n elements of T (float or fftwf_complex).
+template <typename T>
+class FftwArray {
+ public:
+  FftwArray() = default;
+  explicit FftwArray(size_t n) : n_(n) {
+    if (n == 0) return;
+    if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    data_ = static_cast<T*>(fftwf_malloc(n * sizeof(T)));
+    if (!data_) throw std::bad_alloc();
+  }
+  FftwArray(const FftwArray&) = delete;
+  FftwArray& operator=(const FftwArray&) = delete;
+  FftwArray(FftwArray&& o) noexcept : data_(std::exchange(o.data_, nullptr)), n_(std::exchange(o.n_, 0)) {}
+  FftwArray& operator=(FftwArray&& o) noexcept {
+    if (this != &o) {
+      reset();
+      data_ = std::exchange(o.data_, nullptr);
+      n_ = std::exchange(o.n_, 0);
+    }
+    return *this;
+  }
+  ~FftwArray() { reset(); }
+
+  void reset() {
+    if (data_) fftwf_free(data_);
+    data_ = nullptr;
+    n_ = 0;
+  }
+  void zero() {
+    if (data_) std::memset(static_cast<void*>(data_), 0, n_ * sizeof(T));
+  }
+  // Gives up ownership (for records that free their arrays explicitly).
+  T* release() {
+    n_ = 0;
+    return std::exchange(data_, nullptr);
+  }
+  T* get() const { return data_; }
+  size_t size() const { return n_; }
+  T& operator[](size_t i) const { return data_[i]; }
+
+ private:
+  T* data_ = nullptr;
+  size_t n_ = 0;
+};
+
+using ComplexArray = FftwArray<fftwf_complex>;
+using FloatArray = FftwArray<float>;
+
+// Element count of a rows x cols grid, without int overflow.
+inline size_t GridSize(int rows, int cols) {
+  return static_cast<size_t>(rows) * static_cast<size_t>(cols);
+}
+
+// A single-use FFTW plan: created, executed once, destroyed.
+class FftPlan {
+ public:
+  FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign);
+  explicit FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign);  // 1-D
+  FftPlan(const FftPlan&) = delete;
+  FftPlan& operator=(const FftPlan&) = delete;
+  ~FftPlan();
+  void Execute() const;
+
+ private:
+  fftwf_plan plan_ = nullptr;
+};
+
+// Transforms a rows x cols grid from in to out (out of place).
+void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign);
+
+// Number of 2-D transforms executed by this process so far (for benchmarks).
+size_t TransformCount();
+
+// Copies a real plane into a complex array with zero imaginary parts.
+void RealToComplex(const float* plane, fftwf_complex* out, size_t n);
+
+// Transfer function of a kernelRows x kernelCols filter on a rows x cols
+// grid: the taps are placed circularly with the centre tap (kernelRows / 2,
+// kernelCols / 2) at the origin, then forward-transformed into spectrum.
+void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
+                      int kernelRows, int kernelCols);
+
+// x to an integer power by repeated squaring, every product rounded to
+// single precision, so that pyramid sizes agree everywhere.
+float PowInt(float x, int n);
+float CeilF(float x);
+float FloorF(float x);
+// Real power computed in double precision and rounded to single precision.
+float PowF(float x, float y);
+// Natural logarithm rounded to single precision.
+float LogF(float x);
+
+// ceil(scale x n) with the product rounded to single precision first.
+int ScaledSize(int n, float scale);
+
+}  // namespace velmora

@@ -1,0 +1,1 @@
+// Placeholder: the shake generator is being written.
