@@ -1,0 +1,21 @@
+// Synthetic camera shake for tests and benchmarks: a seeded random trajectory
+// of a hand-held camera rasterised into a blur kernel, and the blur itself.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+
+namespace velmora::tools {
+
+// A size x size kernel (size odd, at least 3), CV_32F, non-negative, summing
+// to 1, its mass roughly centred. The same seed always gives the same kernel.
+cv::Mat GenerateShakeKernel(int size, uint64_t seed);
+
+// Convolves image (CV_32F, 1 or 3 channels, values in [0, 1]) with kernel
+// (odd sides, natural orientation: a single tap at (r, c) moves the picture
+// by (r - rows / 2, c - cols / 2)), borders replicated, then adds Gaussian
+// noise of standard deviation noiseSigma drawn from seed. Not clamped.
+cv::Mat BlurImage(const cv::Mat& image, const cv::Mat& kernel, double noiseSigma, uint64_t seed);
+
+}  // namespace velmora::tools
