@@ -8,7 +8,10 @@ namespace velmora {
 
 namespace {
 std::atomic<size_t> g_transforms{0};
-}
+std::vector<std::pair<int, int>>* g_transformLog = nullptr;
+}  // namespace
+
+void SetTransformLog(std::vector<std::pair<int, int>>* log) { g_transformLog = log; }
 
 FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign)
     : plan_(fftwf_plan_dft_2d(rows, cols, in, out, sign, FFTW_ESTIMATE)) {
@@ -30,6 +33,7 @@ void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) 
   FftPlan plan(rows, cols, in, out, sign);
   plan.Execute();
   g_transforms.fetch_add(1, std::memory_order_relaxed);
+  if (g_transformLog) g_transformLog->emplace_back(rows, cols);
 }
 
 size_t TransformCount() { return g_transforms.load(std::memory_order_relaxed); }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -90,8 +91,10 @@ class FftPlan {
 // Transforms a rows x cols grid from in to out (out of place).
 void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign);
 
-// Number of 2-D transforms executed by this process so far (for benchmarks).
+// Benchmarks only: the number of 2-D transforms executed so far, and an
+// optional log of their sizes (rows, cols), recorded while one is set.
 size_t TransformCount();
+void SetTransformLog(std::vector<std::pair<int, int>>* log);
 
 // Copies a real plane into a complex array with zero imaginary parts.
 void RealToComplex(const float* plane, fftwf_complex* out, size_t n);

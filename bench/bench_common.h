@@ -1,0 +1,37 @@
+// Shared set-up of the engine benchmarks.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <opencv2/core.hpp>
+
+#include <utility>
+#include <vector>
+
+namespace velmora::bench {
+
+// A rows x cols colour photograph (a sample picture resized), planar RGB.
+std::vector<float> PlanarPhoto(int rows, int cols);
+
+// A size x size shake kernel from the project's generator.
+cv::Mat ShakeKernel(int size, uint64_t seed);
+
+// Plans, executes and destroys one transform of every logged size, as the
+// engine does: the floor the transform library sets for that work.
+void ReplayTransforms(const std::vector<std::pair<int, int>>& sizes);
+
+// Runs body once with the transform log on and returns the logged sizes.
+template <typename Body>
+std::vector<std::pair<int, int>> LogTransforms(Body body);
+
+}  // namespace velmora::bench
+
+#include "pipeline/spectral.h"
+
+template <typename Body>
+std::vector<std::pair<int, int>> velmora::bench::LogTransforms(Body body) {
+  std::vector<std::pair<int, int>> sizes;
+  SetTransformLog(&sizes);
+  body();
+  SetTransformLog(nullptr);
+  return sizes;
+}
