@@ -1,0 +1,148 @@
+#include "cli/deblur_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "cli/console.h"
+#include "cli/errors.h"
+#include "cli/kernel_file.h"
+#include "cli/picture.h"
+#include "cli/staged_file.h"
+#include "pipeline/progress.h"
+
+namespace velmora::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Until the GPU path is built every job runs on the CPU.
+constexpr bool kGpuUsable = false;
+
+struct Plan {
+  fs::path output;
+  cv::Mat picture;
+  cv::Mat knownKernel;
+};
+
+Plan Prepare(const DeblurRequest& request) {
+  Plan plan;
+  plan.output = request.output.empty() ? DefaultOutputPath(request.input) : request.output;
+  CheckResultPath(plan.output);
+  CheckKernelPicturePath(request.kernelOut);
+  plan.picture = ReadPicture(request.input);
+  if (request.knownKernel) {
+    plan.knownKernel = LoadKernelFile(*request.knownKernel);
+    if (plan.knownKernel.rows > plan.picture.rows || plan.knownKernel.cols > plan.picture.cols)
+      throw BadInput("the kernel (" + std::to_string(plan.knownKernel.cols) + "x" +
+                     std::to_string(plan.knownKernel.rows) + ") is larger than the picture");
+  } else if (request.region) {
+    CheckRegionSize(*request.region, plan.picture.rows, plan.picture.cols, request.blurSize);
+  }
+  return plan;
+}
+
+DeblurSettings SettingsFor(const DeblurRequest& request) {
+  DeblurSettings settings;
+  settings.useCpu = !kGpuUsable;
+  settings.kernelHeight = request.blurSize.height;
+  settings.kernelWidth = request.blurSize.width;
+  settings.gamma = request.gamma;
+  settings.smoothness = request.smoothness;
+  settings.reduceRinging = request.reduceRinging ? 1 : 0;
+  settings.reduceNoise = request.reduceNoise ? 1 : 0;
+  return settings;
+}
+
+// Runs one mode of the job on a worker thread, as the desktop page does,
+// polling the progress cell every 100 ms. Returns the job's status.
+int RunMode(DeblurJob& job, const char* mode, ProgressCell& cell, const DeblurRequest& request,
+            const char* label) {
+  job.mode = mode;
+  WriteProgress(&cell, -1.0f);
+  ProgressBar bar(label, !request.quiet && StandardErrorIsTerminal());
+  StandardOutputSilencer silence(!request.engineLog);
+  std::packaged_task<void()> task([&job] { job.Run(); });
+  std::future<void> done = task.get_future();
+  {
+    std::jthread worker(std::move(task));
+    while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+      bar.Show(ReadProgress(&cell));
+  }
+  done.get();  // an unexpected exception of the job surfaces here
+  bar.Show(ReadProgress(&cell));
+  return job.status;
+}
+
+// Turns a job status other than success into the tool's answer.
+void CheckStatus(int status, const DeblurJob& job) {
+  switch (status) {
+    case kJobSucceeded:
+      return;
+    case kJobEstimationFailed:
+      throw CliError(kExitEstimationFailed, kInsufficientInformation, true);
+    case kJobOutOfMemory:
+      throw BadInput("not enough memory to deblur this picture");
+    case kJobInvalidInput:
+      if (job.mode == kModePartial) throw CliError(kExitBadInput, kRegionTooSmall, true);
+      throw BadInput("the engine refused the picture, the kernel or the settings");
+    default:
+      throw CliError(kExitInternal, "the job ended with the unexpected status " + std::to_string(status));
+  }
+}
+
+}  // namespace
+
+int RunDeblur(const DeblurRequest& request) {
+  const Plan plan = Prepare(request);
+  if (request.gpuRequested && !kGpuUsable && !request.quiet)
+    std::fprintf(stderr, "velmora-deblur: warning: this build has no GPU path; running on the CPU\n");
+
+  ProgressCell cell = -1.0f;
+  DeblurJob job(SettingsFor(request), &cell);
+  job.input = plan.picture;
+  // The job writes the kernel picture under a temporary name: it appears
+  // under its own name only once whole.
+  StagedFile kernelPicture(request.kernelOut);
+  kernelPicture.Close();
+  job.kernelPath = kernelPicture.temporary().string();
+
+  float seconds = 0.0f;  // engine calls only, summed over the modes run
+  auto run = [&](const char* mode, const char* label) {
+    const int status = RunMode(job, mode, cell, request, label);
+    seconds += job.seconds;
+    return status;
+  };
+  int status = kJobNoMode;
+  if (request.knownKernel) {
+    job.UseKnownKernel(plan.knownKernel);
+    status = run(kModeRemaining, "Deblurring");
+  } else if (request.region) {
+    job.region = *request.region;
+    status = run(kModePartial, "Deblurring the region");
+    if (status == kJobSucceeded && request.whole)
+      status = run(kModeRemaining, "Deblurring the whole picture");
+  } else {
+    status = run(kModeComplete, "Deblurring");
+  }
+  if (status == kJobEstimationFailed && kernelPicture.HasContent()) kernelPicture.Commit();
+  CheckStatus(status, job);
+
+  WriteFileAtomically(plan.output, EncodePicture(job.result, plan.output.extension().string()));
+  if (kernelPicture.HasContent())
+    kernelPicture.Commit();
+  else
+    std::fprintf(stderr, "velmora-deblur: warning: could not write the kernel picture '%s'\n",
+                 request.kernelOut.string().c_str());
+  if (!request.quiet) {
+    std::printf("Running time %.3fs\n", seconds);
+    std::printf("Saved %s\n", plan.output.string().c_str());
+  }
+  return kExitSuccess;
+}
+
+}  // namespace velmora::cli

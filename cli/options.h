@@ -1,0 +1,50 @@
+// Checks of the deblur tool's option values, each turning the text the user
+// typed into a value or throwing a CliError that names the problem.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "pipeline/job.h"
+
+namespace velmora::cli {
+
+struct BlurSize {
+  int height = 19;
+  int width = 19;
+};
+
+inline constexpr int kSmallestBlurSide = 3;
+inline constexpr int kLargestBlurSide = 121;
+inline constexpr float kLargestSmoothness = 0.20f;
+
+// "small" (19), "medium" (31), "large" (51), an odd N from 3 to 121, or HxW
+// with both sides odd and in that range.
+BlurSize ParseBlurSize(std::string_view text);
+
+// A number from 0.00 to 0.20.
+float ParseSmoothness(std::string_view text);
+
+// 1.0 or 2.2, however the number is written.
+float ParseGamma(std::string_view text);
+
+// "X,Y,W,H": fractions of the picture's width and height, origin top-left,
+// the region inside the picture (X + W <= 1, Y + H <= 1) and not empty.
+DeblurRegion ParseRegion(std::string_view text);
+
+// Throws kRegionTooSmall (verbatim) unless the job would accept the region
+// on a rows x cols picture with this blur size.
+void CheckRegionSize(const DeblurRegion& region, int rows, int cols, const BlurSize& blur);
+
+// <INPUT stem>_deblurred.png beside INPUT.
+std::filesystem::path DefaultOutputPath(const std::filesystem::path& input);
+
+// The result's format follows its extension: jpg, jpeg, png or bmp, in any
+// letter case.
+void CheckResultPath(const std::filesystem::path& output);
+
+// The kernel picture may also be a TIFF file.
+void CheckKernelPicturePath(const std::filesystem::path& kernelOut);
+
+}  // namespace velmora::cli

@@ -1,0 +1,48 @@
+// Files that appear whole or not at all: everything is written to a
+// temporary file in the target's folder, which is renamed onto the target
+// only once complete. A reader never sees a partial file, and a failure
+// leaves the target as it was.
+#pragma once
+
+#include <filesystem>
+#include <span>
+
+namespace velmora::cli {
+
+class StagedFile {
+ public:
+  // Reserves a fresh temporary name beside target, keeping target's
+  // extension (encoders choose the format by it). Throws a CliError when the
+  // folder cannot take it.
+  explicit StagedFile(const std::filesystem::path& target);
+  ~StagedFile();  // removes the temporary file unless committed
+
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  const std::filesystem::path& temporary() const { return temporary_; }
+  const std::filesystem::path& target() const { return target_; }
+
+  // Writes all bytes to the temporary file and flushes them to the disk.
+  void Write(std::span<const unsigned char> bytes);
+
+  // Closes the temporary file so that others may write it by name.
+  void Close();
+
+  // True when something has been written to the temporary file.
+  bool HasContent() const;
+
+  // Renames the temporary file onto the target.
+  void Commit();
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  int descriptor_ = -1;
+  bool committed_ = false;
+};
+
+// Writes bytes to target through a StagedFile.
+void WriteFileAtomically(const std::filesystem::path& target, std::span<const unsigned char> bytes);
+
+}  // namespace velmora::cli

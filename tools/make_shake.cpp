@@ -1,0 +1,107 @@
+// velmora-shake: blurs a sharp photograph with a generated camera-shake
+// kernel, for test pictures whose true kernel is known.
+#include <CLI/CLI.hpp>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "cli/errors.h"
+#include "cli/options.h"
+#include "cli/picture.h"
+#include "cli/staged_file.h"
+#include "tools/shake.h"
+
+namespace {
+
+using namespace velmora::cli;
+
+constexpr const char* kProgram = "velmora-shake";
+
+struct ShakeRequest {
+  std::string input, output, kernelOut;
+  int size = 0;
+  uint64_t seed = 0;
+  double noise = 0.0;
+};
+
+cv::Mat ReadSharp(const std::string& path) {
+  cv::Mat picture;
+  try {
+    picture = cv::imread(path, cv::IMREAD_COLOR);
+  } catch (const cv::Exception&) {
+    picture.release();
+  }
+  if (picture.empty()) throw BadInput("cannot read the picture '" + path + "'");
+  cv::Mat unit;
+  picture.convertTo(unit, CV_32F, 1.0 / 255.0);
+  return unit;
+}
+
+// The kernel as 16-bit grey, its largest tap at 65535: the deblur tool
+// normalises a kernel file to sum 1 when it reads one.
+cv::Mat KernelPicture(const cv::Mat& kernel) {
+  double top = 0.0;
+  cv::minMaxLoc(kernel, nullptr, &top);
+  cv::Mat picture;
+  kernel.convertTo(picture, CV_16U, 65535.0 / top);
+  return picture;
+}
+
+void CheckRequest(const ShakeRequest& r) {
+  if (r.size < 3 || r.size % 2 == 0)
+    throw BadInput("bad kernel size " + std::to_string(r.size) + ": expected an odd number of at least 3");
+  if (!(r.noise >= 0.0) || !std::isfinite(r.noise))
+    throw BadInput("bad noise sigma: expected a finite number of at least 0");
+  CheckResultPath(r.output);
+  if (r.kernelOut.empty() || std::filesystem::path(r.kernelOut).extension() != ".png")
+    throw BadInput("the kernel picture must be a .png file");
+}
+
+int Run(const ShakeRequest& r) {
+  CheckRequest(r);
+  const cv::Mat sharp = ReadSharp(r.input);
+  const cv::Mat kernel = velmora::tools::GenerateShakeKernel(r.size, r.seed);
+  // The noise stream differs from the trajectory's, yet follows the seed.
+  const cv::Mat blurred = velmora::tools::BlurImage(sharp, kernel, r.noise, r.seed ^ 0x9e3779b97f4a7c15ull);
+  cv::Mat bytes;
+  blurred.convertTo(bytes, CV_8U, 255.0);
+  StagedFile kernelFile(r.kernelOut);
+  kernelFile.Write(EncodePicture(KernelPicture(kernel), ".png"));
+  WriteFileAtomically(r.output, EncodePicture(bytes, std::filesystem::path(r.output).extension().string()));
+  kernelFile.Commit();
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Blurs a photograph with a seeded, generated camera-shake kernel.", kProgram};
+  ShakeRequest request;
+  app.add_option("INPUT", request.input, "the sharp photograph")->required();
+  app.add_option("--size", request.size, "kernel side, odd, at least 3")->required();
+  app.add_option("--seed", request.seed, "seed of the trajectory and the noise")->required();
+  app.add_option("--noise", request.noise, "standard deviation of the added noise, on the 0-1 scale (default 0)");
+  app.add_option("-o,--output", request.output, "the blurred picture (.png, .bmp, .jpg)")->required();
+  app.add_option("--kernel-out", request.kernelOut, "the kernel as a 16-bit grey .png")->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, e.what());
+    return kExitBadInput;
+  }
+  try {
+    return Run(request);
+  } catch (const CliError& e) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+    return e.exitCode();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: internal error: %s\n", kProgram, e.what());
+    return kExitInternal;
+  }
+}
