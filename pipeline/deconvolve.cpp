@@ -9,6 +9,7 @@
 #include <new>
 
 #include "pipeline/pad_image.h"
+#include "pipeline/parallel.h"
 #include "pipeline/progress.h"
 #include "pipeline/spectral.h"
 #include "pipeline/tv_deconv.h"
@@ -16,6 +17,10 @@
 namespace velmora {
 
 namespace {
+
+// Scratch memory of one plane's solve (spectra, work planes, result planes),
+// per canvas sample, rounded up.
+constexpr size_t kSolverBytesPerSample = 96;
 
 // Maps stage percentages onto the range [start, 99] found on entry.
 class StageProgress {
@@ -109,23 +114,23 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
     // The GPU solvers plug in here; until then both modes solve on the CPU.
     const float firstWeight = FirstSolveWeight(smoothness, reduceNoise);
     const float secondWeight = SecondSolveWeight(smoothness, deringFactor, reduceNoise);
-    FloatArray result(canvasPlane);
-    FloatArray second;
-    for (int c = 0; c < channels; ++c) {
+    // Planes are independent: each task owns its result planes.
+    ForEachPlane(channels, canvasPlane * kSolverBytesPerSample, [&](int c) {
       stages.Stage(40.0 + static_cast<double>(c) / channels);
       const float* plane = canvas.get() + canvasPlane * c;
+      FloatArray result(canvasPlane);
       CheckSolve(Solve(plane, result.get(), kernel, padRows, padCols, kernelRows, kernelCols,
                        firstWeight, reduceNoise),
                  kernelRows, kernelCols);
       if (deringFactor > 1) {
-        second = FloatArray(canvasPlane);
+        FloatArray second(canvasPlane);
         const bool solved = Solve(plane, second.get(), kernel, padRows, padCols, kernelRows,
                                   kernelCols, secondWeight, reduceNoise);
         if (!solved && kernelRows % 2 == 1 && kernelCols % 2 == 1) throw std::bad_alloc();
         ReduceRinging(result.get(), second.get(), padRows, padCols);
       }
       Crop(result.get(), output + GridSize(rows, cols) * c, rows, cols, padCols, top, left);
-    }
+    });
   } catch (const std::bad_alloc&) {
     return kEngineOutOfMemory;
   } catch (const cv::Exception&) {

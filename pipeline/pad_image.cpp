@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "pipeline/parallel.h"
 #include "pipeline/resample.h"
 #include "pipeline/spectral.h"
 
@@ -224,14 +225,15 @@ bool PadImage(const float* input, float* output, const float* kernel, int cols, 
       SpectraHolder holder;
       BuildPaddingSpectra(level.kernel, level.canvasCols, level.canvasRows, level.kernelCols,
                           level.kernelRows, &holder.spectra);
-      for (int c = 0; c < channels; ++c) {
+      const size_t scratch = level.canvasPlaneSize() * 2 * sizeof(fftwf_complex);
+      ForEachPlane(channels, scratch, [&](int c) {
         float* plane = level.canvas + level.canvasPlaneSize() * c;
         for (int step = 0; step < kRefinementSteps; ++step) {
           RefinePadding(plane, level.canvasCols, level.canvasRows, kInverseRegularisation,
                         kReblurSmoothing, holder.spectra);
           RestoreImageArea(level, c);
         }
-      }
+      });
     }
     return true;
   } catch (const std::bad_alloc&) {

@@ -3,28 +3,39 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 
 namespace velmora {
 
 namespace {
 std::atomic<size_t> g_transforms{0};
 std::vector<std::pair<int, int>>* g_transformLog = nullptr;
+// The FFTW planner is not thread-safe; executing distinct plans is.
+std::mutex g_plannerLock;
 }  // namespace
 
 void SetTransformLog(std::vector<std::pair<int, int>>* log) { g_transformLog = log; }
 
-FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign)
-    : plan_(fftwf_plan_dft_2d(rows, cols, in, out, sign, FFTW_ESTIMATE)) {
+FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign) {
+  {
+    std::lock_guard<std::mutex> lock(g_plannerLock);
+    plan_ = fftwf_plan_dft_2d(rows, cols, in, out, sign, FFTW_ESTIMATE);
+  }
   if (!plan_) throw std::bad_alloc();
 }
 
-FftPlan::FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign)
-    : plan_(fftwf_plan_dft_1d(n, in, out, sign, FFTW_ESTIMATE)) {
+FftPlan::FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign) {
+  {
+    std::lock_guard<std::mutex> lock(g_plannerLock);
+    plan_ = fftwf_plan_dft_1d(n, in, out, sign, FFTW_ESTIMATE);
+  }
   if (!plan_) throw std::bad_alloc();
 }
 
 FftPlan::~FftPlan() {
-  if (plan_) fftwf_destroy_plan(plan_);
+  if (!plan_) return;
+  std::lock_guard<std::mutex> lock(g_plannerLock);
+  fftwf_destroy_plan(plan_);
 }
 
 void FftPlan::Execute() const { fftwf_execute(plan_); }
@@ -33,7 +44,10 @@ void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) 
   FftPlan plan(rows, cols, in, out, sign);
   plan.Execute();
   g_transforms.fetch_add(1, std::memory_order_relaxed);
-  if (g_transformLog) g_transformLog->emplace_back(rows, cols);
+  if (g_transformLog) {
+    std::lock_guard<std::mutex> lock(g_plannerLock);
+    g_transformLog->emplace_back(rows, cols);
+  }
 }
 
 size_t TransformCount() { return g_transforms.load(std::memory_order_relaxed); }
