@@ -1,7 +1,304 @@
-// Placeholder until the blind estimator lands: refuses every call.
-#include "pipeline/engine.h"
+#include "estimation/estimate_kernel.h"
 
-int DeblurImage(const float*, float*, int, int, int, float*, int, int, float, float, float, int,
-                int, bool, ProgressCell*) {
-  return kEngineInvalidArgument;
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "estimation/fourier_solvers.h"
+#include "estimation/kernel_cleanup.h"
+#include "estimation/level_spectra.h"
+#include "estimation/prediction.h"
+#include "pipeline/deconvolve.h"
+#include "pipeline/progress.h"
+#include "pipeline/resample.h"
+#include "pipeline/spectral.h"
+
+namespace velmora {
+
+namespace {
+
+// One plane of a pyramid (image or kernel).
+struct Plane {
+  FloatArray data;
+  int rows = 0, cols = 0;
+};
+
+Plane MakePlane(int rows, int cols) {
+  Plane p;
+  p.rows = rows;
+  p.cols = cols;
+  p.data = FloatArray(GridSize(rows, cols));
+  p.data.zero();
+  return p;
+}
+
+void Print(const char* line) {
+  std::fputs(line, stdout);
+  std::fflush(stdout);
+}
+
+// The arguments of one estimation.
+struct Job {
+  const float* source;
+  float* outputImage;
+  int rows, cols, channels;
+  float* outputKernel;
+  int d, e;
+  float gamma, tscale, smoothness;
+  int deringFactor, reduceNoise;
+  bool useCpu;
+  ProgressCell* progress;
+};
+
+// The grey, gamma-adjusted picture the kernel is estimated on.
+void WorkingImage(const Job& job, float* w) {
+  const size_t n = GridSize(job.rows, job.cols);
+  for (size_t i = 0; i < n; ++i) {
+    float v;
+    if (job.channels == 1) {
+      v = PowF(job.source[i], job.gamma);
+    } else {
+      const double r = PowF(job.source[i], job.gamma);
+      const double g = PowF(job.source[i + n], job.gamma);
+      const double b = PowF(job.source[i + 2 * n], job.gamma);
+      v = static_cast<float>(0.2989 * r + 0.587 * g + 0.114 * b);
+    }
+    w[i] = ClampUnit(v);
+  }
+}
+
+std::vector<Plane> ImagePyramid(const float* base, int rows, int cols, int levels) {
+  std::vector<Plane> pyramid;
+  pyramid.push_back(MakePlane(rows, cols));
+  std::copy_n(base, GridSize(rows, cols), pyramid[0].data.get());
+  for (int p = 1; p < levels; ++p) {
+    const float s = PowInt(kPyramidRatio, p);
+    pyramid.push_back(MakePlane(ScaledSize(rows, s), ScaledSize(cols, s)));
+    ResizeByScale(base, pyramid[p].data.get(), rows, cols, s);
+  }
+  return pyramid;
+}
+
+std::vector<Plane> KernelPyramid(int d, int e, int levels) {
+  std::vector<Plane> pyramid;
+  for (int p = 0; p < levels; ++p) pyramid.push_back(MakePlane(LevelKernelSide(d, p), LevelKernelSide(e, p)));
+  return pyramid;
+}
+
+// The level's starting kernel, only used to taper the level image's edges:
+// the impulse at the coarsest level, else the coarser level's result.
+FloatArray InitialKernel(const std::vector<Plane>& kernels, int w) {
+  const Plane& k = kernels[w];
+  const size_t n = GridSize(k.rows, k.cols);
+  FloatArray h(n);
+  if (w + 1 == static_cast<int>(kernels.size())) {
+    SetImpulse(h.get(), k.rows, k.cols);
+    return h;
+  }
+  const Plane& coarse = kernels[w + 1];
+  ResizeToSize(coarse.data.get(), h.get(), coarse.rows, coarse.cols, k.rows, k.cols);
+  float sum = 0.0f;
+  for (size_t i = 0; i < n; ++i) {
+    h[i] = ClampUnit(h[i]);
+    sum += h[i];
+  }
+  // Nothing left to normalise (the resampling cancelled out): start afresh.
+  if (!(sum > 0.0f)) {
+    SetImpulse(h.get(), k.rows, k.cols);
+    return h;
+  }
+  for (size_t i = 0; i < n; ++i) h[i] = h[i] / sum;
+  return h;
+}
+
+// Runs the iterations of level w. latent is the level's starting latent
+// image and receives its final one. Returns the last latent update's result
+// (true when the level ran without one).
+bool RunIterations(const Job& job, int w, int A, const Plane& image, Plane* kernel,
+                   const LevelSpectra& spectra, const float* scaleMap, float* latent) {
+  const int rows = image.rows, cols = image.cols, D = kernel->rows, F = kernel->cols;
+  const double ratio = KernelThresholdRatio(job.d, job.e);
+  PredictionParams params = InitialPredictionParams(latent, cols, rows, F, D);
+  CImageMyPredictionEngine engine;
+  FloatArray centred(GridSize(D, F));
+  bool success = true;
+  for (int t = 0; t < A; ++t) {
+    if (job.progress) {
+      const float value = IterationProgress(w, t, A);
+      if (value >= 0.0f) WriteProgress(job.progress, value);
+    }
+    params.image = latent;
+    engine.SetParameters(params, scaleMap, job.tscale);
+    engine.Predict(job.useCpu);
+    params.sigma = engine.sigma;
+    params.gradThreshold = engine.gradThreshold;
+    params.dt = engine.dt;
+    params.scaleThreshold = t <= 3 ? engine.scaleThreshold : 0.0f;
+
+    float* v = kernel->data.get();
+    EstimateKernelFFT(engine.gradX.get(), engine.gradY.get(), spectra, rows, cols, D, F, v,
+                      kKernelRegularisation);
+    CleanUpKernel(v, centred.get(), D, F, ratio);
+    if (w == 0 && t == A - 1) break;  // the final kernel: no latent update
+    success = UpdateLatentImage(v, latent, spectra, rows, cols, D, F, kImageRegularisation,
+                                w == 0 && t > 0);
+    if (!success) break;
+  }
+  return success;
+}
+
+// One pyramid level; previousLatent holds the coarser level's final latent
+// image on entry (empty at the coarsest) and this level's on return.
+bool RunLevel(const Job& job, int w, int r, const std::vector<Plane>& images,
+              std::vector<Plane>& kernels, Plane* previousLatent) {
+  if (w == 2) WriteProgress(job.progress, 2.0f);
+  if (w == 1) WriteProgress(job.progress, 5.0f);
+  if (w == 0) WriteProgress(job.progress, 15.0f);
+  std::printf("Level %d\n", w);
+  std::fflush(stdout);
+  const int A = IterationCount(w, r);
+  const Plane& image = images[w];
+  Plane& kernel = kernels[w];
+  LevelSpectra spectra;
+  {
+    const FloatArray h = InitialKernel(kernels, w);
+    BuildLevelSpectra(image.data.get(), h.get(), image.cols, image.rows, kernel.cols,
+                      kernel.rows, &spectra);
+  }
+  Plane latent = MakePlane(image.rows, image.cols);
+  if (previousLatent->data.get())
+    ResizeToSize(previousLatent->data.get(), latent.data.get(), previousLatent->rows,
+                 previousLatent->cols, image.rows, image.cols);
+  else
+    std::copy_n(image.data.get(), GridSize(image.rows, image.cols), latent.data.get());
+  FloatArray scaleMap(GridSize(image.rows, image.cols));
+  ComputeScaleMap(spectra, scaleMap.get(), image.rows, image.cols, ScaleMapWindow(kernel.rows),
+                  ScaleMapWindow(kernel.cols));
+  const bool success =
+      RunIterations(job, w, A, image, &kernel, spectra, scaleMap.get(), latent.data.get());
+  scaleMap.reset();
+  ReleaseLevelSpectra(&spectra);
+  if (w == 0)
+    std::copy_n(kernel.data.get(), GridSize(job.d, job.e), job.outputKernel);
+  *previousLatent = w > 0 ? std::move(latent) : Plane();
+  return success;
+}
+
+// The restoration with the final kernel: a copy of the source when the
+// kernel is practically an impulse.
+int Restore(const Job& job, const float* kernel) {
+  WriteProgress(job.progress, 50.0f);
+  const size_t n = GridSize(job.rows, job.cols) * job.channels;
+  int result = 1;
+  if (IsImpulseLike(kernel, job.d, job.e)) {
+    std::copy_n(job.source, n, job.outputImage);
+  } else if (job.d % 2 == 0 || job.e % 2 == 0) {
+    // The solvers refuse even sides (and say so): run them on scratch so
+    // that the caller's output stays untouched, and report the refusal.
+    FloatArray scratch(n);
+    const int refused = DeconvolveImage(job.source, scratch.get(), kernel, job.rows, job.cols,
+                                        job.channels, job.d, job.e, job.smoothness,
+                                        job.deringFactor, job.reduceNoise, job.useCpu, job.progress);
+    result = refused != 0 ? refused : kEngineInvalidArgument;
+  } else {
+    const int solved = DeconvolveImage(job.source, job.outputImage, kernel, job.rows, job.cols,
+                                       job.channels, job.d, job.e, job.smoothness,
+                                       job.deringFactor, job.reduceNoise, job.useCpu, job.progress);
+    if (solved != 0) result = solved;
+  }
+  WriteProgress(job.progress, 99.0f);
+  return result;
+}
+
+}  // namespace
+
+int LevelCount(int m) {
+  const double levels = (std::log(3.0) - static_cast<double>(LogF(static_cast<float>(m)))) /
+                            static_cast<double>(LogF(kPyramidRatio)) +
+                        1.0;
+  return static_cast<int>(std::ceil(levels));
+}
+
+int IterationCount(int w, int r) {
+  if (w == 0) return 8;
+  const float q = static_cast<float>(static_cast<double>(r - w - 1) / r * 6.0);
+  return 11 - static_cast<int>(FloorF(q));
+}
+
+int LevelKernelSide(int side, int w) {
+  if (w == 0) return side;
+  int s = ScaledSize(side, PowInt(kPyramidRatio, w));
+  if (s <= 3) s = 3;
+  if (s % 2 == 0) ++s;
+  return s;
+}
+
+double KernelThresholdRatio(int kernelHeight, int kernelWidth) {
+  return static_cast<long long>(kernelHeight) * kernelWidth > 2000 ? 0.03 : 0.07;
+}
+
+int ScaleMapWindow(int kernelSide) {
+  int p = static_cast<int>(kernelSide * 0.6 + 0.5);
+  if (p % 2 == 0) ++p;
+  return p;
+}
+
+float IterationProgress(int w, int t, int A) {
+  if (w == 2) return static_cast<float>(2.0 + 3.0 * t / A);
+  if (w == 1) return static_cast<float>(5.0 + 10.0 * t / A);
+  if (w == 0 && t < A - 1) return static_cast<float>(15.0 + 35.0 * t / (A - 1));
+  return -1.0f;
+}
+
+int EstimateKernel(const float* source, float* outputImage, int rows, int cols, int channels,
+                   float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
+                   float tscale, float smoothness, int deringFactor, int reduceNoise, bool useCpu,
+                   ProgressCell* progress) {
+  const Job job{source,      outputImage, rows,   cols,       channels,     outputKernel,
+                kernelHeight, kernelWidth, gamma,  tscale,     smoothness,   deringFactor,
+                reduceNoise, useCpu,      progress};
+  Print("start kernel estimation...\n");
+  const int r = LevelCount(std::max(kernelHeight, kernelWidth));
+  std::vector<Plane> images;
+  {
+    FloatArray working(GridSize(rows, cols));
+    WorkingImage(job, working.get());
+    images = ImagePyramid(working.get(), rows, cols, r);
+  }
+  std::vector<Plane> kernels = KernelPyramid(kernelHeight, kernelWidth, r);
+  Plane previousLatent;
+  bool success = true;
+  for (int w = r - 1; w >= 0; --w) success = RunLevel(job, w, r, images, kernels, &previousLatent);
+  int result = 0;
+  if (success) result = Restore(job, kernels[0].data.get());
+  images.clear();
+  kernels.clear();
+  WriteProgress(progress, 99.9f);
+  if (!success) Print("Kernel Estimation Fails!\n");
+  return result;
+}
+
+}  // namespace velmora
+
+int DeblurImage(const float* input, float* output, int rows, int cols, int channels,
+                float* kernel, int kernelHeight, int kernelWidth, float gamma, float tscale,
+                float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
+                ProgressCell* progress) {
+  // Below 3 the pyramid has no level count (a side of 1 gives a negative one).
+  if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
+      !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth))
+    return kEngineInvalidArgument;
+  try {
+    return velmora::EstimateKernel(input, output, rows, cols, channels, kernel, kernelHeight,
+                                   kernelWidth, gamma, tscale, smoothness, 10 * reduceRinging,
+                                   reduceNoise, useCpu, progress);
+  } catch (const std::bad_alloc&) {
+    return kEngineOutOfMemory;
+  } catch (const cv::Exception&) {
+    return kEngineOutOfMemory;  // OpenCV reports allocation failure this way
+  }
 }

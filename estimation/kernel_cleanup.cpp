@@ -1,0 +1,98 @@
+#include "estimation/kernel_cleanup.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "pipeline/spectral.h"
+
+namespace velmora {
+
+namespace {
+
+float Sum(const float* values, size_t n) {
+  float sum = 0.0f;
+  for (size_t i = 0; i < n; ++i) sum += values[i];
+  return sum;
+}
+
+// A tap of the kernel, 0 outside it: a bilinear read at a whole-number
+// position on the last row or column reaches one cell past the grid.
+float Tap(const float* kernel, int width, int height, int row, int col) {
+  if (row < 0 || col < 0 || row >= height || col >= width) return 0.0f;
+  return kernel[GridSize(row, width) + col];
+}
+
+}  // namespace
+
+void SetImpulse(float* kernel, int kernelRows, int kernelCols) {
+  const size_t n = GridSize(kernelRows, kernelCols);
+  std::fill_n(kernel, n, 0.0f);
+  kernel[n / 2] = 1.0f;
+}
+
+void CentreKernel(const float* kernel, float* result, int width, int height) {
+  float cy = 0.0f, cx = 0.0f;
+  for (int i = 0; i < height; ++i) {
+    for (int j = 0; j < width; ++j) {
+      const float k = kernel[GridSize(i, width) + j];
+      cy += static_cast<float>(i + 1) * k;
+      cx += static_cast<float>(j + 1) * k;
+    }
+  }
+  const float dy = cy - static_cast<float>((height + 1) / 2);
+  const float dx = cx - static_cast<float>((width + 1) / 2);
+  for (int row = 0; row < height; ++row) {
+    for (int col = 0; col < width; ++col) {
+      const float x = static_cast<float>(col) + dx;
+      const float y = static_cast<float>(row) + dy;
+      float value = 0.0f;
+      if (!(x > static_cast<float>(width - 1) || x < 0.0f || y > static_cast<float>(height - 1) ||
+            y < 0.0f)) {
+        const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
+        const float fx = x - static_cast<float>(x0), fy = y - static_cast<float>(y0);
+        value = (1.0f - fx) * (1.0f - fy) * Tap(kernel, width, height, y0, x0) +
+                fx * (1.0f - fy) * Tap(kernel, width, height, y0, x0 + 1) +
+                (1.0f - fx) * fy * Tap(kernel, width, height, y0 + 1, x0) +
+                fx * fy * Tap(kernel, width, height, y0 + 1, x0 + 1);
+      }
+      result[GridSize(row, width) + col] = value;
+    }
+  }
+}
+
+void CleanUpKernel(float* kernel, float* centred, int kernelRows, int kernelCols, double ratio) {
+  const size_t n = GridSize(kernelRows, kernelCols);
+  // An estimate gone non-finite would otherwise travel on as NaN and be
+  // reported as a success.
+  if (!std::isfinite(Sum(kernel, n))) {
+    SetImpulse(kernel, kernelRows, kernelCols);
+    return;
+  }
+  float mx = 0.0f;
+  for (size_t i = 0; i < n; ++i) mx = std::max(mx, kernel[i]);
+  if (mx != 0.0f) {
+    const double cut = mx * ratio;
+    for (size_t i = 0; i < n; ++i)
+      if (kernel[i] <= cut) kernel[i] = 0.0f;
+    const float sum = Sum(kernel, n);
+    for (size_t i = 0; i < n; ++i) kernel[i] = kernel[i] / sum;
+    CentreKernel(kernel, centred, kernelCols, kernelRows);
+  } else {
+    SetImpulse(centred, kernelRows, kernelCols);
+  }
+  const float sumCentred = Sum(centred, n);
+  if (0.9 * Sum(kernel, n) <= sumCentred)
+    for (size_t i = 0; i < n; ++i) kernel[i] = centred[i] / sumCentred;
+}
+
+bool IsImpulseLike(const float* kernel, int kernelRows, int kernelCols) {
+  const size_t n = GridSize(kernelRows, kernelCols);
+  size_t above = 0, strong = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (kernel[i] > 1e-5) ++above;
+    if (kernel[i] > 0.2) ++strong;
+  }
+  return above < 25 && strong >= 1;
+}
+
+}  // namespace velmora

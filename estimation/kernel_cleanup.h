@@ -1,0 +1,25 @@
+// Kernel clean-up between the kernel solve and the latent update: cutting
+// weak entries, normalising and re-centring, so that the estimate stays a
+// compact, non-negative, centred blur.
+#pragma once
+
+namespace velmora {
+
+// result (height x width) = kernel resampled so that its centre of mass
+// falls on the centre cell; kernel sums to 1 and is left unchanged.
+void CentreKernel(const float* kernel, float* result, int width, int height);
+
+// The clean-up after each kernel solve, on kernel (kernelRows x kernelCols)
+// in place: entries not above ratio x the maximum are cut, the rest is
+// normalised and re-centred unless centring loses more than a tenth of the
+// mass; an estimate with nothing positive, or not finite, becomes the
+// impulse. centred is scratch of the same size.
+void CleanUpKernel(float* kernel, float* centred, int kernelRows, int kernelCols, double ratio);
+
+// Whether a final kernel is practically no blur.
+bool IsImpulseLike(const float* kernel, int kernelRows, int kernelCols);
+
+// A kernel with all zeros and a 1 at index floor(rows x cols / 2).
+void SetImpulse(float* kernel, int kernelRows, int kernelCols);
+
+}  // namespace velmora

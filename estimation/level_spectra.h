@@ -1,0 +1,42 @@
+// Everything about one pyramid level's blurred image that stays fixed while
+// the kernel and the latent image are iterated: gradients and their spectra
+// on a zero-padded grid for the kernel solve, and the spectra the latent
+// update needs on the level's own grid.
+#pragma once
+
+#include "pipeline/spectral.h"
+
+namespace velmora {
+
+struct LevelSpectra {
+  // Level grid (rows x cols).
+  ComplexArray FreqDerrs;  // |F(Dx)|^2 + |F(Dy)|^2, imaginary parts 0
+  ComplexArray FreqB;      // spectrum of the edge-tapered level image
+  ComplexArray FreqWt;     // 1 + 0.5 FreqDerrs + 0.25 (|F(Dxx)|^2 + |F(Dyy)|^2 + |F(Dxy)|^2)
+  FloatArray Bx;           // forward horizontal difference, 0 in the last column
+  FloatArray By;           // forward vertical difference, 0 in the last row
+  // Padded grid (padRows x padCols), the image at (padTop, padLeft).
+  ComplexArray BxFre;
+  ComplexArray ByFre;
+  int padRows = 0, padCols = 0;
+  int padTop = 0, padBottom = 0, padLeft = 0, padRight = 0;
+};
+
+// The padded length for a linear convolution of length n: the smallest of
+// 2^k2, 3^k3, 5^k5, 7^k7 with kb = ceil(ln n / ln b), ln n in single
+// precision. That rounding can push an exact power one step up (8 -> 9).
+int PaddedLength(int n);
+
+// Fills every field of spectra. kernel (kernelRows x kernelCols, normalised)
+// only shapes the edge taper.
+void BuildLevelSpectra(const float* image, const float* kernel, int cols, int rows,
+                       int kernelCols, int kernelRows, LevelSpectra* spectra);
+
+// Blends image towards its blurred copy near the borders, so that the
+// circular model of the latent update sees no seam; result is rows x cols.
+void EdgeTaper(const float* image, float* result, int rows, int cols, const float* kernel,
+               int kernelRows, int kernelCols);
+
+void ReleaseLevelSpectra(LevelSpectra* spectra);
+
+}  // namespace velmora

@@ -1,0 +1,203 @@
+#include "estimation/prediction.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <numbers>
+#include <vector>
+
+#include "estimation/level_spectra.h"
+#include "estimation/shock_filter.h"
+
+namespace velmora {
+
+namespace {
+
+cv::Mat Wrap(const float* plane, int rows, int cols) {
+  return cv::Mat(rows, cols, CV_32F, const_cast<float*>(plane));
+}
+
+// Orientation bins 0..3 of the gradient-magnitude selection: the direction
+// folded into [0, pi) and cut into quarters.
+uint8_t GradientBin(float gx, float gy) {
+  float theta = std::atan2(gy, gx);
+  if (theta < 0.0f) theta = static_cast<float>(theta + std::numbers::pi);
+  if (theta < 0.7853982f) return 0;
+  if (theta < 1.5707964f) return 1;
+  if (theta < 2.35619455575943) return 2;
+  return 3;
+}
+
+// Orientation bins of the scale-map selection: the full circle in quarters.
+uint8_t ScaleBin(float dx, float dy) {
+  const float theta = std::atan2(dy, dx);
+  if (theta < -1.5708f) return 0;
+  if (theta < 0.0f) return 1;
+  if (theta < 1.5708f) return 2;
+  return 3;
+}
+
+// The smallest over the four bins of each bin's k-th largest value.
+float SmallestBinSelection(const float* values, const uint8_t* bins, size_t n, std::ptrdiff_t k) {
+  size_t count[4] = {0, 0, 0, 0};
+  for (size_t i = 0; i < n; ++i) ++count[bins[i]];
+  size_t start[4] = {0, count[0], count[0] + count[1], count[0] + count[1] + count[2]};
+  size_t fill[4] = {start[0], start[1], start[2], start[3]};
+  FloatArray grouped(n);
+  for (size_t i = 0; i < n; ++i) grouped[fill[bins[i]]++] = values[i];
+  float smallest = 0.0f;
+  for (int b = 0; b < 4; ++b) {
+    const auto first = static_cast<std::ptrdiff_t>(start[b]);
+    const auto last = first + static_cast<std::ptrdiff_t>(count[b]) - 1;
+    const float t = SelectKthLargest(grouped.get(), first, last, k);
+    smallest = b == 0 ? t : std::min(smallest, t);
+  }
+  return smallest;
+}
+
+}  // namespace
+
+PredictionParams InitialPredictionParams(const float* image, int width, int height,
+                                         int kernelWidth, int kernelHeight) {
+  PredictionParams p;
+  p.image = image;
+  p.width = width;
+  p.height = height;
+  p.kernelWidth = kernelWidth;
+  p.kernelHeight = kernelHeight;
+  return p;
+}
+
+void ComputeScaleMap(const LevelSpectra& spectra, float* scaleMap, int rows, int cols,
+                     int windowRows, int windowCols) {
+  const cv::Mat bx = Wrap(spectra.Bx.get(), rows, cols);
+  const cv::Mat by = Wrap(spectra.By.get(), rows, cols);
+  const cv::Size window(windowCols, windowRows);
+  const cv::Point centre(-1, -1);
+  cv::Mat mBx, mBy, amBx, amBy;
+  cv::boxFilter(bx, mBx, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
+  cv::boxFilter(by, mBy, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
+  cv::boxFilter(cv::abs(bx), amBx, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
+  cv::boxFilter(cv::abs(by), amBy, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
+  for (int y = 0; y < rows; ++y) {
+    const float* a = mBx.ptr<float>(y);
+    const float* b = mBy.ptr<float>(y);
+    const float* c = amBx.ptr<float>(y);
+    const float* d = amBy.ptr<float>(y);
+    float* out = scaleMap + GridSize(y, cols);
+    for (int x = 0; x < cols; ++x)
+      out[x] = std::sqrt(a[x] * a[x] + b[x] * b[x]) / (std::sqrt(c[x] * c[x] + d[x] * d[x]) + 1.0f);
+  }
+}
+
+float SelectKthLargest(float* values, std::ptrdiff_t first, std::ptrdiff_t last,
+                       std::ptrdiff_t k) {
+  if (last < first) return 0.0f;
+  float* begin = values + first;
+  float* end = values + last + 1;
+  if (k > last - first + 1) return *std::min_element(begin, end);
+  // nth_element instead of a plain first-element quickselect: the ranges
+  // are full of equal values (zeros of masked or flat areas), on which that
+  // recursion turns quadratic and deep.
+  float* nth = begin + (k < 1 ? 0 : k - 1);
+  std::nth_element(begin, nth, end, std::greater<float>());
+  return *nth;
+}
+
+void CImageMyPredictionEngine::SetParameters(const PredictionParams& p, const float* map,
+                                             float scale) {
+  image = p.image;
+  width = p.width;
+  height = p.height;
+  channels = p.channels;
+  kernelWidth = p.kernelWidth;
+  kernelHeight = p.kernelHeight;
+  sigma = p.sigma;
+  decay = p.decay;
+  gradThreshold = p.gradThreshold;
+  dt = p.dt;
+  h = p.h;
+  shockIterations = p.shockIterations;
+  scaleThreshold = p.scaleThreshold;
+  scaleMap = map;
+  tscale = scale;
+}
+
+void CImageMyPredictionEngine::Predict(bool /*cpuFlag*/) {
+  const size_t n = GridSize(height, width);
+  gradX = FloatArray();
+  gradY = FloatArray();
+  gradX = FloatArray(n);
+  gradY = FloatArray(n);
+  gradX.zero();
+  gradY.zero();
+  FloatArray blurred(n), shocked(n), magnitude(n), mask(n);
+  cv::Mat blurredMat = Wrap(blurred.get(), height, width);
+  cv::GaussianBlur(Wrap(image, height, width), blurredMat, cv::Size(5, 5), sigma, sigma,
+                   cv::BORDER_REFLECT_101);
+  sigma = sigma * decay;
+
+  ShockFilter(blurred.get(), shocked.get(), width, height, shockIterations, dt, h);
+  dt = dt * decay;
+
+  const float forward[3] = {0.0f, -1.0f, 1.0f};
+  const cv::Mat shockedMat = Wrap(shocked.get(), height, width);
+  cv::Mat gx = Wrap(gradX.get(), height, width), gy = Wrap(gradY.get(), height, width);
+  cv::filter2D(shockedMat, gx, CV_32F, cv::Mat(1, 3, CV_32F, const_cast<float*>(forward)),
+               cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT_101);
+  cv::filter2D(shockedMat, gy, CV_32F, cv::Mat(3, 1, CV_32F, const_cast<float*>(forward)),
+               cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT_101);
+
+  ComputeScaleMask(mask.get());
+  scaleThreshold = static_cast<float>(scaleThreshold * 0.7);
+
+  for (size_t i = 0; i < n; ++i)
+    magnitude[i] = std::sqrt(gradX[i] * gradX[i] + gradY[i] * gradY[i]) * mask[i];
+  if (gradThreshold <= 0.0f) gradThreshold = AutomaticGradientThreshold(magnitude.get());
+  for (size_t i = 0; i < n; ++i) {
+    if (magnitude[i] <= gradThreshold) {
+      gradX[i] = 0.0f;
+      gradY[i] = 0.0f;
+    }
+  }
+  gradThreshold = gradThreshold * decay;
+}
+
+float CImageMyPredictionEngine::AutomaticGradientThreshold(const float* magnitude) const {
+  const size_t n = GridSize(height, width);
+  std::vector<uint8_t> bins(n);
+  for (size_t i = 0; i < n; ++i) bins[i] = GradientBin(gradX[i], gradY[i]);
+  return SmallestBinSelection(magnitude, bins.data(), n, 2 * std::max(kernelWidth, kernelHeight));
+}
+
+float CImageMyPredictionEngine::AutomaticScaleThreshold() const {
+  const size_t n = GridSize(height, width);
+  std::vector<uint8_t> bins(n);
+  for (int y = 0; y < height; ++y) {
+    const float* row = image + GridSize(y, width);
+    for (int x = 0; x < width; ++x) {
+      const float dx = x + 1 < width ? row[x + 1] - row[x] : 0.0f;
+      const float dy = y + 1 < height ? row[x + width] - row[x] : 0.0f;
+      bins[GridSize(y, width) + x] = ScaleBin(dx, dy);
+    }
+  }
+  const int mk = std::max(kernelWidth, kernelHeight);
+  const float quotient = static_cast<float>(n) / static_cast<float>(kernelHeight) /
+                         static_cast<float>(kernelWidth);
+  const float scaled = std::sqrt(quotient) * tscale * static_cast<float>(mk) * static_cast<float>(mk);
+  // A count of 0 (a tiny tscale) would select nothing: take the largest.
+  const auto k = std::max<std::ptrdiff_t>(1, static_cast<std::ptrdiff_t>(scaled + 0.5));
+  return std::min(SmallestBinSelection(scaleMap, bins.data(), n, k), 0.05f);
+}
+
+void CImageMyPredictionEngine::ComputeScaleMask(float* mask) {
+  if (scaleThreshold < -10.0f) scaleThreshold = AutomaticScaleThreshold();
+  const size_t n = GridSize(height, width);
+  for (size_t i = 0; i < n; ++i) mask[i] = scaleMap[i] >= scaleThreshold ? 1.0f : 0.0f;
+}
+
+}  // namespace velmora

@@ -1,0 +1,84 @@
+// Sharp-edge prediction: from the current latent image, the strong step-like
+// gradients that the kernel solve is allowed to see. A scale map (gradient
+// coherence over a kernel-sized window) masks out textured areas, and per
+// orientation only the strongest gradients survive.
+#pragma once
+
+#include <cstddef>
+
+#include "pipeline/spectral.h"
+
+namespace velmora {
+
+struct LevelSpectra;
+
+// The parameter block the driver keeps for one level and carries across its
+// iterations (the engine's decayed values are copied back after each
+// prediction).
+struct PredictionParams {
+  const float* image = nullptr;  // the latent image, height x width
+  int width = 0, height = 0;
+  int channels = 1;
+  int kernelWidth = 0, kernelHeight = 0;
+  int shockIterations = 1;
+  float sigma = 2.0f;
+  float decay = 0.9f;
+  float gradThreshold = -1.0f;     // at most 0: chosen at the next prediction
+  float dt = 1.0f;
+  float h = 1.0f;
+  float scaleThreshold = -100.0f;  // below -10: chosen at the next prediction
+};
+
+// The block as every level starts it.
+PredictionParams InitialPredictionParams(const float* image, int width, int height,
+                                         int kernelWidth, int kernelHeight);
+
+// scaleMap = |box(Bx), box(By)| / (|box(|Bx|), box(|By|)| + 1) with a
+// windowRows x windowCols mean filter, borders mirrored without repeating
+// the edge sample.
+void ComputeScaleMap(const LevelSpectra& spectra, float* scaleMap, int rows, int cols,
+                     int windowRows, int windowCols);
+
+// The k-th largest (k from 1) of values[first .. last], reordering that
+// range. An empty range gives 0, a k beyond the count the smallest value and
+// a k below 1 the largest. Linear on average however many values are equal.
+float SelectKthLargest(float* values, std::ptrdiff_t first, std::ptrdiff_t last,
+                       std::ptrdiff_t k);
+
+class CImageMyPredictionEngine {
+ public:
+  CImageMyPredictionEngine() = default;
+  CImageMyPredictionEngine(const CImageMyPredictionEngine&) = delete;
+  CImageMyPredictionEngine& operator=(const CImageMyPredictionEngine&) = delete;
+  virtual ~CImageMyPredictionEngine() = default;
+
+  void SetParameters(const PredictionParams& params, const float* scaleMap, float tscale);
+  // Replaces gradX and gradY; decays sigma, dt, scaleThreshold and
+  // gradThreshold. The shock filter has no GPU build: both flags run it here.
+  void Predict(bool cpuFlag);
+  // mask (height x width) = 1 where the scale map reaches scaleThreshold,
+  // choosing that threshold first when it is still unset.
+  void ComputeScaleMask(float* mask);
+
+  const float* image = nullptr;  // not owned
+  FloatArray gradX;
+  FloatArray gradY;
+  int width = 0, height = 0;
+  int channels = 1;
+  int kernelWidth = 0, kernelHeight = 0;
+  float sigma = 0.0f;
+  float decay = 0.0f;
+  float gradThreshold = 0.0f;
+  float dt = 0.0f;
+  float h = 0.0f;
+  int shockIterations = 0;
+  float scaleThreshold = 0.0f;
+  const float* scaleMap = nullptr;  // not owned
+  float tscale = 0.0f;
+
+ private:
+  float AutomaticGradientThreshold(const float* magnitude) const;
+  float AutomaticScaleThreshold() const;
+};
+
+}  // namespace velmora
