@@ -38,8 +38,10 @@ Plan Prepare(const DeblurRequest& request) {
   if (request.knownKernel) {
     plan.knownKernel = LoadKernelFile(*request.knownKernel);
     if (plan.knownKernel.rows > plan.picture.rows || plan.knownKernel.cols > plan.picture.cols)
-      throw BadInput("the kernel (" + std::to_string(plan.knownKernel.cols) + "x" +
-                     std::to_string(plan.knownKernel.rows) + ") is larger than the picture");
+      throw BadInput("the kernel '" + request.knownKernel->string() + "' (" +
+                     std::to_string(plan.knownKernel.cols) + "x" + std::to_string(plan.knownKernel.rows) +
+                     ") is larger than the picture (" + std::to_string(plan.picture.cols) + "x" +
+                     std::to_string(plan.picture.rows) + ")");
   } else if (request.region) {
     CheckRegionSize(*request.region, plan.picture.rows, plan.picture.cols, request.blurSize);
   }
@@ -74,7 +76,8 @@ int RunMode(DeblurJob& job, const char* mode, ProgressCell& cell, const DeblurRe
       bar.Show(ReadProgress(&cell));
   }
   done.get();  // an unexpected exception of the job surfaces here
-  bar.Show(ReadProgress(&cell));
+  // The engine's last value is just short of 100; a finished job is whole.
+  bar.Show(job.status == kJobSucceeded ? 100.0f : ReadProgress(&cell));
   return job.status;
 }
 

@@ -2,6 +2,8 @@
 // with a known kernel, as the desktop application's Run does.
 #include <CLI/CLI.hpp>
 
+#include <opencv2/core/utils/logger.hpp>
+
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -80,6 +82,8 @@ int Report(const CliError& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The tool reports unreadable files in its own words.
+  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
   CLI::App app{"Removes camera-shake blur from one photograph.", kProgram};
   DeblurRequest request;
   RawOptions raw;

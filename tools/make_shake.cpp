@@ -2,6 +2,8 @@
 // kernel, for test pictures whose true kernel is known.
 #include <CLI/CLI.hpp>
 
+#include <opencv2/core/utils/logger.hpp>
+
 #include <opencv2/imgcodecs.hpp>
 
 #include <cmath>
@@ -80,6 +82,8 @@ int Run(const ShakeRequest& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The tool reports unreadable files in its own words.
+  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
   CLI::App app{"Blurs a photograph with a seeded, generated camera-shake kernel.", kProgram};
   ShakeRequest request;
   app.add_option("INPUT", request.input, "the sharp photograph")->required();

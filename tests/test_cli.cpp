@@ -1,0 +1,649 @@
+// velmora-deblur: its option checks, kernel files and whole-or-nothing
+// writing as functions, then the built tool itself run on small pictures in
+// a scratch folder, for what the user sees: exit statuses, messages and the
+// files left behind.
+#include <gtest/gtest.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "cli/console.h"
+#include "cli/errors.h"
+#include "cli/kernel_file.h"
+#include "cli/options.h"
+#include "cli/picture.h"
+#include "cli/staged_file.h"
+#include "tools/metrics.h"
+#include "tools/shake.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace velmora::cli;
+
+// ---------------------------------------------------------------- helpers
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "velmora-cli-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("no scratch folder");
+    path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> FolderEntries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Shapes of several greys on a gentle gradient: edges in every direction,
+// which blind estimation needs, and no symmetry that hides a shift.
+cv::Mat SharpPicture(int rows, int cols) {
+  cv::Mat picture(rows, cols, CV_8UC3);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j)
+      picture.at<cv::Vec3b>(i, j) = cv::Vec3b(60 + j / 4, 80 + i / 4, 100);
+  cv::RNG rng(12);
+  for (int n = 0; n < 40; ++n) {
+    const cv::Point a(rng.uniform(0, cols), rng.uniform(0, rows));
+    const cv::Scalar colour(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255));
+    if (n % 2 == 0)
+      cv::rectangle(picture, a, a + cv::Point(rng.uniform(8, 50), rng.uniform(8, 50)), colour, cv::FILLED);
+    else
+      cv::circle(picture, a, rng.uniform(5, 25), colour, cv::FILLED, cv::LINE_AA);
+  }
+  return picture;
+}
+
+cv::Mat ToUnit(const cv::Mat& bytes) {
+  cv::Mat unit;
+  bytes.convertTo(unit, CV_32F, 1.0 / 255.0);
+  return unit;
+}
+
+cv::Mat Blurred(const cv::Mat& sharp, const cv::Mat& kernel) {
+  cv::Mat bytes;
+  velmora::tools::BlurImage(ToUnit(sharp), kernel, 0.0, 1).convertTo(bytes, CV_8U, 255.0);
+  return bytes;
+}
+
+// The kernel as a 16-bit picture, largest tap 65535, as velmora-shake writes it.
+void WriteKernel16(const cv::Mat& kernel, const fs::path& path) {
+  double top = 0.0;
+  cv::minMaxLoc(kernel, nullptr, &top);
+  cv::Mat picture;
+  kernel.convertTo(picture, CV_16U, 65535.0 / top);
+  ASSERT_TRUE(cv::imwrite(path.string(), picture));
+}
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs the built tool with the scratch folder as working directory.
+ToolRun RunTool(const ScratchFolder& folder, const std::vector<std::string>& args) {
+  std::string command = "cd " + Quote(folder.path().string()) + " && " + Quote(VELMORA_DEBLUR_PATH);
+  for (const std::string& a : args) {
+    command += ' ';
+    command += Quote(a);
+  }
+  const fs::path out = fs::temp_directory_path() / ("velmora-cli-out-" + std::to_string(::getpid()));
+  const fs::path err = out.string() + ".err";
+  command += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
+  const int raw = std::system(command.c_str());
+  ToolRun run;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  run.out = ReadText(out);
+  run.err = ReadText(err);
+  fs::remove(out);
+  fs::remove(err);
+  return run;
+}
+
+int LineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+// ------------------------------------------------------- option checking
+
+TEST(BlurSizeOption, NamesNumbersAndHeightByWidth) {
+  EXPECT_EQ(ParseBlurSize("small").height, 19);
+  EXPECT_EQ(ParseBlurSize("medium").width, 31);
+  EXPECT_EQ(ParseBlurSize("LARGE").height, 51);
+  const BlurSize square = ParseBlurSize("25");
+  EXPECT_EQ(square.height, 25);
+  EXPECT_EQ(square.width, 25);
+  const BlurSize oblong = ParseBlurSize("9x21");
+  EXPECT_EQ(oblong.height, 9);
+  EXPECT_EQ(oblong.width, 21);
+  EXPECT_EQ(ParseBlurSize("3").height, 3);
+  EXPECT_EQ(ParseBlurSize("121X121").width, 121);
+}
+
+TEST(BlurSizeOption, RefusesEverythingElse) {
+  for (const char* bad : {"", "1", "2", "20", "123", "-19", "19x20", "20x19", "19x", "x19",
+                          "19x19x19", "19.0", " 19", "huge", "0x0", "1x1"}) {
+    try {
+      ParseBlurSize(bad);
+      ADD_FAILURE() << "accepted '" << bad << "'";
+    } catch (const CliError& e) {
+      EXPECT_EQ(e.exitCode(), kExitBadInput);
+      EXPECT_NE(std::string(e.what()).find("blur size"), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(SmoothnessAndGammaOptions, AcceptTheirRangeOnly) {
+  EXPECT_FLOAT_EQ(ParseSmoothness("0"), 0.0f);
+  EXPECT_FLOAT_EQ(ParseSmoothness("0.04"), 0.04f);
+  EXPECT_FLOAT_EQ(ParseSmoothness("0.20"), 0.20f);
+  for (const char* bad : {"0.21", "0.2001", "-0.01", "nan", "inf", "", "0.1x", "five"})
+    EXPECT_THROW(ParseSmoothness(bad), CliError) << bad;
+  EXPECT_FLOAT_EQ(ParseGamma("1"), 1.0f);
+  EXPECT_FLOAT_EQ(ParseGamma("1.0"), 1.0f);
+  EXPECT_FLOAT_EQ(ParseGamma("2.20"), 2.2f);
+  for (const char* bad : {"2", "1.8", "0", "2.2.2", "gamma", ""})
+    EXPECT_THROW(ParseGamma(bad), CliError) << bad;
+}
+
+TEST(RegionOption, ReadsXYWidthHeightInThatOrder) {
+  const velmora::DeblurRegion r = ParseRegion("0.1,0.2,0.5,0.75");
+  EXPECT_DOUBLE_EQ(r.x, 0.1);
+  EXPECT_DOUBLE_EQ(r.y, 0.2);
+  EXPECT_DOUBLE_EQ(r.width, 0.5);
+  EXPECT_DOUBLE_EQ(r.height, 0.75);
+  EXPECT_NO_THROW(ParseRegion("0,0,1,1"));
+}
+
+TEST(RegionOption, RefusesMalformedAndOutsideRegions) {
+  for (const char* bad : {"", "0.1,0.1,0.5", "0.1,0.1,0.5,0.5,0.5", "a,b,c,d", "0.1;0.1;0.5;0.5",
+                          "0.5,0.5,0.6,0.2", "0.5,0.5,0.2,0.6", "-0.1,0,0.5,0.5", "0,0,0,0.5",
+                          "0,0,0.5,-0.5", "0.1,0.1,nan,0.5", "0.1,,0.5,0.5"})
+    EXPECT_THROW(ParseRegion(bad), CliError) << bad;
+}
+
+TEST(RegionOption, TooSmallRegionsGiveTheApplicationsText) {
+  const BlurSize small{19, 19};
+  EXPECT_NO_THROW(CheckRegionSize({0, 0, 0.5, 0.5}, 400, 400, small));  // 200 x 200
+  try {
+    CheckRegionSize({0, 0, 0.5, 0.4975}, 400, 400, small);  // 199 rows
+    ADD_FAILURE() << "accepted 199 rows";
+  } catch (const CliError& e) {
+    EXPECT_TRUE(e.verbatim());
+    EXPECT_STREQ(e.what(), velmora::kRegionTooSmall);
+  }
+  // Large blurs need three kernel sides: 101 needs 303 pixels.
+  const BlurSize large{101, 71};
+  EXPECT_THROW(CheckRegionSize({0, 0, 0.5, 0.5}, 600, 600, large), CliError);  // 300 rows
+  EXPECT_NO_THROW(CheckRegionSize({0, 0, 0.5, 0.505}, 600, 600, large));     // 303 rows
+  // Width is checked against the picture's columns, height against its rows.
+  EXPECT_NO_THROW(CheckRegionSize({0, 0, 0.25, 0.9}, 250, 800, {19, 19}));  // 225 x 200
+  EXPECT_THROW(CheckRegionSize({0, 0, 0.25, 0.9}, 800, 250, {19, 19}), CliError);  // 720 x 62
+}
+
+TEST(OutputPaths, DefaultSitsBesideTheInput) {
+  EXPECT_EQ(DefaultOutputPath("shots/photo.jpg"), fs::path("shots/photo_deblurred.png"));
+  EXPECT_EQ(DefaultOutputPath("photo"), fs::path("photo_deblurred.png"));
+  EXPECT_EQ(DefaultOutputPath("/a/b.c/holiday.v2.bmp"), fs::path("/a/b.c/holiday.v2_deblurred.png"));
+}
+
+TEST(OutputPaths, ResultFormatFollowsTheExtension) {
+  const ScratchFolder folder;
+  for (const char* good : {"r.jpg", "r.JPEG", "r.png", "r.Bmp"})
+    EXPECT_NO_THROW(CheckResultPath(folder / good)) << good;
+  for (const char* bad : {"r.tif", "r.tiff", "r.gif", "r", "r.png.txt", "r.webp"})
+    EXPECT_THROW(CheckResultPath(folder / bad), CliError) << bad;
+  EXPECT_NO_THROW(CheckKernelPicturePath(folder / "k.tif"));
+  EXPECT_THROW(CheckKernelPicturePath(folder / "k.txt"), CliError);
+}
+
+TEST(OutputPaths, MissingFolderOrAFolderAsTargetIsRefused) {
+  const ScratchFolder folder;
+  EXPECT_THROW(CheckResultPath(folder / "missing/r.png"), CliError);
+  fs::create_directory(folder / "taken.png");
+  EXPECT_THROW(CheckResultPath(folder / "taken.png"), CliError);
+  EXPECT_THROW(CheckKernelPicturePath(folder / "missing/k.png"), CliError);
+}
+
+// ------------------------------------------------------------ kernel files
+
+TEST(KernelFiles, AreNormalisedToSumOneWhateverTheirDepth) {
+  cv::Mat bytes(3, 5, CV_8U, cv::Scalar(0));
+  bytes.at<uchar>(1, 2) = 200;
+  bytes.at<uchar>(0, 4) = 50;
+  const cv::Mat k8 = KernelFromPicture(bytes, "k");
+  EXPECT_EQ(k8.type(), CV_32F);
+  EXPECT_EQ(k8.size(), bytes.size());
+  EXPECT_NEAR(cv::sum(k8)[0], 1.0, 1e-6);
+  EXPECT_NEAR(k8.at<float>(1, 2), 0.8f, 1e-6);
+  cv::Mat words;
+  bytes.convertTo(words, CV_16U, 300.0);
+  EXPECT_LT(cv::norm(KernelFromPicture(words, "k"), k8, cv::NORM_INF), 1e-6);
+}
+
+TEST(KernelFiles, NegativesBecomeZeroAndColourBecomesGrey) {
+  cv::Mat floats(3, 3, CV_32F, cv::Scalar(0));
+  floats.at<float>(1, 1) = 3.0f;
+  floats.at<float>(0, 0) = -1.0f;
+  floats.at<float>(2, 2) = 1.0f;
+  const cv::Mat k = KernelFromPicture(floats, "k");
+  EXPECT_EQ(k.at<float>(0, 0), 0.0f);
+  EXPECT_NEAR(k.at<float>(1, 1), 0.75f, 1e-6);
+  cv::Mat colour(5, 5, CV_8UC3, cv::Scalar(0, 0, 0));
+  colour.at<cv::Vec3b>(2, 2) = cv::Vec3b(90, 90, 90);
+  colour.at<cv::Vec3b>(2, 3) = cv::Vec3b(30, 30, 30);
+  const cv::Mat grey = KernelFromPicture(colour, "k");
+  EXPECT_EQ(grey.channels(), 1);
+  EXPECT_NEAR(grey.at<float>(2, 2), 0.75f, 1e-2);
+}
+
+TEST(KernelFiles, RefusalsNameTheProblem) {
+  auto message = [](const cv::Mat& picture) {
+    try {
+      KernelFromPicture(picture, "'k.png'");
+    } catch (const CliError& e) {
+      EXPECT_EQ(e.exitCode(), kExitBadInput);
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  EXPECT_NE(message(cv::Mat(4, 5, CV_8U, cv::Scalar(1))).find("odd"), std::string::npos);
+  EXPECT_NE(message(cv::Mat(5, 6, CV_8U, cv::Scalar(1))).find("odd"), std::string::npos);
+  EXPECT_NE(message(cv::Mat(5, 5, CV_8U, cv::Scalar(0))).find("zero"), std::string::npos);
+  EXPECT_NE(message(cv::Mat(5, 5, CV_32F, cv::Scalar(-2))).find("zero"), std::string::npos);
+  cv::Mat notFinite(3, 3, CV_32F, cv::Scalar(0.1));
+  notFinite.at<float>(1, 1) = NAN;
+  EXPECT_NE(message(notFinite).find("finite"), std::string::npos);
+}
+
+TEST(KernelFiles, ReadsFloatTiffAndRefusesUnreadableFiles) {
+  const ScratchFolder folder;
+  cv::Mat floats(3, 5, CV_32F, cv::Scalar(0));
+  floats.at<float>(1, 1) = 0.25f;
+  floats.at<float>(1, 3) = 0.5f;
+  floats.at<float>(0, 0) = -0.1f;
+  ASSERT_TRUE(cv::imwrite((folder / "k.tif").string(), floats));
+  const cv::Mat k = LoadKernelFile(folder / "k.tif");
+  EXPECT_NEAR(k.at<float>(1, 3), 2.0f / 3.0f, 1e-6);
+  EXPECT_EQ(k.at<float>(0, 0), 0.0f);
+  WriteText(folder / "junk.png", "not a picture");
+  EXPECT_THROW(LoadKernelFile(folder / "junk.png"), CliError);
+  EXPECT_THROW(LoadKernelFile(folder / "absent.png"), CliError);
+  EXPECT_THROW(LoadKernelFile(folder.path()), CliError);
+}
+
+// --------------------------------------------------------- input pictures
+
+TEST(InputPictures, GreyBecomesThreeEqualChannels) {
+  const ScratchFolder folder;
+  cv::Mat grey(200, 210, CV_8U);
+  cv::randu(grey, 0, 255);
+  ASSERT_TRUE(cv::imwrite((folder / "g.png").string(), grey));
+  const cv::Mat picture = ReadPicture(folder / "g.png");
+  ASSERT_EQ(picture.type(), CV_8UC3);
+  std::vector<cv::Mat> planes;
+  cv::split(picture, planes);
+  for (const cv::Mat& plane : planes) EXPECT_EQ(cv::norm(plane, grey, cv::NORM_INF), 0.0);
+}
+
+TEST(InputPictures, TwoHundredIsTheSmallestSide) {
+  const ScratchFolder folder;
+  auto refusal = [&](int rows, int cols) {
+    const fs::path path = folder / "p.png";
+    cv::imwrite(path.string(), cv::Mat(rows, cols, CV_8UC3, cv::Scalar(9, 9, 9)));
+    try {
+      ReadPicture(path);
+    } catch (const CliError& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  EXPECT_EQ(refusal(200, 200), "");
+  EXPECT_EQ(refusal(199, 400), kPictureTooSmall);
+  EXPECT_EQ(refusal(400, 199), kPictureTooSmall);
+  WriteText(folder / "broken.png", "\x89PNG broken");
+  EXPECT_THROW(ReadPicture(folder / "broken.png"), CliError);
+  try {
+    ReadPicture(folder / "absent.png");
+  } catch (const CliError& e) {
+    EXPECT_STREQ(e.what(), kOpenFailed);
+  }
+}
+
+// ------------------------------------------------- whole-or-nothing files
+
+TEST(StagedFiles, ReplaceTheTargetWholeAndLeaveNoTemporary) {
+  const ScratchFolder folder;
+  const fs::path target = folder / "out.png";
+  WriteText(target, "old contents");
+  const std::string text = "new contents, longer than the old";
+  WriteFileAtomically(target, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
+  EXPECT_EQ(ReadText(target), text);
+  EXPECT_EQ(FolderEntries(folder.path()), std::vector<std::string>{"out.png"});
+}
+
+TEST(StagedFiles, UncommittedWritesVanishAndTheTargetStaysAsItWas) {
+  const ScratchFolder folder;
+  const fs::path target = folder / "out.png";
+  WriteText(target, "old contents");
+  {
+    StagedFile staged(target);
+    EXPECT_EQ(staged.temporary().parent_path(), folder.path());
+    EXPECT_EQ(staged.temporary().extension(), ".png");
+    EXPECT_FALSE(staged.HasContent());
+    const unsigned char bytes[] = {1, 2, 3};
+    staged.Write(bytes);
+    EXPECT_TRUE(staged.HasContent());
+  }
+  EXPECT_EQ(ReadText(target), "old contents");
+  EXPECT_EQ(FolderEntries(folder.path()), std::vector<std::string>{"out.png"});
+}
+
+TEST(StagedFiles, ResultsGetTheUsualPermissionsAndMissingFoldersFail) {
+  const ScratchFolder folder;
+  const mode_t previous = ::umask(022);
+  const unsigned char bytes[] = {7};
+  WriteFileAtomically(folder / "r.bmp", bytes);
+  ::umask(previous);
+  EXPECT_EQ(fs::status(folder / "r.bmp").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);
+  EXPECT_THROW(WriteFileAtomically(folder / "missing/r.bmp", bytes), CliError);
+}
+
+// ----------------------------------------------------------------- console
+
+TEST(ProgressFrames, FillWithTheCellAndStayWithinTheBar) {
+  EXPECT_EQ(ProgressFrame("Run", 0.0f, 10), "Run [----------]   0%");
+  EXPECT_EQ(ProgressFrame("Run", 55.5f, 10), "Run [#####-----]  55%");
+  EXPECT_EQ(ProgressFrame("Run", 100.0f, 10), "Run [##########] 100%");
+  EXPECT_EQ(ProgressFrame("Run", 250.0f, 10), ProgressFrame("Run", 100.0f, 10));
+  // Not started (-1) and nonsense: an empty bar without a number.
+  EXPECT_EQ(ProgressFrame("Run", -1.0f, 10), "Run [----------]     ");
+  EXPECT_EQ(ProgressFrame("Run", NAN, 10), ProgressFrame("Run", -1.0f, 10));
+}
+
+TEST(EngineOutput, SilencedWhileTheSilencerLivesAndRestoredAfter) {
+  testing::internal::CaptureStdout();
+  {
+    const StandardOutputSilencer silence(true);
+    std::printf("start kernel estimation...\n");
+  }
+  { const StandardOutputSilencer passThrough(false);
+    std::printf("shown\n"); }
+  std::printf("after\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "shown\nafter\n");
+}
+
+// ------------------------------------------------------- the built tool
+
+// A 220 x 220 picture blurred by a 9 x 9 shake kernel, and that kernel.
+class DeblurTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sharp_ = SharpPicture(220, 220);
+    kernel_ = velmora::tools::GenerateShakeKernel(9, 6);
+    blurred_ = Blurred(sharp_, kernel_);
+    ASSERT_TRUE(cv::imwrite((dir_ / "blurred.png").string(), blurred_));
+    WriteKernel16(kernel_, dir_ / "k.png");
+  }
+
+  bool Exists(const std::string& name) const { return fs::exists(dir_ / name); }
+
+  // Nothing but the files the test made: no result, no kernel picture, no
+  // temporary left over.
+  void ExpectNothingWritten() const {
+    EXPECT_EQ(FolderEntries(dir_.path()), (std::vector<std::string>{"blurred.png", "k.png"}));
+  }
+
+  ScratchFolder dir_;
+  cv::Mat sharp_, kernel_, blurred_;
+};
+
+TEST_F(DeblurTool, KnownKernelRestoresThePictureAndWritesBothFiles) {
+  const ToolRun run = RunTool(dir_, {"blurred.png", "--kernel", "k.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex("Running time [0-9]+\\.[0-9]{3}s\n")));
+  EXPECT_EQ(run.err, "");  // stderr is no terminal here: no progress bar
+  EXPECT_EQ(run.out.find("start padding image"), std::string::npos);  // engine lines kept off
+  const cv::Mat result = cv::imread((dir_ / "blurred_deblurred.png").string(), cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(result.type(), CV_8UC3);
+  ASSERT_EQ(result.size(), sharp_.size());
+  // A flipped or unnormalised kernel would not come closer to the sharp picture.
+  const int border = 12;
+  EXPECT_GT(velmora::tools::Psnr(ToUnit(result), ToUnit(sharp_), border),
+            velmora::tools::Psnr(ToUnit(blurred_), ToUnit(sharp_), border) + 3.0);
+  const cv::Mat kernelPicture = cv::imread((dir_ / "kernel.png").string(), cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(kernelPicture.type(), CV_8U);
+  EXPECT_EQ(kernelPicture.size(), kernel_.size());
+  double top = 0.0;
+  cv::minMaxLoc(kernelPicture, nullptr, &top);
+  EXPECT_EQ(top, 255.0);
+  EXPECT_EQ(FolderEntries(dir_.path()),
+            (std::vector<std::string>{"blurred.png", "blurred_deblurred.png", "k.png", "kernel.png"}));
+}
+
+TEST_F(DeblurTool, OutputAndKernelPathsAndFormatsAreHonoured) {
+  fs::create_directory(dir_ / "out");
+  const ToolRun run = RunTool(dir_, {"blurred.png", "--kernel", "k.png", "-o", "out/r.JPG",
+                                     "--kernel-out", "out/used.bmp", "--smoothness", "0.1",
+                                     "--reduce-ringing", "--reduce-noise"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadText(dir_ / "out/r.JPG").substr(0, 2), "\xFF\xD8");  // a JPEG
+  EXPECT_EQ(ReadText(dir_ / "out/used.bmp").substr(0, 2), "BM");
+  EXPECT_EQ(cv::imread((dir_ / "out/r.JPG").string()).size(), sharp_.size());
+  EXPECT_FALSE(Exists("kernel.png"));
+  EXPECT_EQ(FolderEntries(dir_ / "out"), (std::vector<std::string>{"r.JPG", "used.bmp"}));
+}
+
+TEST_F(DeblurTool, QuietPrintsNothingAndGpuFallsBackWithOneWarning) {
+  const ToolRun quiet = RunTool(dir_, {"blurred.png", "--kernel", "k.png", "--quiet"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+  const ToolRun gpu = RunTool(dir_, {"blurred.png", "--kernel", "k.png", "--gpu", "-o", "g.png"});
+  EXPECT_EQ(gpu.status, 0);
+  EXPECT_EQ(LineCount(gpu.err), 1);
+  EXPECT_NE(gpu.err.find("CPU"), std::string::npos);
+  EXPECT_TRUE(Exists("g.png"));
+}
+
+TEST_F(DeblurTool, PicturesOfTwoHundredPixelsAreTakenAndSmallerRefused) {
+  cv::imwrite((dir_ / "edge.png").string(), sharp_(cv::Rect(0, 0, 200, 200)));
+  EXPECT_EQ(RunTool(dir_, {"edge.png", "--kernel", "k.png", "-q"}).status, 0);
+  for (const cv::Rect cut : {cv::Rect(0, 0, 220, 199), cv::Rect(0, 0, 199, 220)}) {
+    cv::imwrite((dir_ / "small.png").string(), sharp_(cut));
+    const ToolRun run = RunTool(dir_, {"small.png", "--kernel", "k.png"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, std::string(kPictureTooSmall) + "\n");
+    EXPECT_FALSE(Exists("small_deblurred.png"));
+  }
+}
+
+TEST_F(DeblurTool, UnreadableInputIsRefusedWithTheApplicationsText) {
+  WriteText(dir_ / "junk.png", "definitely not a picture");
+  for (const char* input : {"junk.png", "absent.png"}) {
+    const ToolRun run = RunTool(dir_, {input, "--kernel", "k.png"});
+    EXPECT_EQ(run.status, 2) << input;
+    EXPECT_EQ(run.err, std::string(kOpenFailed) + "\n") << input;
+  }
+  fs::remove(dir_ / "junk.png");
+  ExpectNothingWritten();
+}
+
+TEST_F(DeblurTool, BadOutputIsRefusedBeforeAnyWork) {
+  // The last input does not exist: the output is checked first.
+  const std::vector<std::vector<std::string>> cases = {
+      {"blurred.png", "--kernel", "k.png", "-o", "r.tiff"},
+      {"blurred.png", "--kernel", "k.png", "-o", "r"},
+      {"blurred.png", "--kernel", "k.png", "-o", "nowhere/r.png"},
+      {"blurred.png", "--kernel", "k.png", "--kernel-out", "k.txt"},
+      {"junk-input.png", "-o", "r.gif"}};
+  for (const std::vector<std::string>& args : cases) {
+    const ToolRun run = RunTool(dir_, args);
+    EXPECT_EQ(run.status, 2) << args.back();
+    EXPECT_EQ(LineCount(run.err), 1) << run.err;
+    EXPECT_EQ(run.err.find("Error while opening"), std::string::npos) << run.err;
+  }
+  ExpectNothingWritten();
+}
+
+TEST_F(DeblurTool, BadKernelFilesAreRefusedNamingTheProblem) {
+  cv::imwrite((dir_ / "even.png").string(), cv::Mat(8, 9, CV_8U, cv::Scalar(3)));
+  cv::imwrite((dir_ / "zero.png").string(), cv::Mat(9, 9, CV_8U, cv::Scalar(0)));
+  cv::imwrite((dir_ / "huge.png").string(), cv::Mat(221, 221, CV_8U, cv::Scalar(1)));
+  WriteText(dir_ / "junk.png", "no kernel here");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"even.png", "odd"}, {"zero.png", "zero"}, {"huge.png", "larger"},
+      {"junk.png", "decode"}, {"absent.png", "no such file"}};
+  for (const auto& [file, problem] : cases) {
+    const ToolRun run = RunTool(dir_, {"blurred.png", "--kernel", file});
+    EXPECT_EQ(run.status, 2) << file;
+    EXPECT_EQ(LineCount(run.err), 1) << run.err;
+    EXPECT_NE(run.err.find(problem), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(file), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(Exists("blurred_deblurred.png"));
+  EXPECT_FALSE(Exists("kernel.png"));
+}
+
+TEST_F(DeblurTool, BadOptionValuesAndCombinationsAreUsageErrors) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--blur-size", "20"},          {"--blur-size", "1"},
+      {"--blur-size", "123"},         {"--blur-size", "19x20"},
+      {"--blur-size", "tiny"},        {"--smoothness", "0.25"},
+      {"--smoothness", "-0.01"},      {"--smoothness", "much"},
+      {"--gamma", "1.8"},             {"--region", "0.5,0.5,0.6,0.2"},
+      {"--region", "0.1,0.1,0.5"},    {"--whole"},
+      {"--cpu", "--gpu"},             {"--kernel", "k.png", "--region", "0,0,1,1"},
+      {"--kernel", "k.png", "--blur-size", "9"},
+      {"--quiet", "--engine-log"},    {"--no-such-option"},
+      {"--smoothness"}};
+  for (std::vector<std::string> args : cases) {
+    args.insert(args.begin(), "blurred.png");
+    const ToolRun run = RunTool(dir_, args);
+    EXPECT_EQ(run.status, 2) << args[1];
+    EXPECT_EQ(LineCount(run.err), 1) << args[1] << ": " << run.err;
+  }
+  EXPECT_EQ(RunTool(dir_, {}).status, 2);  // no INPUT
+  ExpectNothingWritten();
+}
+
+TEST_F(DeblurTool, TooSmallRegionGetsTheApplicationsText) {
+  const ToolRun run = RunTool(dir_, {"blurred.png", "--region", "0.1,0.1,0.8,0.8"});  // 176 pixels
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, std::string(velmora::kRegionTooSmall) + "\n");
+  ExpectNothingWritten();
+}
+
+TEST_F(DeblurTool, AFailedRunLeavesAnExistingResultUntouched) {
+  WriteText(dir_ / "r.png", "the user's earlier result");
+  cv::imwrite((dir_ / "even.png").string(), cv::Mat(8, 8, CV_8U, cv::Scalar(3)));
+  EXPECT_EQ(RunTool(dir_, {"blurred.png", "--kernel", "even.png", "-o", "r.png"}).status, 2);
+  EXPECT_EQ(ReadText(dir_ / "r.png"), "the user's earlier result");
+}
+
+TEST_F(DeblurTool, HelpAndVersionSucceed) {
+  const ToolRun help = RunTool(dir_, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--blur-size"), std::string::npos);
+  const ToolRun version = RunTool(dir_, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_NE(version.out.find("velmora-deblur"), std::string::npos);
+  ExpectNothingWritten();
+}
+
+// Blind runs: the estimator itself is tested elsewhere; these check what the
+// tool hands it and what it makes of the answer.
+TEST_F(DeblurTool, BlindRunWritesAKernelOfTheAskedHeightAndWidth) {
+  const ToolRun run = RunTool(dir_, {"blurred.png", "--blur-size", "9x13", "-o", "blind.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const cv::Mat kernelPicture = cv::imread((dir_ / "kernel.png").string(), cv::IMREAD_UNCHANGED);
+  EXPECT_EQ(kernelPicture.rows, 9);
+  EXPECT_EQ(kernelPicture.cols, 13);
+  EXPECT_EQ(cv::imread((dir_ / "blind.png").string()).size(), sharp_.size());
+}
+
+TEST(DeblurToolRegions, PartialRestoresOnlyTheRegionAndWholeRestoresAll) {
+  const ScratchFolder dir;
+  const cv::Mat sharp = SharpPicture(320, 360);
+  const cv::Mat blurred = Blurred(sharp, velmora::tools::GenerateShakeKernel(9, 2));
+  ASSERT_TRUE(cv::imwrite((dir / "b.png").string(), blurred));
+  // x is a fraction of the width, y of the height: columns 45 to 315, rows
+  // 80 to 300, both ends included (fractions exact in binary).
+  const std::string region = "0.125,0.25,0.75,0.6875";
+  const ToolRun partial = RunTool(dir, {"b.png", "--blur-size", "9", "--region", region, "-o", "p.png"});
+  ASSERT_EQ(partial.status, 0) << partial.err;
+  const cv::Mat p = cv::imread((dir / "p.png").string());
+  const cv::Rect inside(45, 80, 271, 221);
+  cv::Mat outside(p.size(), CV_8U, cv::Scalar(255));
+  outside(inside).setTo(0);
+  cv::Mat difference;
+  cv::absdiff(p, blurred, difference);
+  cv::cvtColor(difference, difference, cv::COLOR_BGR2GRAY);
+  EXPECT_EQ(cv::countNonZero(difference & outside), 0);
+  EXPECT_GT(cv::countNonZero(difference(inside)), inside.area() / 4);
+
+  const ToolRun whole =
+      RunTool(dir, {"b.png", "--blur-size", "9", "--region", region, "--whole", "-o", "w.png"});
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  cv::absdiff(cv::imread((dir / "w.png").string()), blurred, difference);
+  cv::cvtColor(difference, difference, cv::COLOR_BGR2GRAY);
+  EXPECT_GT(cv::countNonZero(difference & outside), cv::countNonZero(outside) / 4);
+}
+
+TEST(DeblurToolFailure, FailedEstimationExitsOneWithoutAResult) {
+  // Uniform noise has no edges to estimate a blur from.
+  const ScratchFolder dir;
+  cv::Mat noise(240, 240, CV_8UC3);
+  cv::RNG(1).fill(noise, cv::RNG::UNIFORM, 0, 256);
+  ASSERT_TRUE(cv::imwrite((dir / "noise.png").string(), noise));
+  const ToolRun run = RunTool(dir, {"noise.png", "--blur-size", "9"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, std::string(velmora::kInsufficientInformation) + "\n");
+  EXPECT_FALSE(fs::exists(dir / "noise_deblurred.png"));
+  EXPECT_EQ(run.out, "");
+}
+
+}  // namespace
