@@ -5,6 +5,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "cli/console.h"
@@ -71,7 +72,12 @@ int RunMode(DeblurJob& job, const char* mode, ProgressCell& cell, const DeblurRe
   std::packaged_task<void()> task([&job] { job.Run(); });
   std::future<void> done = task.get_future();
   {
-    std::jthread worker(std::move(task));
+    std::jthread worker;
+    try {
+      worker = std::jthread(std::move(task));
+    } catch (const std::system_error&) {
+      throw BadInput("not enough memory to start the worker thread");
+    }
     while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
       bar.Show(ReadProgress(&cell));
   }
@@ -89,7 +95,7 @@ void CheckStatus(int status, const DeblurJob& job) {
     case kJobEstimationFailed:
       throw CliError(kExitEstimationFailed, kInsufficientInformation, true);
     case kJobOutOfMemory:
-      throw BadInput("not enough memory to deblur this picture");
+      throw BadInput("not enough memory to deblur this picture");  // the job caught it
     case kJobInvalidInput:
       if (job.mode == kModePartial) throw CliError(kExitBadInput, kRegionTooSmall, true);
       throw BadInput("the engine refused the picture, the kernel or the settings");

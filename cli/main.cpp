@@ -2,6 +2,7 @@
 // with a known kernel, as the desktop application's Run does.
 #include <CLI/CLI.hpp>
 
+#include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 
 #include <cstdio>
@@ -18,6 +19,7 @@ namespace {
 using namespace velmora::cli;
 
 constexpr const char* kProgram = "velmora-deblur";
+constexpr const char* kNotEnoughMemory = "not enough memory to deblur this picture";
 
 // The option texts as typed; checked after parsing so that every refusal
 // names the problem in the same words.
@@ -101,7 +103,11 @@ int main(int argc, char** argv) {
   } catch (const CliError& e) {
     return Report(e);
   } catch (const std::bad_alloc&) {
-    return Report(BadInput("not enough memory to deblur this picture"));
+    return Report(BadInput(kNotEnoughMemory));
+  } catch (const cv::Exception& e) {
+    // OpenCV reports a failed allocation as an exception of its own.
+    if (e.code == cv::Error::StsNoMem) return Report(BadInput(kNotEnoughMemory));
+    return Report(CliError(kExitInternal, std::string("internal error: ") + e.what()));
   } catch (const std::exception& e) {
     return Report(CliError(kExitInternal, std::string("internal error: ") + e.what()));
   }

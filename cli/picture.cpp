@@ -14,7 +14,8 @@ cv::Mat ReadPicture(const std::filesystem::path& path) {
   cv::Mat picture;
   try {
     picture = cv::imread(path.string(), cv::IMREAD_COLOR);
-  } catch (const cv::Exception&) {
+  } catch (const cv::Exception& e) {
+    if (e.code == cv::Error::StsNoMem) throw BadInput("not enough memory to read the picture");
     picture.release();  // a corrupt file: the same answer as an unreadable one
   }
   if (picture.empty()) throw CliError(kExitBadInput, kOpenFailed, true);

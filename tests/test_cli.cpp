@@ -124,9 +124,11 @@ struct ToolRun {
   std::string out, err;
 };
 
-// Runs the built tool with the scratch folder as working directory.
-ToolRun RunTool(const ScratchFolder& folder, const std::vector<std::string>& args) {
-  std::string command = "cd " + Quote(folder.path().string()) + " && " + Quote(VELMORA_DEBLUR_PATH);
+// Runs the built tool with the scratch folder as working directory; launch
+// is the shell text that starts it.
+ToolRun RunTool(const ScratchFolder& folder, const std::vector<std::string>& args,
+                const std::string& launch = Quote(VELMORA_DEBLUR_PATH)) {
+  std::string command = "cd " + Quote(folder.path().string()) + " && " + launch;
   for (const std::string& a : args) {
     command += ' ';
     command += Quote(a);
@@ -631,6 +633,22 @@ TEST(DeblurToolRegions, PartialRestoresOnlyTheRegionAndWholeRestoresAll) {
   cv::absdiff(cv::imread((dir / "w.png").string()), blurred, difference);
   cv::cvtColor(difference, difference, cv::COLOR_BGR2GRAY);
   EXPECT_GT(cv::countNonZero(difference & outside), cv::countNonZero(outside) / 4);
+}
+
+TEST(DeblurToolFailure, RunningOutOfMemoryIsReportedNotCrashed) {
+  // A 4000 x 4000 picture needs well over a gigabyte of scratch memory;
+  // the tool gets 800 MB of address space, enough to start and read it.
+  const ScratchFolder dir;
+  cv::Mat big(4000, 4000, CV_8UC3);
+  for (int i = 0; i < big.rows; ++i)
+    for (int j = 0; j < big.cols; ++j) big.at<cv::Vec3b>(i, j) = cv::Vec3b(i % 256, j % 256, (i + j) % 256);
+  ASSERT_TRUE(cv::imwrite((dir / "big.png").string(), big));
+  WriteKernel16(velmora::tools::GenerateShakeKernel(9, 1), dir / "k.png");
+  const std::string limited = std::string("ulimit -v 800000 && exec ") + Quote(VELMORA_DEBLUR_PATH);
+  const ToolRun run = RunTool(dir, {"big.png", "--kernel", "k.png"}, limited);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "velmora-deblur: not enough memory to deblur this picture\n");
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"big.png", "k.png"}));
 }
 
 TEST(DeblurToolFailure, FailedEstimationExitsOneWithoutAResult) {
