@@ -1,7 +1,9 @@
 // The estimation entry as the job calls it: refusals, the console lines,
-// the impulse shortcut, failure, even kernel sizes, non-finite input and
-// progress reporting.
+// the impulse shortcut, failure, even kernel sizes, non-finite input,
+// progress reporting, and blind deblurring of a photograph blurred by a
+// generated camera shake.
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +16,9 @@
 
 #include "pipeline/engine.h"
 #include "pipeline/progress.h"
+#include "pipeline/spectral.h"
+#include "tools/metrics.h"
+#include "tools/shake.h"
 
 namespace {
 
@@ -62,15 +67,14 @@ struct Outcome {
 
 constexpr float kUntouched = -7.0f;
 
-Outcome Deblur(const std::vector<float>& input, int channels, int kernelSide, ProgressCell* cell = nullptr,
-           int kernelWidth = 0) {
+Outcome Deblur(const std::vector<float>& input, int channels, int kernelSide,
+               ProgressCell* cell = nullptr) {
   Outcome r;
-  const int kw = kernelWidth ? kernelWidth : kernelSide;
   r.output.assign(input.size(), kUntouched);
-  r.kernel.assign(static_cast<size_t>(kernelSide) * kw, kUntouched);
+  r.kernel.assign(static_cast<size_t>(kernelSide) * kernelSide, kUntouched);
   testing::internal::CaptureStdout();
   r.result = DeblurImage(input.data(), r.output.data(), kSide, kSide, channels, r.kernel.data(),
-                         kernelSide, kw, 1.0f, 1.0f, 0.04f, 0, 0, true, cell);
+                         kernelSide, kernelSide, 1.0f, 1.0f, 0.04f, 0, 0, true, cell);
   r.console = testing::internal::GetCapturedStdout();
   return r;
 }
@@ -107,12 +111,10 @@ TEST(EstimationEntry, SharpPictureComesBackUnchanged) {
   EXPECT_EQ(r.output, image);  // identical: a copy, not a deconvolution
   EXPECT_TRUE(IsEstimatedKernel(r.kernel));
   EXPECT_EQ(r.console, "start kernel estimation...\nLevel 2\nLevel 1\nLevel 0\n");
-}
-
-TEST(EstimationEntry, SmallestKernelRunsTwoLevels) {
-  const Outcome r = Deblur(Blocks(2), 1, 3);
-  ASSERT_EQ(r.result, 1);
-  EXPECT_EQ(r.console.rfind("start kernel estimation...\nLevel 1\nLevel 0\n", 0), 0u);
+  // The smallest kernel runs two levels.
+  const Outcome smallest = Deblur(image, 1, 3);
+  EXPECT_EQ(smallest.result, 1);
+  EXPECT_EQ(smallest.console.rfind("start kernel estimation...\nLevel 1\nLevel 0\n", 0), 0u);
 }
 
 TEST(EstimationEntry, FailureKeepsTheOutputAndWritesTheKernel) {
@@ -191,6 +193,48 @@ TEST(EstimationEntry, ProgressWithAndWithoutACell) {
   EXPECT_EQ(withoutCell.result, 1);
   EXPECT_EQ(withCell.kernel, withoutCell.kernel);
   EXPECT_EQ(withCell.output, withoutCell.output);
+}
+
+// A 256 x 256 crop of the cat, float BGR.
+cv::Mat SamplePhoto() {
+  const cv::Mat picture =
+      cv::imread(std::string(VELMORA_SOURCE_DIR) + "/samples/chelsea.png", cv::IMREAD_COLOR);
+  cv::Mat crop;
+  if (!picture.empty()) picture(cv::Rect(100, 20, 256, 256)).convertTo(crop, CV_32F, 1.0 / 255.0);
+  return crop;
+}
+
+TEST(EstimationEndToEnd, RecoversGeneratedShake) {
+  const cv::Mat sharp = SamplePhoto();
+  ASSERT_FALSE(sharp.empty());
+  const int n = sharp.rows;
+  // (true kernel side, seed, kernel size asked for, larger as a user would)
+  const int cases[][3] = {{17, 1, 23}, {21, 3, 25}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "shake " << c[0] << ", seed " << c[1]);
+    const cv::Mat truth = velmora::tools::GenerateShakeKernel(c[0], c[1]);
+    cv::Mat blurred = velmora::tools::BlurImage(sharp, truth, 0.005, c[1] + 100);
+    blurred = cv::min(cv::max(blurred, 0.0), 1.0);
+    std::vector<cv::Mat> planes;
+    cv::split(blurred, planes);
+    std::vector<float> input;
+    for (int p = 2; p >= 0; --p) input.insert(input.end(), planes[p].begin<float>(), planes[p].end<float>());
+    std::vector<float> output(input.size());
+    cv::Mat kernel(c[2], c[2], CV_32F, cv::Scalar(0));
+    testing::internal::CaptureStdout();
+    const int result = DeblurImage(input.data(), output.data(), n, n, 3, kernel.ptr<float>(), c[2],
+                                   c[2], 1.0f, 1.0f, 0.04f, 0, 0, true, nullptr);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(result, 1);
+    for (int p = 0; p < 3; ++p)
+      cv::Mat(n, n, CV_32F, output.data() + velmora::GridSize(n, n) * p).copyTo(planes[2 - p]);
+    cv::Mat restored;
+    cv::merge(planes, restored);
+    restored = cv::min(cv::max(restored, 0.0), 1.0);
+    EXPECT_GE(velmora::tools::KernelSimilarity(kernel, truth), 0.6);
+    EXPECT_GE(velmora::tools::BestShiftPsnr(restored, sharp, 4, c[2]),
+              velmora::tools::BestShiftPsnr(blurred, sharp, 4, c[2]) + 2.0);
+  }
 }
 
 }  // namespace
