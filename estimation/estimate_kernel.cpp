@@ -42,7 +42,7 @@ void Print(const char* line) {
 }
 
 // The arguments of one estimation.
-struct Job {
+struct Arguments {
   const float* source;
   float* outputImage;
   int rows, cols, channels;
@@ -55,7 +55,7 @@ struct Job {
 };
 
 // The grey, gamma-adjusted picture the kernel is estimated on.
-void WorkingImage(const Job& job, float* w) {
+void WorkingImage(const Arguments& job, float* w) {
   const size_t n = GridSize(job.rows, job.cols);
   for (size_t i = 0; i < n; ++i) {
     float v;
@@ -71,14 +71,17 @@ void WorkingImage(const Job& job, float* w) {
   }
 }
 
-std::vector<Plane> ImagePyramid(const float* base, int rows, int cols, int levels) {
+// Every coarser level is shrunk from level 0 directly, never from the level
+// above it, so that its size and content follow from the full size alone.
+std::vector<Plane> ImagePyramid(const Arguments& a, int levels) {
   std::vector<Plane> pyramid;
-  pyramid.push_back(MakePlane(rows, cols));
-  std::copy_n(base, GridSize(rows, cols), pyramid[0].data.get());
+  pyramid.push_back(MakePlane(a.rows, a.cols));
+  const float* base = pyramid[0].data.get();
+  WorkingImage(a, pyramid[0].data.get());
   for (int p = 1; p < levels; ++p) {
     const float s = PowInt(kPyramidRatio, p);
-    pyramid.push_back(MakePlane(ScaledSize(rows, s), ScaledSize(cols, s)));
-    ResizeByScale(base, pyramid[p].data.get(), rows, cols, s);
+    pyramid.push_back(MakePlane(ScaledSize(a.rows, s), ScaledSize(a.cols, s)));
+    ResizeByScale(base, pyramid[p].data.get(), a.rows, a.cols, s);
   }
   return pyramid;
 }
@@ -118,7 +121,7 @@ FloatArray InitialKernel(const std::vector<Plane>& kernels, int w) {
 // Runs the iterations of level w. latent is the level's starting latent
 // image and receives its final one. Returns the last latent update's result
 // (true when the level ran without one).
-bool RunIterations(const Job& job, int w, int A, const Plane& image, Plane* kernel,
+bool RunIterations(const Arguments& job, int w, int A, const Plane& image, Plane* kernel,
                    const LevelSpectra& spectra, const float* scaleMap, float* latent) {
   const int rows = image.rows, cols = image.cols, D = kernel->rows, F = kernel->cols;
   const double ratio = KernelThresholdRatio(job.d, job.e);
@@ -153,7 +156,7 @@ bool RunIterations(const Job& job, int w, int A, const Plane& image, Plane* kern
 
 // One pyramid level; previousLatent holds the coarser level's final latent
 // image on entry (empty at the coarsest) and this level's on return.
-bool RunLevel(const Job& job, int w, int r, const std::vector<Plane>& images,
+bool RunLevel(const Arguments& job, int w, int r, const std::vector<Plane>& images,
               std::vector<Plane>& kernels, Plane* previousLatent) {
   if (w == 2) WriteProgress(job.progress, 2.0f);
   if (w == 1) WriteProgress(job.progress, 5.0f);
@@ -190,7 +193,7 @@ bool RunLevel(const Job& job, int w, int r, const std::vector<Plane>& images,
 
 // The restoration with the final kernel: a copy of the source when the
 // kernel is practically an impulse.
-int Restore(const Job& job, const float* kernel) {
+int Restore(const Arguments& job, const float* kernel) {
   WriteProgress(job.progress, 50.0f);
   const size_t n = GridSize(job.rows, job.cols) * job.channels;
   int result = 1;
@@ -258,17 +261,12 @@ int EstimateKernel(const float* source, float* outputImage, int rows, int cols, 
                    float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                    float tscale, float smoothness, int deringFactor, int reduceNoise, bool useCpu,
                    ProgressCell* progress) {
-  const Job job{source,      outputImage, rows,   cols,       channels,     outputKernel,
+  const Arguments job{source,      outputImage, rows,   cols,       channels,     outputKernel,
                 kernelHeight, kernelWidth, gamma,  tscale,     smoothness,   deringFactor,
                 reduceNoise, useCpu,      progress};
   Print("start kernel estimation...\n");
   const int r = LevelCount(std::max(kernelHeight, kernelWidth));
-  std::vector<Plane> images;
-  {
-    FloatArray working(GridSize(rows, cols));
-    WorkingImage(job, working.get());
-    images = ImagePyramid(working.get(), rows, cols, r);
-  }
+  std::vector<Plane> images = ImagePyramid(job, r);
   std::vector<Plane> kernels = KernelPyramid(kernelHeight, kernelWidth, r);
   Plane previousLatent;
   bool success = true;
