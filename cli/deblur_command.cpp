@@ -30,11 +30,22 @@ struct Plan {
   cv::Mat knownKernel;
 };
 
+// Whether two paths, existing or not, would name the same file.
+bool SameFile(const fs::path& a, const fs::path& b) {
+  std::error_code errorA, errorB;
+  const fs::path first = fs::weakly_canonical(fs::absolute(a), errorA);
+  const fs::path second = fs::weakly_canonical(fs::absolute(b), errorB);
+  if (errorA || errorB) return fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
+  return first == second;
+}
+
 Plan Prepare(const DeblurRequest& request) {
   Plan plan;
   plan.output = request.output.empty() ? DefaultOutputPath(request.input) : request.output;
   CheckResultPath(plan.output);
   CheckKernelPicturePath(request.kernelOut);
+  if (SameFile(plan.output, request.kernelOut))
+    throw BadInput("the result and the kernel picture cannot both be '" + plan.output.string() + "'");
   plan.picture = ReadPicture(request.input);
   if (request.knownKernel) {
     plan.knownKernel = LoadKernelFile(*request.knownKernel);

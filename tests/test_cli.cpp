@@ -521,6 +521,7 @@ TEST_F(DeblurTool, BadOutputIsRefusedBeforeAnyWork) {
       {"blurred.png", "--kernel", "k.png", "-o", "r"},
       {"blurred.png", "--kernel", "k.png", "-o", "nowhere/r.png"},
       {"blurred.png", "--kernel", "k.png", "--kernel-out", "k.txt"},
+      {"blurred.png", "--kernel", "k.png", "-o", "same.png", "--kernel-out", "./same.png"},
       {"junk-input.png", "-o", "r.gif"}};
   for (const std::vector<std::string>& args : cases) {
     const ToolRun run = RunTool(dir_, args);

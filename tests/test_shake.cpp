@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
@@ -85,6 +86,19 @@ TEST(ShakeKernelSeeds, SameSeedSameKernelOtherSeedOtherKernel) {
   EXPECT_EQ(MaxAbsDifference(a, GenerateShakeKernel(21, 42)), 0.0);
   EXPECT_GT(MaxAbsDifference(a, GenerateShakeKernel(21, 43)), 1e-3);
   EXPECT_GT(MaxAbsDifference(GenerateShakeKernel(21, 0), GenerateShakeKernel(21, ~0ull)), 1e-3);
+}
+
+TEST(ShakeKernelSeeds, TheSampleKernelIsStillWhatItsSeedGives) {
+  // samples/README names the seed that made the committed sample pair; a
+  // change of the generator must not silently contradict it.
+  const cv::Mat stored = cv::imread(VELMORA_SOURCE_DIR "/samples/coffee_kernel.png", cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(stored.type(), CV_16U);
+  const cv::Mat k = GenerateShakeKernel(21, 4);
+  double top = 0.0;
+  cv::minMaxLoc(k, nullptr, &top);
+  cv::Mat expected;
+  k.convertTo(expected, CV_16U, 65535.0 / top);
+  EXPECT_LE(cv::norm(stored, expected, cv::NORM_INF), 1.0);
 }
 
 TEST(ShakeKernelSeeds, RefusesEvenAndTinySizes) {
