@@ -300,7 +300,7 @@ TEST(KernelFiles, RefusalsNameTheProblem) {
   EXPECT_NE(message(notFinite).find("finite"), std::string::npos);
 }
 
-TEST(KernelFiles, ReadsFloatTiffAndRefusesUnreadableFiles) {
+TEST(KernelFiles, ReadsFloatTiff) {
   const ScratchFolder folder;
   cv::Mat floats(3, 5, CV_32F, cv::Scalar(0));
   floats.at<float>(1, 1) = 0.25f;
@@ -310,10 +310,7 @@ TEST(KernelFiles, ReadsFloatTiffAndRefusesUnreadableFiles) {
   const cv::Mat k = LoadKernelFile(folder / "k.tif");
   EXPECT_NEAR(k.at<float>(1, 3), 2.0f / 3.0f, 1e-6);
   EXPECT_EQ(k.at<float>(0, 0), 0.0f);
-  WriteText(folder / "junk.png", "not a picture");
-  EXPECT_THROW(LoadKernelFile(folder / "junk.png"), CliError);
-  EXPECT_THROW(LoadKernelFile(folder / "absent.png"), CliError);
-  EXPECT_THROW(LoadKernelFile(folder.path()), CliError);
+  EXPECT_THROW(LoadKernelFile(folder.path()), CliError);  // a folder is no kernel
 }
 
 // --------------------------------------------------------- input pictures
@@ -328,30 +325,6 @@ TEST(InputPictures, GreyBecomesThreeEqualChannels) {
   std::vector<cv::Mat> planes;
   cv::split(picture, planes);
   for (const cv::Mat& plane : planes) EXPECT_EQ(cv::norm(plane, grey, cv::NORM_INF), 0.0);
-}
-
-TEST(InputPictures, TwoHundredIsTheSmallestSide) {
-  const ScratchFolder folder;
-  auto refusal = [&](int rows, int cols) {
-    const fs::path path = folder / "p.png";
-    cv::imwrite(path.string(), cv::Mat(rows, cols, CV_8UC3, cv::Scalar(9, 9, 9)));
-    try {
-      ReadPicture(path);
-    } catch (const CliError& e) {
-      return std::string(e.what());
-    }
-    return std::string();
-  };
-  EXPECT_EQ(refusal(200, 200), "");
-  EXPECT_EQ(refusal(199, 400), kPictureTooSmall);
-  EXPECT_EQ(refusal(400, 199), kPictureTooSmall);
-  WriteText(folder / "broken.png", "\x89PNG broken");
-  EXPECT_THROW(ReadPicture(folder / "broken.png"), CliError);
-  try {
-    ReadPicture(folder / "absent.png");
-  } catch (const CliError& e) {
-    EXPECT_STREQ(e.what(), kOpenFailed);
-  }
 }
 
 // ------------------------------------------------- whole-or-nothing files
@@ -405,18 +378,6 @@ TEST(ProgressFrames, FillWithTheCellAndStayWithinTheBar) {
   // Not started (-1) and nonsense: an empty bar without a number.
   EXPECT_EQ(ProgressFrame("Run", -1.0f, 10), "Run [----------]     ");
   EXPECT_EQ(ProgressFrame("Run", NAN, 10), ProgressFrame("Run", -1.0f, 10));
-}
-
-TEST(EngineOutput, SilencedWhileTheSilencerLivesAndRestoredAfter) {
-  testing::internal::CaptureStdout();
-  {
-    const StandardOutputSilencer silence(true);
-    std::printf("start kernel estimation...\n");
-  }
-  { const StandardOutputSilencer passThrough(false);
-    std::printf("shown\n"); }
-  std::printf("after\n");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "shown\nafter\n");
 }
 
 // ------------------------------------------------------- the built tool
