@@ -27,10 +27,18 @@ class StageProgress {
  public:
   explicit StageProgress(ProgressCell* cell) : cell_(cell), start_(ReadProgress(cell)) {}
   void Stage(double percent) const {
-    if (cell_) WriteProgress(cell_, static_cast<float>(start_ + percent / 100.0 * (99.0 - start_)));
+    if (cell_) WriteProgress(cell_, Value(percent));
+  }
+  // For stages reached by concurrent planes, in whatever order they come.
+  void StageAtLeast(double percent) const {
+    if (cell_) RaiseProgress(cell_, Value(percent));
   }
 
  private:
+  float Value(double percent) const {
+    return static_cast<float>(start_ + percent / 100.0 * (99.0 - start_));
+  }
+
   ProgressCell* cell_;
   double start_;
 };
@@ -116,7 +124,7 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
     const float secondWeight = SecondSolveWeight(smoothness, deringFactor, reduceNoise);
     // Planes are independent: each task owns its result planes.
     ForEachPlane(channels, canvasPlane * kSolverBytesPerSample, [&](int c) {
-      stages.Stage(40.0 + static_cast<double>(c) / channels);
+      stages.StageAtLeast(40.0 + static_cast<double>(c) / channels);
       const float* plane = canvas.get() + canvasPlane * c;
       FloatArray result(canvasPlane);
       CheckSolve(Solve(plane, result.get(), kernel, padRows, padCols, kernelRows, kernelCols,

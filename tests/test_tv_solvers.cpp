@@ -107,7 +107,8 @@ TEST_P(SolverTest, SmoothsNoiseWithAnImpulseKernel) {
   EXPECT_NEAR(meanOut, meanIn, 0.02);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothSolvers, SolverTest, ::testing::Values(&FastDeconvTVL2, &FastDeconvTVL1));
+INSTANTIATE_TEST_SUITE_P(BothSolvers, SolverTest, ::testing::Values(&FastDeconvTVL2, &FastDeconvTVL1),
+                         [](const auto& info) { return info.param == &FastDeconvTVL2 ? "L2" : "L1"; });
 
 TEST(ConvolveReplicate, CornerTapMovesUpAndLeft) {
   const int H = 6, W = 5;
