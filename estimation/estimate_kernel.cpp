@@ -13,6 +13,7 @@
 #include "estimation/level_spectra.h"
 #include "estimation/prediction.h"
 #include "pipeline/deconvolve.h"
+#include "pipeline/engine_errors.h"
 #include "pipeline/progress.h"
 #include "pipeline/resample.h"
 #include "pipeline/spectral.h"
@@ -296,7 +297,7 @@ int DeblurImage(const float* input, float* output, int rows, int cols, int chann
                                    reduceNoise, useCpu, progress);
   } catch (const std::bad_alloc&) {
     return kEngineOutOfMemory;
-  } catch (const cv::Exception&) {
-    return kEngineOutOfMemory;  // OpenCV reports allocation failure this way
+  } catch (const cv::Exception& e) {
+    return velmora::EngineResultFor(e);
   }
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <new>
 
+#include "pipeline/engine_errors.h"
 #include "pipeline/pad_image.h"
 #include "pipeline/parallel.h"
 #include "pipeline/progress.h"
@@ -141,8 +142,8 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
     });
   } catch (const std::bad_alloc&) {
     return kEngineOutOfMemory;
-  } catch (const cv::Exception&) {
-    return kEngineOutOfMemory;  // OpenCV reports allocation failure this way
+  } catch (const cv::Exception& e) {
+    return EngineResultFor(e);
   }
   stages.Stage(100);
   return 0;

@@ -33,6 +33,7 @@ struct DeblurSettings {
 enum EngineResult : int {
   kEngineOutOfMemory = -2,     // an allocation failed; outputs are undefined
   kEngineInvalidArgument = -3, // sizes, channel count or kernel refused
+  kEngineInternalError = -4,   // an image-library operation failed otherwise
 };
 
 // Estimates the blur kernel from the picture, then deconvolves it.

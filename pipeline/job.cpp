@@ -2,6 +2,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "pipeline/engine_errors.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -99,8 +101,8 @@ void DeblurJob::Run() {
     }
   } catch (const std::bad_alloc&) {
     status = kJobOutOfMemory;
-  } catch (const cv::Exception&) {
-    status = kJobOutOfMemory;
+  } catch (const cv::Exception& e) {
+    status = EngineResultFor(e);
   }
 }
 
@@ -147,7 +149,8 @@ void DeblurJob::RunEstimation(bool partial) {
   cv::Mat floatResult = input.clone();
   if (engine == 1) FromPlanar(planarOut, r, &floatResult);
   status = engine;
-  Finish(floatResult);
+  // A refused call estimated nothing: keep any earlier kernel picture.
+  Finish(floatResult, engine != kEngineInvalidArgument);
   seconds = static_cast<float>((t1 - t0) / 1000.0);
 }
 
@@ -168,12 +171,12 @@ void DeblurJob::RunRemaining() {
   cv::Mat floatResult = input.clone();
   if (engine == 0) FromPlanar(planarOut, whole, &floatResult);
   status = engine == 0 ? kJobSucceeded : engine;
-  Finish(floatResult);
+  Finish(floatResult, true);
   seconds = static_cast<float>((t1 - t0) / 1000.0);
 }
 
-void DeblurJob::Finish(const cv::Mat& floatResult) {
-  WriteKernelPicture(kernel, kernelPath);  // a failed write is not the job's failure
+void DeblurJob::Finish(const cv::Mat& floatResult, bool writeKernel) {
+  if (writeKernel) WriteKernelPicture(kernel, kernelPath);  // a failed write is not the job's failure
   floatResult.convertTo(result, CV_8U, 255.0, 0.0);
 }
 

@@ -34,6 +34,7 @@ enum JobStatus : int {
   kJobNoMode = -1,            // also the value while running
   kJobOutOfMemory = kEngineOutOfMemory,
   kJobInvalidInput = kEngineInvalidArgument,  // unusable picture, kernel or region
+  kJobInternalError = kEngineInternalError,
 };
 
 inline constexpr const char* kInsufficientInformation =
@@ -82,7 +83,7 @@ class DeblurJob {
   void RunEstimation(bool partial);
   void RunRemaining();
   void ConvertInput();
-  void Finish(const cv::Mat& floatResult);
+  void Finish(const cv::Mat& floatResult, bool writeKernel);
 };
 
 }  // namespace velmora
