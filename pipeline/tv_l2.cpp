@@ -11,17 +11,14 @@ void PrepareTVL2Spectra(const float* blurred, const float* kernel, int H, int W,
                         fftwf_complex* Denom2) {
   const size_t n = GridSize(H, W);
   ComplexArray k(n), fb(n);
-  KernelToSpectrum(kernel, k.get(), H, W, kernelRows, kernelCols);
+  PrepareTVL1Spectra(kernel, H, W, kernelRows, kernelCols, k.get(), Denom1, Denom2);
   RealToComplex(blurred, Nomin1, n);  // Nomin1 doubles as the transform input
   Fft2d(Nomin1, fb.get(), H, W, FFTW_FORWARD);
   for (size_t i = 0; i < n; ++i) {
     const float kr = k[i][0], ki = k[i][1], br = fb[i][0], bi = fb[i][1];
     Nomin1[i][0] = kr * br + ki * bi;
     Nomin1[i][1] = kr * bi - ki * br;
-    Denom1[i][0] = kr * kr + ki * ki;
-    Denom1[i][1] = 0.0f;
   }
-  DifferenceEnergySpectrum(Denom2, H, W);
 }
 
 bool FastDeconvTVL2(const float* blurred, float* result, const float* kernel, int H, int W,
