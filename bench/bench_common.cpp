@@ -23,12 +23,18 @@ std::vector<float> PlanarPhoto(int rows, int cols) {
 
 cv::Mat ShakeKernel(int size, uint64_t seed) { return tools::GenerateShakeKernel(size, seed); }
 
-void ReplayTransforms(const std::vector<std::pair<int, int>>& sizes) {
-  for (auto [rows, cols] : sizes) {
-    ComplexArray in(GridSize(rows, cols)), out(GridSize(rows, cols));
+void ReplayTransforms(const std::vector<LoggedTransform>& log) {
+  for (const LoggedTransform& t : log) {
+    const size_t n = GridSize(t.rows, t.cols);
+    ComplexArray in(n), out(n);
     in.zero();
-    FftPlan plan(rows, cols, in.get(), out.get(), FFTW_FORWARD);
-    plan.Execute();
+    if (t.real) {
+      FftPlan plan(t.rows, t.cols, reinterpret_cast<float*>(in.get()), out.get());
+      plan.Execute();
+    } else {
+      FftPlan plan(t.rows, t.cols, in.get(), out.get(), FFTW_FORWARD);
+      plan.Execute();
+    }
     benchmark::DoNotOptimize(out.get());
   }
 }

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "pipeline/spectral.h"
+
 namespace velmora::bench {
 
 // A rows x cols colour photograph (a sample picture resized), planar RGB.
@@ -17,19 +19,19 @@ cv::Mat ShakeKernel(int size, uint64_t seed);
 
 // Plans, executes and destroys one transform of every logged size, as the
 // engine does: the floor the transform library sets for that work.
-void ReplayTransforms(const std::vector<std::pair<int, int>>& sizes);
+void ReplayTransforms(const std::vector<LoggedTransform>& log);
 
 // Runs body once with the transform log on and returns the logged sizes.
 template <typename Body>
-std::vector<std::pair<int, int>> LogTransforms(Body body);
+std::vector<LoggedTransform> LogTransforms(Body body);
 
 }  // namespace velmora::bench
 
 #include "pipeline/spectral.h"
 
 template <typename Body>
-std::vector<std::pair<int, int>> velmora::bench::LogTransforms(Body body) {
-  std::vector<std::pair<int, int>> sizes;
+std::vector<velmora::LoggedTransform> velmora::bench::LogTransforms(Body body) {
+  std::vector<LoggedTransform> sizes;
   SetTransformLog(&sizes);
   body();
   SetTransformLog(nullptr);

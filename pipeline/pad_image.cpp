@@ -164,26 +164,31 @@ void ReleasePaddingSpectra(PaddingSpectra* spectra) {
 
 void RefinePadding(float* plane, int cols, int rows, float wt_ireg, float wt_breg,
                    const PaddingSpectra& spectra) {
-  const size_t n = GridSize(rows, cols);
-  ComplexArray a(n), fb(n);
-  RealToComplex(plane, a.get(), n);
-  Fft2d(a.get(), fb.get(), rows, cols, FFTW_FORWARD);
-  for (size_t i = 0; i < n; ++i) {
-    const float fr = spectra.FreqF[i][0], fi = spectra.FreqF[i][1];
-    const float w = spectra.FreqWt[i][0];
-    const float f2 = spectra.FreqF2[i][0];
-    const float d = spectra.FreqDerrs[i][0];
-    const float br = fb[i][0], bi = fb[i][1];
-    const float den1 = w * f2 + wt_ireg * d;
-    const float qr = (fr * br + fi * bi) * w / den1;
-    const float qi = w * (fr * bi - br * fi) / den1;
-    const float den2 = w + d * wt_breg;
-    fb[i][0] = w * (fr * qr - fi * qi) / den2;
-    fb[i][1] = (qi * fr + qr * fi) * w / den2;
+  // The plane is real and so is what comes back: half spectra suffice.
+  const int half = HalfCols(cols);
+  ComplexArray fb(GridSize(rows, half));
+  RealFft2d(plane, fb.get(), rows, cols);
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < half; ++j) {
+      const size_t k = GridSize(i, cols) + j;
+      fftwf_complex& b = fb[GridSize(i, half) + j];
+      const float fr = spectra.FreqF[k][0], fi = spectra.FreqF[k][1];
+      const float w = spectra.FreqWt[k][0];
+      const float f2 = spectra.FreqF2[k][0];
+      const float d = spectra.FreqDerrs[k][0];
+      const float br = b[0], bi = b[1];
+      const float den1 = w * f2 + wt_ireg * d;
+      const float qr = (fr * br + fi * bi) * w / den1;
+      const float qi = w * (fr * bi - br * fi) / den1;
+      const float den2 = w + d * wt_breg;
+      b[0] = w * (fr * qr - fi * qi) / den2;
+      b[1] = (qi * fr + qr * fi) * w / den2;
+    }
   }
-  Fft2d(fb.get(), a.get(), rows, cols, FFTW_BACKWARD);
-  const float count = static_cast<float>(n);
-  for (size_t i = 0; i < n; ++i) plane[i] = std::clamp(a[i][0] / count, 0.0f, 1.0f);
+  InverseRealFft2d(fb.get(), plane, rows, cols);
+  const float count = static_cast<float>(GridSize(rows, cols));
+  const size_t n = GridSize(rows, cols);
+  for (size_t i = 0; i < n; ++i) plane[i] = std::clamp(plane[i] / count, 0.0f, 1.0f);
 }
 
 bool PadImage(const float* input, float* output, const float* kernel, int cols, int rows,
@@ -225,7 +230,7 @@ bool PadImage(const float* input, float* output, const float* kernel, int cols, 
       SpectraHolder holder;
       BuildPaddingSpectra(level.kernel, level.canvasCols, level.canvasRows, level.kernelCols,
                           level.kernelRows, &holder.spectra);
-      const size_t scratch = level.canvasPlaneSize() * 2 * sizeof(fftwf_complex);
+      const size_t scratch = level.canvasPlaneSize() * sizeof(fftwf_complex);
       ForEachPlane(channels, scratch, [&](int c) {
         float* plane = level.canvas + level.canvasPlaneSize() * c;
         for (int step = 0; step < kRefinementSteps; ++step) {

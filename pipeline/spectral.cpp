@@ -9,12 +9,12 @@ namespace velmora {
 
 namespace {
 std::atomic<size_t> g_transforms{0};
-std::vector<std::pair<int, int>>* g_transformLog = nullptr;
+std::vector<LoggedTransform>* g_transformLog = nullptr;
 // The FFTW planner is not thread-safe; executing distinct plans is.
 std::mutex g_plannerLock;
 }  // namespace
 
-void SetTransformLog(std::vector<std::pair<int, int>>* log) { g_transformLog = log; }
+void SetTransformLog(std::vector<LoggedTransform>* log) { g_transformLog = log; }
 
 FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign) {
   {
@@ -32,6 +32,22 @@ FftPlan::FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign) {
   if (!plan_) throw std::bad_alloc();
 }
 
+FftPlan::FftPlan(int rows, int cols, float* in, fftwf_complex* out) {
+  {
+    std::lock_guard<std::mutex> lock(g_plannerLock);
+    plan_ = fftwf_plan_dft_r2c_2d(rows, cols, in, out, FFTW_ESTIMATE);
+  }
+  if (!plan_) throw std::bad_alloc();
+}
+
+FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, float* out) {
+  {
+    std::lock_guard<std::mutex> lock(g_plannerLock);
+    plan_ = fftwf_plan_dft_c2r_2d(rows, cols, in, out, FFTW_ESTIMATE);
+  }
+  if (!plan_) throw std::bad_alloc();
+}
+
 FftPlan::~FftPlan() {
   if (!plan_) return;
   std::lock_guard<std::mutex> lock(g_plannerLock);
@@ -40,14 +56,34 @@ FftPlan::~FftPlan() {
 
 void FftPlan::Execute() const { fftwf_execute(plan_); }
 
-void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) {
-  FftPlan plan(rows, cols, in, out, sign);
-  plan.Execute();
+namespace {
+
+void CountTransform(int rows, int cols, bool real) {
   g_transforms.fetch_add(1, std::memory_order_relaxed);
   if (g_transformLog) {
     std::lock_guard<std::mutex> lock(g_plannerLock);
-    g_transformLog->emplace_back(rows, cols);
+    g_transformLog->push_back({rows, cols, real});
   }
+}
+
+}  // namespace
+
+void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) {
+  FftPlan plan(rows, cols, in, out, sign);
+  plan.Execute();
+  CountTransform(rows, cols, false);
+}
+
+void RealFft2d(float* in, fftwf_complex* out, int rows, int cols) {
+  FftPlan plan(rows, cols, in, out);
+  plan.Execute();
+  CountTransform(rows, cols, true);
+}
+
+void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols) {
+  FftPlan plan(rows, cols, in, out);
+  plan.Execute();
+  CountTransform(rows, cols, true);
 }
 
 size_t TransformCount() { return g_transforms.load(std::memory_order_relaxed); }

@@ -79,6 +79,8 @@ class FftPlan {
  public:
   FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign);
   explicit FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign);  // 1-D
+  FftPlan(int rows, int cols, float* in, fftwf_complex* out);                 // real forward
+  FftPlan(int rows, int cols, fftwf_complex* in, float* out);                 // real inverse
   FftPlan(const FftPlan&) = delete;
   FftPlan& operator=(const FftPlan&) = delete;
   ~FftPlan();
@@ -91,10 +93,25 @@ class FftPlan {
 // Transforms a rows x cols grid from in to out (out of place).
 void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign);
 
+// The iterative solvers transform real planes and take real parts back: for
+// those the half spectrum of a real transform carries the same numbers at a
+// fraction of the cost. Half spectra are rows x HalfCols(cols) complex
+// values; element (i, j) is the full spectrum's element (i, j), j <= cols / 2.
+inline int HalfCols(int cols) { return cols / 2 + 1; }
+// Forward transform of a real plane into its half spectrum; in is kept.
+void RealFft2d(float* in, fftwf_complex* out, int rows, int cols);
+// The real inverse of a half spectrum (of a real plane), unnormalised: the
+// real part of the full inverse. in is overwritten.
+void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols);
+
 // Benchmarks only: the number of 2-D transforms executed so far, and an
-// optional log of their sizes (rows, cols), recorded while one is set.
+// optional log of them, recorded while one is set.
+struct LoggedTransform {
+  int rows, cols;
+  bool real;  // a real forward or inverse transform (half spectrum)
+};
 size_t TransformCount();
-void SetTransformLog(std::vector<std::pair<int, int>>* log);
+void SetTransformLog(std::vector<LoggedTransform>* log);
 
 // Copies a real plane into a complex array with zero imaginary parts.
 void RealToComplex(const float* plane, fftwf_complex* out, size_t n);

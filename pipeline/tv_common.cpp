@@ -30,7 +30,7 @@ void DifferenceEnergySpectrum(fftwf_complex* out, int H, int W) {
 
 TVWorkspace::TVWorkspace(int H_, int W_)
     : H(H_), W(W_), wx(GridSize(H_, W_)), wy(GridSize(H_, W_)), div(GridSize(H_, W_)),
-      spectrum(GridSize(H_, W_)) {}
+      spectrum(GridSize(H_, HalfCols(W_))) {}
 
 void HalfQuadraticPass(float* I, float threshold, float beta, const fftwf_complex* nomin,
                        const fftwf_complex* denom1, const fftwf_complex* denom2,
@@ -48,29 +48,31 @@ void HalfQuadraticPass(float* I, float threshold, float beta, const fftwf_comple
     wxr[W - 1] = SoftThreshold(row[0] - row[W - 1], threshold);
     for (int j = 0; j < W; ++j) wyr[j] = SoftThreshold(below[j] - row[j], threshold);
   }
-  fftwf_complex* div = work.div.get();
+  float* div = work.div.get();
   for (int i = 0; i < H; ++i) {
     const float* wxr = wx + GridSize(i, W);
     const float* wyr = wy + GridSize(i, W);
     const float* wyAbove = wy + GridSize((i + H - 1) % H, W);
-    fftwf_complex* d = div + GridSize(i, W);
-    d[0][0] = (wxr[W - 1] - wxr[0]) + (wyAbove[0] - wyr[0]);
-    d[0][1] = 0.0f;
-    for (int j = 1; j < W; ++j) {
-      d[j][0] = (wxr[j - 1] - wxr[j]) + (wyAbove[j] - wyr[j]);
-      d[j][1] = 0.0f;
-    }
+    float* d = div + GridSize(i, W);
+    d[0] = (wxr[W - 1] - wxr[0]) + (wyAbove[0] - wyr[0]);
+    for (int j = 1; j < W; ++j) d[j] = (wxr[j - 1] - wxr[j]) + (wyAbove[j] - wyr[j]);
   }
   fftwf_complex* fd = work.spectrum.get();
-  Fft2d(div, fd, H, W, FFTW_FORWARD);
-  for (size_t k = 0; k < n; ++k) {
-    const float den = denom1[k][0] + beta * denom2[k][0];
-    fd[k][0] = (beta * fd[k][0] + nomin[k][0]) / den;
-    fd[k][1] = (beta * fd[k][1] + nomin[k][1]) / den;
+  RealFft2d(div, fd, H, W);
+  const int half = HalfCols(W);
+  for (int i = 0; i < H; ++i) {
+    const size_t full = GridSize(i, W), packed = GridSize(i, half);
+    for (int j = 0; j < half; ++j) {
+      const size_t k = full + j;
+      fftwf_complex& f = fd[packed + j];
+      const float den = denom1[k][0] + beta * denom2[k][0];
+      f[0] = (beta * f[0] + nomin[k][0]) / den;
+      f[1] = (beta * f[1] + nomin[k][1]) / den;
+    }
   }
-  Fft2d(fd, div, H, W, FFTW_BACKWARD);
+  InverseRealFft2d(fd, div, H, W);
   const float count = static_cast<float>(n);
-  for (size_t k = 0; k < n; ++k) I[k] = div[k][0] / count;
+  for (size_t k = 0; k < n; ++k) I[k] = div[k] / count;
 }
 
 bool KernelSidesOdd(int kernelRows, int kernelCols) {

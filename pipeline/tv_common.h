@@ -16,12 +16,14 @@ void DifferenceEnergySpectrum(fftwf_complex* out, int H, int W);
 struct TVWorkspace {
   explicit TVWorkspace(int H, int W);
   int H, W;
-  FloatArray wx, wy;
-  ComplexArray div, spectrum;
+  FloatArray wx, wy, div;
+  ComplexArray spectrum;  // half spectrum, H x HalfCols(W)
 };
 
 // One pass: soft-thresholds the gradients of I, solves
 // FI = (beta FD + nomin) / (denom1 + beta denom2) and writes the new I.
+// nomin, denom1 and denom2 are full H x W spectra; only their half
+// j <= W / 2 is read, the rest follows by conjugate symmetry.
 void HalfQuadraticPass(float* I, float threshold, float beta, const fftwf_complex* nomin,
                        const fftwf_complex* denom1, const fftwf_complex* denom2,
                        TVWorkspace& work);

@@ -14,14 +14,26 @@ constexpr float kDataThresholdDivisor = 3.0f;
 constexpr float kDataThresholdFloor = 0.01f;
 
 // z = B + s(r) max(|r| - v, 0) with r = w - B.
-void CorrectData(const float* blurred, const float* convolved, float v, fftwf_complex* z,
-                 size_t n) {
+void CorrectData(const float* blurred, const float* convolved, float v, float* z, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     const float r = convolved[i] - blurred[i];
     const float sign = r < 0.0f ? -1.0f : 1.0f;
-    z[i][0] = blurred[i] + sign * std::max(std::fabs(r) - v, 0.0f);
-    z[i][1] = 0.0f;
+    z[i] = blurred[i] + sign * std::max(std::fabs(r) - v, 0.0f);
   }
+}
+
+// Nomin1 = conj(K) Z on the half j <= W / 2 that the passes read.
+void CorrectedNumerator(const fftwf_complex* k, const fftwf_complex* zHalf, fftwf_complex* nomin,
+                        int H, int W) {
+  const int half = HalfCols(W);
+  for (int i = 0; i < H; ++i)
+    for (int j = 0; j < half; ++j) {
+      const size_t f = GridSize(i, W) + j;
+      const fftwf_complex& z = zHalf[GridSize(i, half) + j];
+      const float kr = k[f][0], ki = k[f][1];
+      nomin[f][0] = kr * z[0] + ki * z[1];
+      nomin[f][1] = kr * z[1] - ki * z[0];
+    }
 }
 
 }  // namespace
@@ -45,19 +57,15 @@ bool FastDeconvTVL1(const float* blurred, float* result, const float* kernel, in
   // lambda 0 (or a weight too large for any pass) never changes I.
   if (!ContinuationGoesOn(1.0f / lambda, lambda)) return true;
   try {
-    ComplexArray k(n), denom1(n), denom2(n), z(n), nomin(n);
+    ComplexArray k(n), denom1(n), denom2(n), zHalf(GridSize(H, HalfCols(W))), nomin(n);
     PrepareTVL1Spectra(kernel, H, W, kernelRows, kernelCols, k.get(), denom1.get(), denom2.get());
-    FloatArray convolved(n);
+    FloatArray convolved(n), z(n);
     TVWorkspace work(H, W);
     for (float v = kInitialDataThreshold; kDataThresholdFloor < v; v = v / kDataThresholdDivisor) {
       ConvolveReplicate(result, convolved.get(), W, H, kernel, kernelCols, kernelRows);
       CorrectData(blurred, convolved.get(), v, z.get(), n);
-      Fft2d(z.get(), nomin.get(), H, W, FFTW_FORWARD);
-      for (size_t i = 0; i < n; ++i) {
-        const float kr = k[i][0], ki = k[i][1], zr = nomin[i][0], zi = nomin[i][1];
-        nomin[i][0] = kr * zr + ki * zi;
-        nomin[i][1] = kr * zi - ki * zr;
-      }
+      RealFft2d(z.get(), zHalf.get(), H, W);
+      CorrectedNumerator(k.get(), zHalf.get(), nomin.get(), H, W);
       for (float t = 1.0f / lambda; ContinuationGoesOn(t, lambda); t = t / 2.0f) {
         const float threshold = lambda * t;
         const float beta = v / t;
