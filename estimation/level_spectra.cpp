@@ -56,16 +56,12 @@ void ForwardDifferences(const float* image, int rows, int cols, float* bx, float
   }
 }
 
-// A plane placed into a zeroed padRows x padCols grid at (top, left), then
-// forward-transformed.
+// A plane placed into the zero-padded grid, then forward-transformed.
 ComplexArray PaddedSpectrum(const float* plane, int rows, int cols, const LevelSpectra& s,
-                            fftwf_complex* grid) {
-  std::fill_n(&grid[0][0], 2 * GridSize(s.padRows, s.padCols), 0.0f);
-  for (int y = 0; y < rows; ++y)
-    for (int x = 0; x < cols; ++x)
-      grid[GridSize(y + s.padTop, s.padCols) + x + s.padLeft][0] = plane[GridSize(y, cols) + x];
+                            float* grid) {
+  PlaceInPaddedGrid(plane, rows, cols, s, grid);
   ComplexArray spectrum(GridSize(s.padRows, s.padCols));
-  Fft2d(grid, spectrum.get(), s.padRows, s.padCols, FFTW_FORWARD);
+  RealSpectrum(grid, spectrum.get(), s.padRows, s.padCols);
   return spectrum;
 }
 
@@ -98,19 +94,21 @@ void TaperWeights(const float* profile, int profileLength, int n, float* weights
 void BlurredCopy(const float* image, float* blurred, int rows, int cols, const float* kernel,
                  int kernelRows, int kernelCols) {
   const size_t n = GridSize(rows, cols);
-  ComplexArray spatial(n), spectrum(n), transfer(n);
-  RealToComplex(image, spatial.get(), n);
-  Fft2d(spatial.get(), spectrum.get(), rows, cols, FFTW_FORWARD);
+  const int half = HalfCols(cols);
+  ComplexArray spectrum(GridSize(rows, half)), transfer(n);
+  RealFft2d(image, spectrum.get(), rows, cols);
   KernelToSpectrum(kernel, transfer.get(), rows, cols, kernelRows, kernelCols);
-  for (size_t i = 0; i < n; ++i) {
-    const float ar = spectrum[i][0], ai = spectrum[i][1];
-    const float br = transfer[i][0], bi = transfer[i][1];
-    spectrum[i][0] = ar * br - ai * bi;
-    spectrum[i][1] = ar * bi + ai * br;
-  }
-  Fft2d(spectrum.get(), spatial.get(), rows, cols, FFTW_BACKWARD);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < half; ++j) {
+      fftwf_complex& a = spectrum[GridSize(i, half) + j];
+      const fftwf_complex& b = transfer[GridSize(i, cols) + j];
+      const float ar = a[0], ai = a[1];
+      a[0] = ar * b[0] - ai * b[1];
+      a[1] = ar * b[1] + ai * b[0];
+    }
+  InverseRealFft2d(spectrum.get(), blurred, rows, cols);
   const float r = static_cast<float>(rows), c = static_cast<float>(cols);
-  for (size_t i = 0; i < n; ++i) blurred[i] = spatial[i][0] / r / c;
+  for (size_t i = 0; i < n; ++i) blurred[i] = blurred[i] / r / c;
 }
 
 }  // namespace
@@ -163,10 +161,8 @@ void BuildLevelSpectra(const float* image, const float* kernel, int cols, int ro
   {
     FloatArray tapered(n);
     EdgeTaper(image, tapered.get(), rows, cols, kernel, kernelRows, kernelCols);
-    ComplexArray spatial(n);
-    RealToComplex(tapered.get(), spatial.get(), n);
     s->FreqB = ComplexArray(n);
-    Fft2d(spatial.get(), s->FreqB.get(), rows, cols, FFTW_FORWARD);
+    RealSpectrum(tapered.get(), s->FreqB.get(), rows, cols);
   }
   s->Bx = FloatArray(n);
   s->By = FloatArray(n);
@@ -178,9 +174,16 @@ void BuildLevelSpectra(const float* image, const float* kernel, int cols, int ro
   s->padBottom = s->padRows - rows - s->padTop;
   s->padLeft = (s->padCols - cols) / 2;
   s->padRight = s->padCols - cols - s->padLeft;
-  ComplexArray grid(GridSize(s->padRows, s->padCols));
+  FloatArray grid(GridSize(s->padRows, s->padCols));
   s->BxFre = PaddedSpectrum(s->Bx.get(), rows, cols, *s, grid.get());
   s->ByFre = PaddedSpectrum(s->By.get(), rows, cols, *s, grid.get());
+}
+
+void PlaceInPaddedGrid(const float* plane, int rows, int cols, const LevelSpectra& s,
+                       float* grid) {
+  std::fill_n(grid, GridSize(s.padRows, s.padCols), 0.0f);
+  for (int y = 0; y < rows; ++y)
+    std::copy_n(plane + GridSize(y, cols), cols, grid + GridSize(y + s.padTop, s.padCols) + s.padLeft);
 }
 
 void ReleaseLevelSpectra(LevelSpectra* s) {

@@ -39,4 +39,9 @@ void EdgeTaper(const float* image, float* result, int rows, int cols, const floa
 
 void ReleaseLevelSpectra(LevelSpectra* spectra);
 
+// Places a rows x cols plane into grid, a zeroed padRows x padCols plane,
+// with cell (y, x) at (y + padTop, x + padLeft).
+void PlaceInPaddedGrid(const float* plane, int rows, int cols, const LevelSpectra& spectra,
+                       float* grid);
+
 }  // namespace velmora

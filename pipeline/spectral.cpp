@@ -74,8 +74,10 @@ void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) 
   CountTransform(rows, cols, false);
 }
 
-void RealFft2d(float* in, fftwf_complex* out, int rows, int cols) {
-  FftPlan plan(rows, cols, in, out);
+void RealFft2d(const float* in, fftwf_complex* out, int rows, int cols) {
+  // Out-of-place real forward transforms leave their input alone, and
+  // estimate-mode planning does not touch the arrays.
+  FftPlan plan(rows, cols, const_cast<float*>(in), out);
   plan.Execute();
   CountTransform(rows, cols, true);
 }
@@ -95,9 +97,29 @@ void RealToComplex(const float* plane, fftwf_complex* out, size_t n) {
   }
 }
 
+void RealSpectrum(const float* in, fftwf_complex* spectrum, int rows, int cols) {
+  const int half = HalfCols(cols);
+  ComplexArray packed(GridSize(rows, half));
+  RealFft2d(in, packed.get(), rows, cols);
+  for (int i = 0; i < rows; ++i) {
+    fftwf_complex* out = spectrum + GridSize(i, cols);
+    const fftwf_complex* row = packed.get() + GridSize(i, half);
+    for (int j = 0; j < half; ++j) {
+      out[j][0] = row[j][0];
+      out[j][1] = row[j][1];
+    }
+    // X(i, j) = conj(X(-i, -j)) for the columns past the half.
+    const fftwf_complex* mirror = packed.get() + GridSize((rows - i) % rows, half);
+    for (int j = half; j < cols; ++j) {
+      out[j][0] = mirror[cols - j][0];
+      out[j][1] = -mirror[cols - j][1];
+    }
+  }
+}
+
 void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
                       int kernelRows, int kernelCols) {
-  ComplexArray grid(GridSize(rows, cols));
+  FloatArray grid(GridSize(rows, cols));
   grid.zero();
   const int hr = kernelRows / 2;
   const int hc = kernelCols / 2;
@@ -106,12 +128,10 @@ void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, in
     const int r = ((i - hr) % rows + rows) % rows;
     for (int j = 0; j < kernelCols; ++j) {
       const int c = ((j - hc) % cols + cols) % cols;
-      fftwf_complex& e = grid[GridSize(r, cols) + c];
-      e[0] = kernel[GridSize(i, kernelCols) + j];
-      e[1] = 0.0f;
+      grid[GridSize(r, cols) + c] = kernel[GridSize(i, kernelCols) + j];
     }
   }
-  Fft2d(grid.get(), spectrum, rows, cols, FFTW_FORWARD);
+  RealSpectrum(grid.get(), spectrum, rows, cols);
 }
 
 float PowInt(float x, int n) {

@@ -99,7 +99,7 @@ void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign);
 // values; element (i, j) is the full spectrum's element (i, j), j <= cols / 2.
 inline int HalfCols(int cols) { return cols / 2 + 1; }
 // Forward transform of a real plane into its half spectrum; in is kept.
-void RealFft2d(float* in, fftwf_complex* out, int rows, int cols);
+void RealFft2d(const float* in, fftwf_complex* out, int rows, int cols);
 // The real inverse of a half spectrum (of a real plane), unnormalised: the
 // real part of the full inverse. in is overwritten.
 void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols);
@@ -112,6 +112,10 @@ struct LoggedTransform {
 };
 size_t TransformCount();
 void SetTransformLog(std::vector<LoggedTransform>* log);
+
+// The full rows x cols spectrum of a real plane, from its half spectrum and
+// conjugate symmetry. in is kept.
+void RealSpectrum(const float* in, fftwf_complex* spectrum, int rows, int cols);
 
 // Copies a real plane into a complex array with zero imaginary parts.
 void RealToComplex(const float* plane, fftwf_complex* out, size_t n);

@@ -12,8 +12,7 @@ void PrepareTVL2Spectra(const float* blurred, const float* kernel, int H, int W,
   const size_t n = GridSize(H, W);
   ComplexArray k(n), fb(n);
   PrepareTVL1Spectra(kernel, H, W, kernelRows, kernelCols, k.get(), Denom1, Denom2);
-  RealToComplex(blurred, Nomin1, n);  // Nomin1 doubles as the transform input
-  Fft2d(Nomin1, fb.get(), H, W, FFTW_FORWARD);
+  RealSpectrum(blurred, fb.get(), H, W);
   for (size_t i = 0; i < n; ++i) {
     const float kr = k[i][0], ki = k[i][1], br = fb[i][0], bi = fb[i][1];
     Nomin1[i][0] = kr * br + ki * bi;

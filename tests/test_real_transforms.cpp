@@ -61,6 +61,10 @@ TEST(RealTransforms, HalfSpectrumAndRoundTrip) {
       for (int j = 0; j < HalfCols(cols); ++j)
         for (int c = 0; c < 2; ++c)
           ASSERT_NEAR(half[GridSize(i, HalfCols(cols)) + j][c], full[GridSize(i, cols) + j][c], 1e-4f);
+    ComplexArray expanded(n);
+    RealSpectrum(x.data(), expanded.get(), rows, cols);
+    for (size_t k = 0; k < n; ++k)
+      for (int c = 0; c < 2; ++c) ASSERT_NEAR(expanded[k][c], full[k][c], 1e-4f) << rows << "x" << cols;
     std::vector<float> back(n);
     InverseRealFft2d(half.get(), back.data(), rows, cols);
     for (size_t k = 0; k < n; ++k) ASSERT_NEAR(back[k] / n, x[k], 1e-6f);
