@@ -1,6 +1,5 @@
 #include "pipeline/spectral.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -8,7 +7,6 @@
 namespace velmora {
 
 namespace {
-std::atomic<size_t> g_transforms{0};
 std::vector<LoggedTransform>* g_transformLog = nullptr;
 // The FFTW planner is not thread-safe; executing distinct plans is.
 std::mutex g_plannerLock;
@@ -58,8 +56,7 @@ void FftPlan::Execute() const { fftwf_execute(plan_); }
 
 namespace {
 
-void CountTransform(int rows, int cols, bool real) {
-  g_transforms.fetch_add(1, std::memory_order_relaxed);
+void LogTransform(int rows, int cols, bool real) {
   if (g_transformLog) {
     std::lock_guard<std::mutex> lock(g_plannerLock);
     g_transformLog->push_back({rows, cols, real});
@@ -71,7 +68,7 @@ void CountTransform(int rows, int cols, bool real) {
 void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) {
   FftPlan plan(rows, cols, in, out, sign);
   plan.Execute();
-  CountTransform(rows, cols, false);
+  LogTransform(rows, cols, false);
 }
 
 void RealFft2d(const float* in, fftwf_complex* out, int rows, int cols) {
@@ -79,16 +76,14 @@ void RealFft2d(const float* in, fftwf_complex* out, int rows, int cols) {
   // estimate-mode planning does not touch the arrays.
   FftPlan plan(rows, cols, const_cast<float*>(in), out);
   plan.Execute();
-  CountTransform(rows, cols, true);
+  LogTransform(rows, cols, true);
 }
 
 void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols) {
   FftPlan plan(rows, cols, in, out);
   plan.Execute();
-  CountTransform(rows, cols, true);
+  LogTransform(rows, cols, true);
 }
-
-size_t TransformCount() { return g_transforms.load(std::memory_order_relaxed); }
 
 void RealToComplex(const float* plane, fftwf_complex* out, size_t n) {
   for (size_t i = 0; i < n; ++i) {

@@ -104,13 +104,11 @@ void RealFft2d(const float* in, fftwf_complex* out, int rows, int cols);
 // real part of the full inverse. in is overwritten.
 void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols);
 
-// Benchmarks only: the number of 2-D transforms executed so far, and an
-// optional log of them, recorded while one is set.
+// Benchmarks only: a log of the 2-D transforms executed while one is set.
 struct LoggedTransform {
   int rows, cols;
   bool real;  // a real forward or inverse transform (half spectrum)
 };
-size_t TransformCount();
 void SetTransformLog(std::vector<LoggedTransform>* log);
 
 // The full rows x cols spectrum of a real plane, from its half spectrum and
