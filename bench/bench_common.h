@@ -27,8 +27,6 @@ std::vector<LoggedTransform> LogTransforms(Body body);
 
 }  // namespace velmora::bench
 
-#include "pipeline/spectral.h"
-
 template <typename Body>
 std::vector<velmora::LoggedTransform> velmora::bench::LogTransforms(Body body) {
   std::vector<LoggedTransform> sizes;

@@ -15,6 +15,7 @@
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine_errors.h"
 #include "pipeline/progress.h"
+#include "pipeline/pyramid.h"
 #include "pipeline/resample.h"
 #include "pipeline/spectral.h"
 
@@ -105,17 +106,8 @@ FloatArray InitialKernel(const std::vector<Plane>& kernels, int w) {
   }
   const Plane& coarse = kernels[w + 1];
   ResizeToSize(coarse.data.get(), h.get(), coarse.rows, coarse.cols, k.rows, k.cols);
-  float sum = 0.0f;
-  for (size_t i = 0; i < n; ++i) {
-    h[i] = ClampUnit(h[i]);
-    sum += h[i];
-  }
-  // Nothing left to normalise (the resampling cancelled out): start afresh.
-  if (!(sum > 0.0f)) {
-    SetImpulse(h.get(), k.rows, k.cols);
-    return h;
-  }
-  for (size_t i = 0; i < n; ++i) h[i] = h[i] / sum;
+  // A resampled kernel that sums to nothing starts the level afresh.
+  NormaliseKernel(h.get(), k.rows, k.cols);
   return h;
 }
 
@@ -220,12 +212,7 @@ int Restore(const Arguments& job, const float* kernel) {
 
 }  // namespace
 
-int LevelCount(int m) {
-  const double levels = (std::log(3.0) - static_cast<double>(LogF(static_cast<float>(m)))) /
-                            static_cast<double>(LogF(kPyramidRatio)) +
-                        1.0;
-  return static_cast<int>(std::ceil(levels));
-}
+int LevelCount(int m) { return PyramidLevelCount(m, kPyramidRatio); }
 
 int IterationCount(int w, int r) {
   if (w == 0) return 8;
@@ -234,11 +221,7 @@ int IterationCount(int w, int r) {
 }
 
 int LevelKernelSide(int side, int w) {
-  if (w == 0) return side;
-  int s = ScaledSize(side, PowInt(kPyramidRatio, w));
-  if (s <= 3) s = 3;
-  if (s % 2 == 0) ++s;
-  return s;
+  return w == 0 ? side : CoarseKernelSide(side, PowInt(kPyramidRatio, w));
 }
 
 double KernelThresholdRatio(int kernelHeight, int kernelWidth) {

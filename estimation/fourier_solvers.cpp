@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "estimation/level_spectra.h"
+#include "pipeline/pyramid.h"
 
 namespace velmora {
 

@@ -30,7 +30,4 @@ void KernelFromSpectrum(fftwf_complex* spectrum, float* kernel, int gridRows, in
 bool UpdateLatentImage(const float* kernel, float* latent, const LevelSpectra& spectra, int rows,
                        int cols, int kernelRows, int kernelCols, float wtIreg, bool check);
 
-// Clamp to [0, 1] that sends NaN to 0.
-inline float ClampUnit(float v) { return v > 1.0f ? 1.0f : (v >= 0.0f ? v : 0.0f); }
-
 }  // namespace velmora

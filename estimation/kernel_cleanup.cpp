@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "pipeline/spectral.h"
+#include "pipeline/pyramid.h"
 
 namespace velmora {
 
@@ -23,12 +24,6 @@ float Tap(const float* kernel, int width, int height, int row, int col) {
 }
 
 }  // namespace
-
-void SetImpulse(float* kernel, int kernelRows, int kernelCols) {
-  const size_t n = GridSize(kernelRows, kernelCols);
-  std::fill_n(kernel, n, 0.0f);
-  kernel[n / 2] = 1.0f;
-}
 
 void CentreKernel(const float* kernel, float* result, int width, int height) {
   float cy = 0.0f, cx = 0.0f;

@@ -19,7 +19,4 @@ void CleanUpKernel(float* kernel, float* centred, int kernelRows, int kernelCols
 // Whether a final kernel is practically no blur.
 bool IsImpulseLike(const float* kernel, int kernelRows, int kernelCols);
 
-// A kernel with all zeros and a 1 at index floor(rows x cols / 2).
-void SetImpulse(float* kernel, int kernelRows, int kernelCols);
-
 }  // namespace velmora

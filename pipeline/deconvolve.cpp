@@ -11,6 +11,7 @@
 #include "pipeline/engine_errors.h"
 #include "pipeline/pad_image.h"
 #include "pipeline/parallel.h"
+#include "pipeline/pyramid.h"
 #include "pipeline/progress.h"
 #include "pipeline/spectral.h"
 #include "pipeline/tv_deconv.h"
@@ -52,9 +53,12 @@ bool Solve(const float* canvas, float* result, const float* kernel, int padRows,
 }
 
 // A failed solve with odd kernel sides can only mean that memory ran out.
-void CheckSolve(bool solved, int kernelRows, int kernelCols) {
+// A refused even kernel is reported on the console for the first solve only;
+// the ringing solve's flag is not examined.
+void CheckSolve(bool solved, int kernelRows, int kernelCols, bool report) {
   if (solved) return;
   if (kernelRows % 2 == 1 && kernelCols % 2 == 1) throw std::bad_alloc();
+  if (!report) return;
   std::printf("error in running deblur.\n");
   std::fflush(stdout);
 }
@@ -106,8 +110,8 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
   const StageProgress stages(progress);
   const int padRows = CanvasSide(rows, kernelRows);
   const int padCols = CanvasSide(cols, kernelCols);
-  const int top = (padRows - rows) / 2;
-  const int left = (padCols - cols) / 2;
+  const int top = CanvasOffset(padRows, rows);
+  const int left = CanvasOffset(padCols, cols);
   const size_t canvasPlane = GridSize(padRows, padCols);
   try {
     std::printf("start padding image...\n");
@@ -130,12 +134,12 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
       FloatArray result(canvasPlane);
       CheckSolve(Solve(plane, result.get(), kernel, padRows, padCols, kernelRows, kernelCols,
                        firstWeight, reduceNoise),
-                 kernelRows, kernelCols);
+                 kernelRows, kernelCols, true);
       if (deringFactor > 1) {
         FloatArray second(canvasPlane);
-        const bool solved = Solve(plane, second.get(), kernel, padRows, padCols, kernelRows,
-                                  kernelCols, secondWeight, reduceNoise);
-        if (!solved && kernelRows % 2 == 1 && kernelCols % 2 == 1) throw std::bad_alloc();
+        CheckSolve(Solve(plane, second.get(), kernel, padRows, padCols, kernelRows, kernelCols,
+                         secondWeight, reduceNoise),
+                   kernelRows, kernelCols, false);
         ReduceRinging(result.get(), second.get(), padRows, padCols);
       }
       Crop(result.get(), output + GridSize(rows, cols) * c, rows, cols, padCols, top, left);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pipeline/parallel.h"
+#include "pipeline/pyramid.h"
 #include "pipeline/resample.h"
 #include "pipeline/spectral.h"
 
@@ -36,8 +37,8 @@ struct PadLevel {
 
   size_t planeSize() const { return GridSize(rows, cols); }
   size_t canvasPlaneSize() const { return GridSize(canvasRows, canvasCols); }
-  int top() const { return (canvasRows - rows) / 2; }
-  int left() const { return (canvasCols - cols) / 2; }
+  int top() const { return CanvasOffset(canvasRows, rows); }
+  int left() const { return CanvasOffset(canvasCols, cols); }
 };
 
 float SquaredMagnitude(const fftwf_complex& z) { return z[0] * z[0] + z[1] * z[1]; }
@@ -64,16 +65,7 @@ void BuildCoarserLevel(const PadLevel& base, int channels, int m, PadLevel* leve
   float* k = level->kernelStore.get();
   ResizeToSize(base.kernel, k, base.kernelRows, base.kernelCols, level->kernelRows,
                level->kernelCols);
-  float sum = 0.0f;
-  for (size_t i = 0; i < n; ++i) {
-    k[i] = std::clamp(k[i], 0.0f, 1.0f);
-    sum += k[i];
-  }
-  if (sum == 0.0f) {
-    k[n / 2] = 1.0f;
-  } else {
-    for (size_t i = 0; i < n; ++i) k[i] = k[i] / sum;
-  }
+  NormaliseKernel(k, level->kernelRows, level->kernelCols);
   level->kernel = k;
 }
 
@@ -103,20 +95,9 @@ void ReplicateEdges(const PadLevel& level, int c) {
 
 }  // namespace
 
-int PaddingLevelCount(int m) {
-  const double levels =
-      (std::log(3.0) - static_cast<double>(LogF(static_cast<float>(m)))) /
-          static_cast<double>(LogF(kPyramidRatio)) +
-      1.0;
-  return std::max(1, static_cast<int>(std::ceil(levels)));
-}
+int PaddingLevelCount(int m) { return std::max(1, PyramidLevelCount(m, kPyramidRatio)); }
 
-int PaddingKernelSide(int side, float f) {
-  int s = ScaledSize(side, f);
-  if (s < 4) s = 3;
-  if (s % 2 == 0) s += 1;
-  return s;
-}
+int PaddingKernelSide(int side, float f) { return CoarseKernelSide(side, f); }
 
 void BuildPaddingSpectra(const float* kernel, int cols, int rows, int kernelCols,
                          int kernelRows, PaddingSpectra* spectra) {

@@ -14,37 +14,34 @@ std::mutex g_plannerLock;
 
 void SetTransformLog(std::vector<LoggedTransform>* log) { g_transformLog = log; }
 
-FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign) {
+namespace {
+
+// Plans under the planner lock; a plan the planner cannot make means it ran
+// out of memory.
+template <typename MakePlan>
+fftwf_plan PlanLocked(MakePlan make) {
+  fftwf_plan plan;
   {
     std::lock_guard<std::mutex> lock(g_plannerLock);
-    plan_ = fftwf_plan_dft_2d(rows, cols, in, out, sign, FFTW_ESTIMATE);
+    plan = make();
   }
-  if (!plan_) throw std::bad_alloc();
+  if (!plan) throw std::bad_alloc();
+  return plan;
 }
 
-FftPlan::FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign) {
-  {
-    std::lock_guard<std::mutex> lock(g_plannerLock);
-    plan_ = fftwf_plan_dft_1d(n, in, out, sign, FFTW_ESTIMATE);
-  }
-  if (!plan_) throw std::bad_alloc();
-}
+}  // namespace
 
-FftPlan::FftPlan(int rows, int cols, float* in, fftwf_complex* out) {
-  {
-    std::lock_guard<std::mutex> lock(g_plannerLock);
-    plan_ = fftwf_plan_dft_r2c_2d(rows, cols, in, out, FFTW_ESTIMATE);
-  }
-  if (!plan_) throw std::bad_alloc();
-}
+FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign)
+    : plan_(PlanLocked([&] { return fftwf_plan_dft_2d(rows, cols, in, out, sign, FFTW_ESTIMATE); })) {}
 
-FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, float* out) {
-  {
-    std::lock_guard<std::mutex> lock(g_plannerLock);
-    plan_ = fftwf_plan_dft_c2r_2d(rows, cols, in, out, FFTW_ESTIMATE);
-  }
-  if (!plan_) throw std::bad_alloc();
-}
+FftPlan::FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign)
+    : plan_(PlanLocked([&] { return fftwf_plan_dft_1d(n, in, out, sign, FFTW_ESTIMATE); })) {}
+
+FftPlan::FftPlan(int rows, int cols, float* in, fftwf_complex* out)
+    : plan_(PlanLocked([&] { return fftwf_plan_dft_r2c_2d(rows, cols, in, out, FFTW_ESTIMATE); })) {}
+
+FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, float* out)
+    : plan_(PlanLocked([&] { return fftwf_plan_dft_c2r_2d(rows, cols, in, out, FFTW_ESTIMATE); })) {}
 
 FftPlan::~FftPlan() {
   if (!plan_) return;

@@ -7,6 +7,7 @@
 
 #include "pipeline/deconvolve.h"
 #include "pipeline/pad_image.h"
+#include "pipeline/pyramid.h"
 #include "pipeline/spectral.h"
 
 using namespace velmora;
@@ -50,13 +51,14 @@ TEST(PaddingPyramid, CoarseKernelSidesAreOddAndAtLeastThree) {
 
 TEST(CanvasSize, MultiplesOf256WithAKernelOfBorder) {
   EXPECT_EQ(CanvasSide(100, 19), 256);
-  EXPECT_EQ((256 - 100) / 2, 78);
+  EXPECT_EQ(CanvasOffset(256, 100), 78);
   EXPECT_EQ(CanvasSide(218, 19), 256);
   EXPECT_EQ(CanvasSide(219, 19), 512);
+  EXPECT_EQ(CanvasOffset(512, 219), 146);
   EXPECT_EQ(CanvasSide(500, 19), 768);
   EXPECT_EQ(CanvasSide(400, 19), 512);
-  EXPECT_EQ((768 - 500) / 2, 134);
-  EXPECT_EQ((512 - 400) / 2, 56);
+  EXPECT_EQ(CanvasOffset(768, 500), 134);
+  EXPECT_EQ(CanvasOffset(512, 400), 56);
 }
 
 TEST(PadImage, InteriorIsTheInputAndBorderInRange) {
