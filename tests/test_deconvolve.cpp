@@ -5,16 +5,17 @@
 #include <opencv2/imgproc.hpp>
 #include <sys/resource.h>
 
-#include <atomic>
 #include <cmath>
 #include <fstream>
-#include <thread>
 #include <vector>
 
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine.h"
 #include "pipeline/progress.h"
 #include "pipeline/spectral.h"
+#include "tests/progress_recorder.h"
+#include "tools/metrics.h"
+#include "tools/shake.h"
 
 using namespace velmora;
 
@@ -37,23 +38,20 @@ std::vector<float> Planar(const cv::Mat& bgr) {
   return p;
 }
 
-double Psnr(const std::vector<float>& a, const std::vector<float>& b, int rows, int cols, int border) {
-  double sse = 0;
-  size_t n = 0;
-  for (size_t c = 0; c < a.size() / GridSize(rows, cols); ++c)
-    for (int i = border; i < rows - border; ++i)
-      for (int j = border; j < cols - border; ++j) {
-        const size_t k = c * GridSize(rows, cols) + GridSize(i, cols) + j;
-        const double d = std::clamp(a[k], 0.0f, 1.0f) - b[k];
-        sse += d * d;
-        ++n;
-      }
-  return 10 * std::log10(n / sse);
+// The float BGR picture of a planar result, saturated as the 8-bit
+// conversion would.
+cv::Mat FromPlanar(std::vector<float> planar, int rows, int cols) {
+  std::vector<cv::Mat> ch;
+  for (int c = 2; c >= 0; --c) ch.push_back(cv::Mat(rows, cols, CV_32F, planar.data() + GridSize(rows, cols) * c));
+  cv::Mat bgr;
+  cv::merge(ch, bgr);
+  return cv::min(cv::max(bgr, 0.0), 1.0);
 }
 
 struct BlurCase {
   int rows, cols;
-  std::vector<float> sharp, blurred;
+  cv::Mat sharp, blurredPicture;
+  std::vector<float> blurred;
   cv::Mat kernel;
 };
 
@@ -66,11 +64,9 @@ BlurCase MakeCase() {
   c.rows = sharp.rows;
   c.cols = sharp.cols;
   c.kernel = StreakKernel();
-  cv::Mat blurred, flipped;
-  cv::flip(c.kernel, flipped, -1);  // filter2D correlates
-  cv::filter2D(sharp, blurred, -1, flipped, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
-  c.sharp = Planar(sharp);
-  c.blurred = Planar(blurred);
+  c.sharp = sharp;
+  c.blurredPicture = tools::BlurImage(sharp, c.kernel, 0.0, 0);
+  c.blurred = Planar(c.blurredPicture);
   return c;
 }
 
@@ -85,8 +81,8 @@ TEST_P(Restoration, GainsAtLeastThreeDecibels) {
   ASSERT_EQ(DeblurWithKernel(c.blurred.data(), out.data(), c.kernel.ptr<float>(), c.rows, c.cols,
                              3, 9, 9, smoothness, 0, GetParam(), true, nullptr),
             0);
-  const double before = Psnr(c.blurred, c.sharp, c.rows, c.cols, 9);
-  const double after = Psnr(out, c.sharp, c.rows, c.cols, 9);
+  const double before = tools::Psnr(c.blurredPicture, c.sharp, 9);
+  const double after = tools::Psnr(FromPlanar(out, c.rows, c.cols), c.sharp, 9);
   EXPECT_GT(after, before + 3.0) << "TV-L" << (GetParam() ? 1 : 2);
 }
 
@@ -156,18 +152,9 @@ TEST(Progress, StagesFollowTheValueFoundOnEntry) {
   for (float start : {-1.0f, 50.0f}) {
     ProgressCell cell = start;
     std::vector<float> out(in.size());
-    std::atomic<bool> done{false};
-    std::vector<float> seen;
-    std::thread poller([&] {
-      while (!done.load()) {
-        const float v = ReadProgress(&cell);
-        if (seen.empty() || seen.back() != v) seen.push_back(v);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-      }
-    });
+    testing_support::ProgressRecorder recorder(&cell);
     ASSERT_EQ(DeblurWithKernel(in.data(), out.data(), box, rows, cols, 3, 3, 3, 0.04f, 0, 0, true, &cell), 0);
-    done = true;
-    poller.join();
+    const std::vector<float> seen = recorder.Stop();
     EXPECT_FLOAT_EQ(cell, 99.0f);
     const float lo = start + 0.40f * (99 - start), hi = start + 0.41f * (99 - start);
     for (float v : seen)

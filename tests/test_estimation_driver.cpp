@@ -6,17 +6,16 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "pipeline/engine.h"
 #include "pipeline/progress.h"
 #include "pipeline/spectral.h"
+#include "tests/progress_recorder.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
 
@@ -159,18 +158,9 @@ TEST(EstimationEntry, ColourAndNonFiniteSamples) {
 TEST(EstimationEntry, ProgressWithAndWithoutACell) {
   const std::vector<float> image = StreakedBlocks(5);
   ProgressCell cell = -1.0f;
-  std::atomic<bool> done{false};
-  std::vector<float> seen;
-  std::thread watcher([&] {
-    while (!done.load()) {
-      const float v = ReadProgress(&cell);
-      if (seen.empty() || seen.back() != v) seen.push_back(v);
-      std::this_thread::yield();
-    }
-  });
+  velmora::testing_support::ProgressRecorder recorder(&cell);
   const Outcome withCell = Deblur(image, 1, 9, &cell);
-  done = true;
-  watcher.join();
+  const std::vector<float> seen = recorder.Stop();
   EXPECT_EQ(ReadProgress(&cell), 99.9f);
   // The estimation's values rise from 2 to 50 before any value of the
   // deconvolution range, and nothing goes past 99.9.
