@@ -138,10 +138,12 @@ void DeblurJob::RunEstimation(bool partial) {
   }
   const std::vector<float> planarIn = ToPlanar(input, r);
   std::vector<float> planarOut(planarIn.size());
-  kernel = cv::Mat(settings.kernelHeight, settings.kernelWidth, CV_32F, cv::Scalar(0));
+  // The estimate goes to its own buffer: `kernel` keeps the last usable one
+  // until this run has produced a better one.
+  cv::Mat estimate(settings.kernelHeight, settings.kernelWidth, CV_32F, cv::Scalar(0));
   const double t0 = NowMilliseconds();
   const int engine = DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
-                                 kernel.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
+                                 estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
                                  settings.gamma, settings.tscale, settings.smoothness,
                                  settings.reduceRinging, settings.reduceNoise, settings.useCpu,
                                  progress);
@@ -149,13 +151,17 @@ void DeblurJob::RunEstimation(bool partial) {
   cv::Mat floatResult = input.clone();
   if (engine == 1) FromPlanar(planarOut, r, &floatResult);
   status = engine;
-  // A refused call estimated nothing: keep any earlier kernel picture.
-  Finish(floatResult, engine != kEngineInvalidArgument);
+  if (engine == 1) kernel = estimate;
+  // A refused call estimated nothing: keep any earlier kernel picture. A
+  // failed estimation still leaves a record of what it reached.
+  if (engine != kEngineInvalidArgument) WriteKernelPicture(estimate, kernelPath);
+  Finish(floatResult, false);
   seconds = static_cast<float>((t1 - t0) / 1000.0);
 }
 
 void DeblurJob::RunRemaining() {
-  if (input.empty() || input.channels() != 3 || input.depth() != CV_32F || kernel.empty()) {
+  if (input.empty() || input.channels() != 3 || input.depth() != CV_32F || kernel.empty() ||
+      cv::countNonZero(kernel) == 0) {
     status = kJobInvalidInput;
     return;
   }

@@ -71,7 +71,7 @@ class DeblurJob {
   DeblurSettings settings;
   cv::Mat input;   // 8-bit BGR before the first run, 32-bit float BGR / 255 after
   cv::Mat result;  // 8-bit BGR, the whole picture
-  cv::Mat kernel;  // kernelHeight x kernelWidth floats, kept between runs
+  cv::Mat kernel;  // the last usable kernel (estimated or known), kept between runs
   ProgressCell* progress = nullptr;
   float seconds = 0.0f;  // engine call only
   std::string mode;

@@ -27,6 +27,17 @@ bool Same(const cv::Mat& a, const cv::Mat& b) {
   return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
 }
 
+// Binary noise has no edges a kernel could explain: the estimation fails.
+cv::Mat BinaryNoise(int rows, int cols) {
+  cv::Mat noise(rows, cols, CV_8UC3);
+  std::mt19937 rng(9);
+  for (auto it = noise.begin<cv::Vec3b>(); it != noise.end<cv::Vec3b>(); ++it) {
+    const uchar v = rng() % 2 ? 227 : 0;
+    *it = cv::Vec3b(v, v, v);
+  }
+  return noise;
+}
+
 }  // namespace
 
 TEST(Region, PixelsFollowTruncationAndStayInside) {
@@ -107,13 +118,7 @@ TEST(Job, UnknownModeAndUnusableRegion) {
 }
 
 TEST(Job, FailedPartialRunReturnsThePicture) {
-  // Binary noise has no edges a kernel could explain: the estimation fails.
-  cv::Mat noise(300, 300, CV_8UC3);
-  std::mt19937 rng(9);
-  for (auto it = noise.begin<cv::Vec3b>(); it != noise.end<cv::Vec3b>(); ++it) {
-    const uchar v = rng() % 2 ? 227 : 0;
-    *it = cv::Vec3b(v, v, v);
-  }
+  const cv::Mat noise = BinaryNoise(300, 300);
   DeblurJob job(DeblurSettings{}, nullptr);
   job.input = noise.clone();
   job.kernelPath.clear();
@@ -157,4 +162,43 @@ TEST(Job, RemainingReusesThePartialKernel) {
   EXPECT_EQ(job.result.size(), picture.size());
   EXPECT_GT(cv::norm(job.result, picture, cv::NORM_L1), cv::norm(job.result(inside), picture(inside), cv::NORM_L1));
   std::filesystem::remove(job.kernelPath);
+}
+
+TEST(Job, FailedPartialRunKeepsTheLastUsableKernel) {
+  // A successful run on the sample, then a failing one on noise on the same
+  // job object: the whole-picture run must still have the first kernel.
+  DeblurSettings settings;
+  settings.kernelHeight = settings.kernelWidth = 21;
+  DeblurJob job(settings, nullptr);
+  job.input = cv::imread(VELMORA_SOURCE_DIR "/samples/coffee_blurred.png", cv::IMREAD_COLOR);
+  ASSERT_FALSE(job.input.empty());
+  job.kernelPath = TempPath("kept.png");
+  job.mode = kModePartial;
+  job.region = {0.25, 0.25, 0.5, 0.5};
+  job.Run();
+  ASSERT_EQ(job.status, kJobSucceeded);
+  const cv::Mat usable = job.kernel.clone();
+
+  job.region = {0.9, 0.9, 0.05, 0.05};  // refused before the engine runs
+  job.Run();
+  EXPECT_EQ(job.status, kJobInvalidInput);
+  EXPECT_TRUE(Same(job.kernel, usable));
+
+  job.input = BinaryNoise(300, 300);
+  job.region = {0.1, 0.1, 0.8, 0.8};
+  job.Run();
+  EXPECT_EQ(job.status, kJobEstimationFailed);
+  EXPECT_TRUE(Same(job.kernel, usable));
+  std::filesystem::remove(job.kernelPath);
+}
+
+TEST(Job, RemainingRefusesAnAllZeroKernel) {
+  DeblurJob job(DeblurSettings{}, nullptr);
+  job.input = Colourful(210, 210);
+  job.kernelPath.clear();
+  job.UseKnownKernel(cv::Mat(5, 5, CV_32F, cv::Scalar(0)));
+  job.mode = kModeRemaining;
+  job.Run();
+  EXPECT_EQ(job.status, kJobInvalidInput);
+  EXPECT_TRUE(job.result.empty());
 }
