@@ -1,0 +1,261 @@
+#include "app/imagewidget.h"
+
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/imagelabel.h"
+#include "app/mainwindow.h"
+#include "app/submainwindow.h"
+#include "app/view_geometry.h"
+#include "app/workingthread.h"
+#include "pipeline/progress.h"
+#include "ui_imagewidget.h"
+
+namespace {
+
+constexpr float kZoomStep = 1.2f;
+constexpr float kZoomMin = 0.2f;
+constexpr float kZoomMax = 5.0f;
+constexpr int kPollMilliseconds = 100;
+
+}  // namespace
+
+ImageWidget::ImageWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ImageWidget) {
+  ui->setupUi(this);
+  ui->btn_back->hide();
+  ui->btn_next->hide();
+}
+
+ImageWidget::~ImageWidget() {
+  delete timer;
+  delete thread;  // waits for a job still running: a running thread is never destroyed
+  delete ui;
+}
+
+ImageWidget* ImageWidget::of(const QObject* object) {
+  for (QObject* o = object ? object->parent() : nullptr; o; o = o->parent())
+    if (auto* page = qobject_cast<ImageWidget*>(o)) return page;
+  return nullptr;
+}
+
+ImageLabel* ImageWidget::label() const { return ui->lbl_img; }
+QProgressBar* ImageWidget::progressBar() const { return ui->pgb_progress; }
+QString ImageWidget::caption() const { return ui->lbl_param->text(); }
+void ImageWidget::setCaption(const QString& text) { ui->lbl_param->setText(text); }
+bool ImageWidget::nextShown() const { return !ui->btn_next->isHidden(); }
+void ImageWidget::setNextEnabled(bool enable) { ui->btn_next->setEnabled(enable); }
+
+void ImageWidget::resizeEvent(QResizeEvent* event) { QWidget::resizeEvent(event); }
+
+void ImageWidget::setPicture(const QImage& shown) {
+  picture = shown;
+  showPicture();
+}
+
+void ImageWidget::showImage(const cv::Mat& bgr) {
+  cv::cvtColor(bgr, rgbImage, cv::COLOR_BGR2RGB);
+  setPicture(QImage(rgbImage.data, rgbImage.cols, rgbImage.rows, static_cast<qsizetype>(rgbImage.step),
+                    QImage::Format_RGB888));
+}
+
+void ImageWidget::showPicture() {
+  if (picture.isNull()) return;
+  const SubMainWindow* document = SubMainWindow::of(this);
+  const float zoom = document ? document->zoom : 1.0f;
+  const QImage shown =
+      picture.scaled(static_cast<int>(picture.width() * zoom), static_cast<int>(picture.height() * zoom),
+                     Qt::KeepAspectRatio, Qt::FastTransformation);
+  ui->lbl_img->setPixmap(QPixmap::fromImage(shown));
+}
+
+void ImageWidget::updateZoomControls() {
+  const SubMainWindow* document = SubMainWindow::of(this);
+  const float zoom = document ? document->zoom : 1.0f;
+  ui->lbl_zoom->setText(QString::asprintf("%.1fx", zoom));
+  ui->btn_zoomOut->setEnabled(!(zoom < kZoomMin));
+  ui->btn_zoomIn->setEnabled(!(zoom > kZoomMax));
+  restoreScroll();
+}
+
+void ImageWidget::restoreScroll() {
+  const SubMainWindow* document = SubMainWindow::of(this);
+  if (!document) return;
+  const int x = document->scrollX, y = document->scrollY;  // the first call below may change them
+  ui->sca_imgArea->horizontalScrollBar()->setSliderPosition(x);
+  ui->sca_imgArea->verticalScrollBar()->setSliderPosition(y);
+}
+
+void ImageWidget::on_btn_zoomIn_clicked() {
+  SubMainWindow* document = SubMainWindow::of(this);
+  if (!document || !(document->zoom < kZoomMax)) return;
+  document->zoom = document->zoom * kZoomStep;
+  showPicture();
+  updateZoomControls();
+}
+
+void ImageWidget::on_btn_zoomOut_clicked() {
+  SubMainWindow* document = SubMainWindow::of(this);
+  if (!document || !(document->zoom > kZoomMin)) return;
+  document->zoom = document->zoom / kZoomStep;
+  showPicture();
+  updateZoomControls();
+}
+
+void ImageWidget::on_btn_back_clicked() {
+  SubMainWindow* document = SubMainWindow::of(this);
+  if (document && document->inputPage) document->tabs()->setCurrentWidget(document->inputPage);
+}
+
+void ImageWidget::setRegionSelected(bool selected) {
+  regionSelected = selected;
+  if (SubMainWindow* document = SubMainWindow::of(this)) document->regionSelected = selected;
+}
+
+QSizeF ImageWidget::shownSize() const {
+  const SubMainWindow* document = SubMainWindow::of(this);
+  const float zoom = document ? document->zoom : 1.0f;
+  return QSizeF(zoom * picture.width(), zoom * picture.height());
+}
+
+void ImageWidget::setRegionFromLabel(const QRect& rect) {
+  const QSizeF shown = shownSize();
+  const QSize labelSize = ui->lbl_img->size();
+  const QPointF a = LabelToRelative(rect.topLeft(), shown, labelSize);
+  const QPointF b = LabelToRelative(QPoint(rect.left() + rect.width() - 1, rect.top() + rect.height() - 1),
+                                    shown, labelSize);
+  region = {a.x(), a.y(), b.x() - a.x(), b.y() - a.y()};
+  if (SubMainWindow* document = SubMainWindow::of(this)) document->region = region;
+}
+
+QRect ImageWidget::regionInLabel() const {
+  const QSizeF shown = shownSize();
+  const QSize labelSize = ui->lbl_img->size();
+  const QPoint a = RelativeToLabel(QPointF(region.x, region.y), shown, labelSize);
+  const QPoint b =
+      RelativeToLabel(QPointF(region.x + region.width, region.y + region.height), shown, labelSize);
+  return QRect(a, b);
+}
+
+bool ImageWidget::checkRegion() {
+  const SubMainWindow* document = SubMainWindow::of(this);
+  const DeblurSettings current = document ? document->settings : settings;
+  const int h = static_cast<int>(picture.height() * region.height);
+  const int w = static_cast<int>(picture.width() * region.width);
+  if (h >= velmora::MinimumRegionSide(current.kernelHeight) &&
+      w >= velmora::MinimumRegionSide(current.kernelWidth))
+    return true;
+  if (h <= 20 || w <= 20) return false;  // a click or a tiny drag
+  QMessageBox::information(this, tr("Too small"), tr("Please choose a larger region."));
+  return false;
+}
+
+QString ImageWidget::settingsCaption(const char* noiseText) const {
+  QString text = QString::asprintf("Smoothness = %.2f", settings.smoothness);
+  if (settings.reduceRinging > 0) text += QStringLiteral(", Reduce Ringing");
+  if (settings.reduceNoise > 0) text += QLatin1String(noiseText);
+  return text;
+}
+
+void ImageWidget::startJob() {
+  if (busy) return;
+  ui->lbl_param->setText(settingsCaption(", Reduce Noise"));
+  if (regionSelected) ui->lbl_img->hasRegion = true;
+  ui->lbl_img->setText(tr("Generating..."));
+  repaint();
+  if (!timer) {
+    timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &ImageWidget::updateProgress);
+  }
+  timer->start(kPollMilliseconds);
+  if (mode != velmora::kModeRemaining || !thread) {
+    delete thread;
+    thread = new WorkingThread(settings, &progress);
+    thread->setMode(mode.c_str());
+    if (mode == velmora::kModePartial) thread->setRegion(region);
+    thread->setInput(image.clone());
+  } else {
+    thread->setMode(velmora::kModeRemaining);
+  }
+  busy = true;
+  failed_ = false;
+  thread->start();
+}
+
+void ImageWidget::updateProgress() {
+  if (!thread) return;
+  if (!thread->isFinished()) {
+    const int v = static_cast<int>(std::trunc(ReadProgress(&progress) * 10.0 + 0.5));
+    ui->pgb_progress->setValue(std::max(v, 0));
+    return;
+  }
+  finishJob();
+}
+
+void ImageWidget::finishJob() {
+  timer->stop();
+  thread->wait();  // finished already: this only orders the reads below after the thread's writes
+  busy = false;
+  ui->pgb_progress->setValue(1000);
+  const int status = thread->status();
+  const bool offerWhole = mode == velmora::kModePartial && status == velmora::kJobSucceeded;
+  ui->btn_next->setVisible(offerWhole);
+  if (offerWhole) mode = velmora::kModeRemaining;
+  ui->btn_back->show();
+  const float seconds = thread->seconds();
+  // A job that failed before producing a picture leaves the input shown.
+  failed_ = thread->result().empty();
+  if (!failed_) image = thread->result().clone();
+  ui->lbl_param->setText(settingsCaption(", Reduce Noises") +
+                         QString::asprintf("<br />Running time %.3fs", seconds));
+  showImage(image);
+  restoreScroll();
+  SubMainWindow* document = SubMainWindow::of(this);
+  if (document) document->blinkParams();
+  ui->pgb_progress->hide();
+  MainWindow* main = MainWindow::of(this);
+  if (main) main->updateSaveAction();
+  if (status == velmora::kJobEstimationFailed)
+    QMessageBox::information(this, tr("Error"), tr(velmora::kInsufficientInformation));
+  else if (status != velmora::kJobSucceeded)
+    reportFailure(status);
+  if (main) main->setRunEnabled(true);
+}
+
+void ImageWidget::reportFailure(int status) {
+  QString text;
+  switch (status) {
+    case velmora::kJobOutOfMemory:
+      text = tr("There is not enough memory to deblur this picture.");
+      break;
+    case velmora::kJobInvalidInput:
+      text = tr("This picture, region or blur size cannot be deblurred.\n\n"
+                "Please choose a larger region or a smaller blur size.");
+      break;
+    case velmora::kJobNoMode:
+      text = tr("The job ended without a result.");
+      break;
+    default:
+      text = tr("An internal error stopped the job.");
+      break;
+  }
+  QMessageBox::information(this, tr("Error"), text);
+}
+
+void ImageWidget::on_btn_next_clicked() {
+  MainWindow* main = MainWindow::of(this);
+  if (busy || !thread || (main && main->jobRunning())) return;
+  if (main) main->setRunEnabled(false);
+  ui->btn_back->hide();
+  ui->btn_next->hide();
+  WriteProgress(&progress, -1.0f);
+  ui->pgb_progress->setValue(0);
+  ui->pgb_progress->show();
+  startJob();
+  if (main) main->updateSaveAction();
+}

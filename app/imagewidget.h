@@ -1,0 +1,89 @@
+// One tab of a document: the input page, where the region of interest is
+// drawn, or a result page, which runs one job on its worker thread, shows
+// its progress and then the restored picture with its caption.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <opencv2/core.hpp>
+
+#include "pipeline/engine.h"
+#include "pipeline/job.h"
+
+class QProgressBar;
+class QTimer;
+class ImageLabel;
+class WorkingThread;
+
+namespace Ui {
+class ImageWidget;
+}
+
+class ImageWidget : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit ImageWidget(QWidget* parent = nullptr);
+  ~ImageWidget() override;
+
+  // The page of a widget inside it, or null.
+  static ImageWidget* of(const QObject* object);
+
+  void setPicture(const QImage& picture);
+  // Shows the picture at the document's zoom.
+  void showPicture();
+  void updateZoomControls();
+  void restoreScroll();
+  void startJob();
+  void setRegionSelected(bool selected);
+  void setRegionFromLabel(const QRect& rect);
+  // Whether the region is large enough for the document's blur size; shows
+  // "Too small" for a real but too small drag.
+  bool checkRegion();
+  QRect regionInLabel() const;
+
+  // Places the converted picture on the page (the input page: the picture
+  // itself; a result page: its result).
+  void showImage(const cv::Mat& bgr);
+
+  ImageLabel* label() const;
+  QProgressBar* progressBar() const;
+  QString caption() const;
+  void setCaption(const QString& text);
+  bool nextShown() const;
+  void setNextEnabled(bool enable);
+  // A finished result page whose job gave a picture.
+  bool hasResult() const { return !isInput && !busy && !failed_ && !image.empty(); }
+
+  cv::Mat image;     // result pages: the input until the job ends, then the result
+  cv::Mat rgbImage;  // the pixels behind `picture`
+  DeblurSettings settings;
+  ProgressCell progress = -1.0f;
+  WorkingThread* thread = nullptr;  // owned; kept for a following whole-image run
+  bool isInput = false;
+  bool regionSelected = false;
+  velmora::DeblurRegion region;
+  std::string mode;
+  bool busy = false;
+  QImage picture;
+
+ public slots:
+  void on_btn_zoomIn_clicked();
+  void on_btn_zoomOut_clicked();
+  void updateProgress();
+  void on_btn_back_clicked();
+  void on_btn_next_clicked();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void finishJob();
+  QSizeF shownSize() const;
+  QString settingsCaption(const char* noiseText) const;
+  void reportFailure(int status);
+
+  Ui::ImageWidget* ui;
+  QTimer* timer = nullptr;
+  bool failed_ = false;
+};

@@ -1,0 +1,64 @@
+// The main window: the tool bar actions, the multiple-document area holding
+// one SubMainWindow per opened picture, and the application-wide rule that
+// only one job runs at a time.
+#pragma once
+
+#include <QMainWindow>
+
+class QMdiSubWindow;
+class ImageWidget;
+class SubMainWindow;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The main window of a widget inside it, or null.
+  static MainWindow* of(const QWidget* widget);
+
+  // Enables or disables every Run button and every result page's "Whole
+  // Image >>" button of every document; disabling marks a job as running.
+  void setRunEnabled(bool enable);
+  bool jobRunning() const { return jobRunning_; }
+
+  // Enables "Save Image" exactly when the active document shows a finished
+  // result page.
+  void updateSaveAction();
+  bool saveEnabled() const;
+
+  // The flows behind the actions, with the file name already chosen (an
+  // empty name asks for one with the file dialog).
+  SubMainWindow* loadImage(const QString& fileName);
+  void runWizardFlow(const QString& fileName);
+  // Writes the page's picture; shows an "Error" box and returns false when
+  // that is not possible.
+  bool savePage(ImageWidget* page, const QString& fileName);
+
+  SubMainWindow* activeDocument() const;
+  QList<SubMainWindow*> documents() const;
+
+ public slots:
+  void on_actionLoad_Image_triggered();
+  void on_actionSave_Image_triggered();
+  void on_actionWizard_triggered();
+  void on_actionAbout_triggered();
+  void on_mdiArea_subWindowActivated(QMdiSubWindow* window);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QString askImageToOpen(QWidget* parent);
+  ImageWidget* pageToSave() const;
+  void addDocument(QMdiSubWindow* subWindow, SubMainWindow* document);
+
+  Ui::MainWindow* ui;
+  bool jobRunning_ = false;
+};

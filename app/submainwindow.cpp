@@ -1,0 +1,303 @@
+#include "app/submainwindow.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QHeaderView>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPropertyAnimation>
+#include <QToolTip>
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+
+#include "app/gpu_state.h"
+#include "app/imagelabel.h"
+#include "app/imagewidget.h"
+#include "app/mainwindow.h"
+#include "app/picture_file.h"
+#include "ui_submainwindow.h"
+
+namespace {
+
+constexpr int kPresetSizes[3] = {19, 31, 51};
+constexpr int kParamsCollapsed = 25;
+constexpr int kParamsExpanded = 130;
+
+// The short name: the text after the last "/", else after the last "\".
+QString ShortName(const QString& path) {
+  if (path.contains('/')) return path.mid(path.lastIndexOf('/') + 1);
+  if (path.contains('\\')) return path.mid(path.lastIndexOf('\\') + 1);
+  return path;
+}
+
+// The text after the last "." anywhere in the path, lower case.
+QString FileType(const QString& path) {
+  const int dot = path.lastIndexOf('.');
+  return dot < 0 ? QStringLiteral("unknown") : path.mid(dot + 1).toLower();
+}
+
+}  // namespace
+
+SubMainWindow::SubMainWindow(QWidget* parent) : QWidget(parent), ui(new Ui::SubMainWindow) {
+  ui->setupUi(this);
+  ui->tbl_info->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
+  ui->tbl_info->horizontalHeader()->resizeSection(0, 80);
+  ui->tbl_info->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  ui->grp_params->setMinimumHeight(kParamsCollapsed);
+  ui->grp_processor->hide();
+  ui->wdg_internal->hide();
+  // The help texts appear on a click, not on hovering.
+  const auto takeToolTip = [](QWidget* button, QString* text) {
+    *text = button->toolTip();
+    button->setToolTip(QString());
+  };
+  takeToolTip(ui->btn_helpKernel, &helpKernelText);
+  takeToolTip(ui->btn_helpWtdeconv, &helpSmoothnessText);
+  takeToolTip(ui->btn_helpDering, &helpRingingText);
+  takeToolTip(ui->btn_helpDenoise, &helpNoiseText);
+  for (QWidget* w : {static_cast<QWidget*>(ui->lbl_height), static_cast<QWidget*>(ui->lbl_heightValue),
+                     static_cast<QWidget*>(ui->hsl_height), static_cast<QWidget*>(ui->lbl_width),
+                     static_cast<QWidget*>(ui->lbl_widthValue), static_cast<QWidget*>(ui->hsl_width)})
+    w->hide();
+  ui->rdb_gpu->setChecked(gpuAvailable);
+  ui->rdb_cpu->setChecked(!gpuAvailable);
+  (gpuAvailable ? ui->rdb_cpu : ui->rdb_gpu)->setEnabled(false);
+  settings.useCpu = !gpuAvailable;
+}
+
+SubMainWindow::~SubMainWindow() {
+  delete heightAnimation;
+  delete blinkAnimation;
+  delete ui;
+}
+
+SubMainWindow* SubMainWindow::of(const QObject* object) {
+  for (QObject* o = object ? object->parent() : nullptr; o; o = o->parent())
+    if (auto* document = qobject_cast<SubMainWindow*>(o)) return document;
+  return nullptr;
+}
+
+QTabWidget* SubMainWindow::tabs() const { return ui->tabs; }
+
+ImageWidget* SubMainWindow::currentPage() const {
+  return qobject_cast<ImageWidget*>(ui->tabs->currentWidget());
+}
+
+bool SubMainWindow::openImage(const QString& fileName) {
+  setWindowTitle(fileName);
+  QString problem;
+  cv::Mat picture = ReadPictureFile(fileName, &problem);
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) sub->resize(640, 480);
+  if (picture.empty()) {
+    QMessageBox::information(this, tr("Error"), problem);
+    return false;
+  }
+  image = picture;
+  const QString values[5] = {ShortName(fileName), FileType(fileName),
+                             QString::asprintf("%dpx", image.cols), QString::asprintf("%dpx", image.rows),
+                             gpuAvailable ? QStringLiteral("GPU") : QStringLiteral("CPU")};
+  for (int row = 0; row < 5; ++row) ui->tbl_info->setItem(row, 1, new QTableWidgetItem(values[row]));
+
+  auto* page = new ImageWidget;
+  page->isInput = true;
+  page->setCaption(tr("Input Image"));
+  page->progressBar()->hide();
+  ui->tabs->addTab(page, tr("Input"));
+  ui->tabs->setCurrentWidget(page);
+  inputPage = page;
+  page->showImage(image);
+  return true;
+}
+
+void SubMainWindow::setKernelPreset(int index) {
+  QWidget* const sizeControls[6] = {ui->lbl_height, ui->lbl_heightValue, ui->hsl_height,
+                                    ui->lbl_width,  ui->lbl_widthValue,  ui->hsl_width};
+  const bool custom = index == 3;
+  if (!custom) settings.kernelHeight = settings.kernelWidth = kPresetSizes[index];
+  for (QWidget* w : sizeControls) w->setVisible(custom);
+  ui->grp_kernel->setMinimumHeight(custom ? 160 : 90);
+}
+
+void SubMainWindow::checkKernelPresetButton(int index) {
+  QRadioButton* const buttons[4] = {ui->rdb_kernelSmall, ui->rdb_kernelMedium, ui->rdb_kernelLarge,
+                                    ui->rdb_kernelCustom};
+  buttons[index]->setChecked(true);
+}
+
+void SubMainWindow::syncControls() {
+  ui->hsl_height->setValue(settings.kernelHeight / 2);
+  ui->hsl_width->setValue(settings.kernelWidth / 2);
+  (std::fabs(settings.gamma - 1.0f) < 0.001f ? ui->rdb_gamma_1_0 : ui->rdb_gamma_2_2)->setChecked(true);
+  ui->hsl_tscale->setValue(static_cast<int>((settings.tscale + 1e-6) * 100));
+  ui->hsl_wtdeconv->setValue(static_cast<int>((settings.smoothness + 1e-6) * 100));
+  ui->chb_dering->setChecked(settings.reduceRinging != 0);
+  ui->chb_denoise->setChecked(settings.reduceNoise != 0);
+}
+
+void SubMainWindow::on_rdb_kernelSmall_clicked() { setKernelPreset(0); }
+void SubMainWindow::on_rdb_kernelMedium_clicked() { setKernelPreset(1); }
+void SubMainWindow::on_rdb_kernelLarge_clicked() { setKernelPreset(2); }
+void SubMainWindow::on_rdb_kernelCustom_clicked() { setKernelPreset(3); }
+
+void SubMainWindow::on_hsl_height_valueChanged(int value) {
+  settings.kernelHeight = 2 * value + 1;
+  ui->lbl_heightValue->setText(QString::asprintf("%d px", settings.kernelHeight));
+}
+
+void SubMainWindow::on_hsl_width_valueChanged(int value) {
+  settings.kernelWidth = 2 * value + 1;
+  ui->lbl_widthValue->setText(QString::asprintf("%d px", settings.kernelWidth));
+}
+
+void SubMainWindow::on_rdb_gamma_1_0_clicked() { settings.gamma = 1.0f; }
+void SubMainWindow::on_rdb_gamma_2_2_clicked() { settings.gamma = 2.2f; }
+
+void SubMainWindow::on_hsl_tscale_valueChanged(int value) {
+  settings.tscale = value / 100.0f;
+  ui->lbl_tscaleValue->setText(QString::asprintf("%.2f", settings.tscale));
+}
+
+void SubMainWindow::on_hsl_wtdeconv_valueChanged(int value) {
+  settings.smoothness = value / 100.0f;
+  ui->lbl_wtdeconvValue->setText(QString::asprintf("%.2f", settings.smoothness));
+}
+
+void SubMainWindow::on_chb_dering_stateChanged(int state) {
+  settings.reduceRinging = state == Qt::Checked ? 1 : 0;
+}
+
+void SubMainWindow::on_chb_denoise_stateChanged(int state) {
+  settings.reduceNoise = state == Qt::Checked ? 1 : 0;
+}
+
+void SubMainWindow::on_btn_helpWtdeconv_clicked() { QToolTip::showText(QCursor::pos(), helpSmoothnessText); }
+void SubMainWindow::on_btn_helpDering_clicked() { QToolTip::showText(QCursor::pos(), helpRingingText); }
+void SubMainWindow::on_btn_helpDenoise_clicked() { QToolTip::showText(QCursor::pos(), helpNoiseText); }
+void SubMainWindow::on_btn_helpKernel_clicked() { QToolTip::showText(QCursor::pos(), helpKernelText); }
+
+void SubMainWindow::on_btn_advance_clicked() {
+  if (advancedShown)
+    collapseParams();
+  else
+    expandParams();
+}
+
+void SubMainWindow::animateParamsHeight(int endValue) {
+  if (!heightAnimation) heightAnimation = new QPropertyAnimation(ui->grp_params, "minimumHeight");
+  heightAnimation->stop();
+  heightAnimation->setDuration(300);
+  heightAnimation->setStartValue(ui->grp_params->minimumHeight());
+  heightAnimation->setEndValue(endValue);
+  heightAnimation->start();
+}
+
+void SubMainWindow::expandParams() {
+  advancedShown = true;
+  ui->btn_advance->setArrowType(Qt::UpArrow);
+  ui->btn_advance->setAccessibleName(tr("Show fewer parameters"));
+  animateParamsHeight(kParamsExpanded);
+}
+
+void SubMainWindow::collapseParams() {
+  advancedShown = false;
+  ui->btn_advance->setArrowType(Qt::DownArrow);
+  ui->btn_advance->setAccessibleName(tr("Show more parameters"));
+  animateParamsHeight(kParamsCollapsed);
+}
+
+void SubMainWindow::blinkParams() {
+  if (blinkDone) return;
+  blinkDone = true;
+  expandParams();
+  if (!blinkAnimation) blinkAnimation = new QPropertyAnimation(this, "paramsBlink");
+  blinkAnimation->setDuration(1500);
+  blinkAnimation->setKeyValueAt(0.0, 0);
+  blinkAnimation->setKeyValueAt(0.3, 255);
+  blinkAnimation->setKeyValueAt(0.5, -1);
+  blinkAnimation->setKeyValueAt(0.8, 255);
+  blinkAnimation->setKeyValueAt(1.0, -1);
+  blinkAnimation->start();
+}
+
+void SubMainWindow::setParamsBlink(int value) {
+  if (value == -1) {
+    ui->grp_params->setStyleSheet(QStringLiteral("::title{ color:blue }"));
+    return;
+  }
+  blinkValue = value;
+  ui->grp_params->setStyleSheet(
+      QStringLiteral("::title{ color:blue }QGroupBox{border:2px solid rgba(255, 0, 0,") +
+      QString::number(value) + QStringLiteral(");border-radius: 5px;}"));
+}
+
+void SubMainWindow::on_tabs_currentChanged(int index) {
+  if (!isVisible()) return;
+  if (MainWindow* main = MainWindow::of(this)) main->updateSaveAction();
+  auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(index));
+  if (!page) return;
+  if (!page->busy) page->showPicture();
+  page->updateZoomControls();
+}
+
+void SubMainWindow::on_tabs_tabCloseRequested(int index) {
+  if (ui->tabs->tabText(index) == QLatin1String("Input")) return;
+  auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(index));
+  if (page && page->busy) {
+    QMessageBox::information(this, tr("Job Running"),
+                             tr("This page is still deblurring.\n\n"
+                                "Please wait until its job has finished, then close it."));
+    return;
+  }
+  ui->tabs->removeTab(index);
+  delete page;
+  if (MainWindow* main = MainWindow::of(this)) main->updateSaveAction();
+}
+
+void SubMainWindow::on_rdb_cpu_clicked() { settings.useCpu = true; }
+void SubMainWindow::on_rdb_gpu_clicked() { settings.useCpu = false; }
+
+void SubMainWindow::on_btn_run_clicked() {
+  MainWindow* main = MainWindow::of(this);
+  if (main && main->jobRunning()) return;  // one job at a time in the whole application
+  if (main) main->setRunEnabled(false);
+  auto* page = new ImageWidget;
+  ++resultCount;
+  const QString title = QString::asprintf("Result%d - %s", resultCount, settings.useCpu ? "CPU" : "GPU");
+  ui->tabs->addTab(page, title);
+  ui->tabs->setCurrentWidget(page);
+  page->image = image.clone();
+  page->settings = settings;
+  page->regionSelected = regionSelected;
+  if (regionSelected) page->region = region;
+  page->mode = regionSelected ? velmora::kModePartial : velmora::kModeComplete;
+  page->startJob();
+  page->updateZoomControls();
+  if (main) main->updateSaveAction();
+}
+
+void SubMainWindow::setRunControlsEnabled(bool enable) {
+  ui->btn_run->setEnabled(enable);
+  for (int i = 0; i < ui->tabs->count(); ++i)
+    if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(i))) page->setNextEnabled(enable);
+}
+
+bool SubMainWindow::runEnabled() const { return ui->btn_run->isEnabled(); }
+
+bool SubMainWindow::hasRunningJob() const {
+  for (int i = 0; i < ui->tabs->count(); ++i)
+    if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(i)); page && page->busy) return true;
+  return false;
+}
+
+void SubMainWindow::closeEvent(QCloseEvent* event) {
+  if (hasRunningJob()) {
+    event->ignore();
+    QMessageBox::information(this, tr("Job Running"),
+                             tr("A deblurring job of this picture is still running.\n\n"
+                                "Please wait until it has finished, then close the picture."));
+    return;
+  }
+  QWidget::closeEvent(event);
+}

@@ -1,0 +1,107 @@
+// The document window of one picture: its deblurring settings, the region of
+// interest, the view state shared by its pages, and the tabs holding the
+// input page and one result page per press of Run.
+#pragma once
+
+#include <QWidget>
+#include <opencv2/core.hpp>
+
+#include "pipeline/engine.h"
+#include "pipeline/job.h"
+
+class QPropertyAnimation;
+class QTabWidget;
+class ImageWidget;
+
+namespace Ui {
+class SubMainWindow;
+}
+
+class SubMainWindow : public QWidget {
+  Q_OBJECT
+  Q_PROPERTY(int paramsBlink READ paramsBlink WRITE setParamsBlink)
+
+ public:
+  explicit SubMainWindow(QWidget* parent = nullptr);
+  ~SubMainWindow() override;
+
+  // The document of a widget inside it (a page, a label), or null.
+  static SubMainWindow* of(const QObject* object);
+
+  // Reads the picture; shows an "Error" box and returns false when it cannot
+  // be read or is smaller than 200 x 200.
+  bool openImage(const QString& fileName);
+
+  void setKernelPreset(int index);
+  // Writes the settings into the controls.
+  void syncControls();
+  // Checks the blur-size button 0 Small, 1 Medium, 2 Large or 3 Custom
+  // without running its clicked slot.
+  void checkKernelPresetButton(int index);
+
+  void blinkParams();
+  void setParamsBlink(int value);
+  int paramsBlink() const { return blinkValue; }
+
+  // Every Run control of this document: its Run button and the pages'
+  // "Whole Image >>" buttons.
+  void setRunControlsEnabled(bool enable);
+  bool runEnabled() const;
+  // True while any of its pages runs a job.
+  bool hasRunningJob() const;
+
+  QTabWidget* tabs() const;
+  ImageWidget* currentPage() const;
+
+  // Shared with the pages and the wizard.
+  DeblurSettings settings;
+  cv::Mat image;  // the picture, 8-bit blue-green-red, full size
+  float zoom = 1.0f;
+  int scrollX = 0;
+  int scrollY = 0;
+  int resultCount = 0;
+  bool advancedShown = false;
+  bool regionSelected = false;
+  velmora::DeblurRegion region;
+  ImageWidget* inputPage = nullptr;  // owned by the tab widget
+
+ public slots:
+  void on_rdb_kernelSmall_clicked();
+  void on_rdb_kernelMedium_clicked();
+  void on_rdb_kernelLarge_clicked();
+  void on_rdb_kernelCustom_clicked();
+  void on_hsl_height_valueChanged(int value);
+  void on_hsl_width_valueChanged(int value);
+  void on_rdb_gamma_1_0_clicked();
+  void on_rdb_gamma_2_2_clicked();
+  void on_hsl_tscale_valueChanged(int value);
+  void on_hsl_wtdeconv_valueChanged(int value);
+  void on_chb_dering_stateChanged(int state);
+  void on_chb_denoise_stateChanged(int state);
+  void on_btn_helpWtdeconv_clicked();
+  void on_btn_helpDering_clicked();
+  void on_btn_helpDenoise_clicked();
+  void on_btn_helpKernel_clicked();
+  void on_btn_advance_clicked();
+  void on_tabs_currentChanged(int index);
+  void on_tabs_tabCloseRequested(int index);
+  void on_rdb_cpu_clicked();
+  void on_rdb_gpu_clicked();
+  void on_btn_run_clicked();
+
+ protected:
+  // Refuses to close while a page's job runs.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void expandParams();
+  void collapseParams();
+  void animateParamsHeight(int endValue);
+
+  Ui::SubMainWindow* ui;
+  QString helpKernelText, helpSmoothnessText, helpRingingText, helpNoiseText;
+  bool blinkDone = false;
+  int blinkValue = -1;
+  QPropertyAnimation* heightAnimation = nullptr;
+  QPropertyAnimation* blinkAnimation = nullptr;
+};

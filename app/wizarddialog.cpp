@@ -1,0 +1,134 @@
+#include "app/wizarddialog.h"
+
+#include <QMessageBox>
+
+#include <algorithm>
+
+#include "app/imagelabel.h"
+#include "app/imagewidget.h"
+#include "app/submainwindow.h"
+#include "app/wizardimagelabel.h"
+#include "ui_wizarddialog.h"
+
+WizardDialog::WizardDialog(QWidget* parent) : QDialog(parent), ui(new Ui::WizardDialog) {
+  ui->setupUi(this);
+  ui->lbl_regionValue->hide();
+  ui->grp_gamma->hide();
+  navLabels[0] = ui->lbl_overview;
+  navLabels[1] = ui->lbl_kernel;
+  navLabels[2] = ui->lbl_region;
+  pages[0] = ui->wdg_overview;
+  pages[1] = ui->wdg_kernel;
+  pages[2] = ui->wdg_region;
+  setPage(0);
+  for (QLabel* link : navLabels)
+    connect(link, &QLabel::linkActivated, this, &WizardDialog::on_items_label_linkActivated);
+}
+
+WizardDialog::~WizardDialog() { delete ui; }
+
+WizardImageLabel* WizardDialog::label() const { return ui->lbl_img; }
+
+void WizardDialog::setPage(int index) {
+  currentPage = index;
+  for (int i = 0; i < 3; ++i) {
+    pages[i]->setVisible(i == index);
+    QFont font = navLabels[i]->font();
+    font.setBold(i == index);
+    navLabels[i]->setFont(font);
+  }
+  ui->btn_prev->setEnabled(index != 0);
+  ui->btn_next->setEnabled(index != 2);
+}
+
+void WizardDialog::loadPicture() {
+  if (!target || !target->inputPage) return;
+  picture = target->inputPage->picture;
+  const QImage shown = picture.scaled(ui->widget_2->size(), Qt::KeepAspectRatio, Qt::FastTransformation);
+  ui->lbl_img->setPixmap(QPixmap::fromImage(shown));
+  // The label takes the picture's size now, not at the next layout pass:
+  // regions are measured against it.
+  ui->lbl_img->resize(shown.size());
+}
+
+void WizardDialog::on_btn_prev_clicked() { setPage(currentPage - 1); }
+void WizardDialog::on_btn_next_clicked() { setPage(currentPage + 1); }
+
+void WizardDialog::on_items_label_linkActivated(const QString& link) {
+  bool ok = false;
+  const int index = link.toInt(&ok);
+  if (ok && index >= 0 && index < 3) setPage(index);
+}
+
+void WizardDialog::on_rdb_kernelSmall_clicked() { kernelHeight = kernelWidth = 19; }
+void WizardDialog::on_rdb_kernelMedium_clicked() { kernelHeight = kernelWidth = 31; }
+void WizardDialog::on_rdb_kernelLarge_clicked() { kernelHeight = kernelWidth = 51; }
+
+void WizardDialog::on_rdb_complete_clicked() {
+  wholeImage = true;
+  ui->lbl_regionValue->hide();
+  ui->lbl_img->update();
+}
+
+void WizardDialog::on_rdb_partial_clicked() {
+  wholeImage = false;
+  ui->lbl_regionValue->show();
+  ui->lbl_img->update();
+}
+
+void WizardDialog::setRegionFromLabel(const QRect& rect) {
+  const double lw = ui->lbl_img->width(), lh = ui->lbl_img->height();
+  const double x1 = rect.left(), y1 = rect.top();
+  const double x2 = rect.left() + rect.width() - 1, y2 = rect.top() + rect.height() - 1;
+  region = {x1 / lw, y1 / lh, x2 / lw - x1 / lw, y2 / lh - y1 / lh};
+  const int w = std::max(0, static_cast<int>(picture.width() * region.width));
+  const int h = std::max(0, static_cast<int>(picture.height() * region.height));
+  ui->lbl_regionValue->setText(QString::asprintf("%d x %d px", w, h));
+}
+
+bool WizardDialog::checkRegion() const {
+  const int h = static_cast<int>(picture.height() * region.height);
+  const int w = static_cast<int>(picture.width() * region.width);
+  return h >= velmora::MinimumRegionSide(kernelHeight) && w >= velmora::MinimumRegionSide(kernelWidth);
+}
+
+void WizardDialog::resetRegion() {
+  regionSelected = false;
+  ui->lbl_regionValue->setText(tr("Specify the region in the image:"));
+}
+
+int WizardDialog::checkedPreset() const {
+  if (ui->rdb_kernelSmall->isChecked()) return 0;
+  if (ui->rdb_kernelMedium->isChecked()) return 1;
+  if (ui->rdb_kernelLarge->isChecked()) return 2;
+  return 3;
+}
+
+void WizardDialog::on_btn_finish_clicked() {
+  if (!wholeImage && !regionSelected) {
+    QMessageBox::information(this, tr("Error"),
+                             tr("Please specify deblurring region, or choose \"Deblur whole image\"."));
+    return;
+  }
+  if (target) {
+    target->checkKernelPresetButton(checkedPreset());
+    target->settings.kernelHeight = kernelHeight;
+    target->settings.kernelWidth = kernelWidth;
+    target->settings.gamma = gamma;
+    target->settings.smoothness = smoothness;
+    target->settings.reduceRinging = reduceRinging;
+    target->settings.reduceNoise = reduceNoise;
+    target->syncControls();
+    if (!wholeImage && regionSelected) {
+      target->regionSelected = true;
+      target->region = region;
+      if (ImageWidget* input = target->inputPage) {
+        input->regionSelected = true;
+        input->region = region;
+        input->label()->hasRegion = true;
+        input->label()->update();
+      }
+    }
+  }
+  accept();
+}

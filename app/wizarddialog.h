@@ -1,0 +1,66 @@
+// The three-page deblurring wizard: an overview, the blur size with example
+// pictures, and the region to deblur. Finish writes the choices into its
+// target document.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+
+#include "pipeline/job.h"
+
+class QLabel;
+class SubMainWindow;
+class WizardImageLabel;
+
+namespace Ui {
+class WizardDialog;
+}
+
+class WizardDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit WizardDialog(QWidget* parent = nullptr);
+  ~WizardDialog() override;
+
+  void setPage(int index);
+  // Shows the target's input picture, scaled to fit the region page.
+  void loadPicture();
+
+  void setRegionFromLabel(const QRect& rect);
+  bool checkRegion() const;
+  void resetRegion();
+  WizardImageLabel* label() const;
+
+  int kernelHeight = 19;
+  int kernelWidth = 19;
+  float gamma = 1.0f;
+  float smoothness = 0.04f;
+  int reduceRinging = 0;
+  int reduceNoise = 0;
+  QLabel* navLabels[3] = {};
+  QWidget* pages[3] = {};
+  QImage picture;
+  int currentPage = 0;
+  bool regionSelected = false;
+  bool wholeImage = true;
+  velmora::DeblurRegion region;
+  SubMainWindow* target = nullptr;  // not owned
+
+ private slots:
+  void on_btn_prev_clicked();
+  void on_btn_next_clicked();
+  void on_btn_finish_clicked();
+  void on_rdb_kernelSmall_clicked();
+  void on_rdb_kernelMedium_clicked();
+  void on_rdb_kernelLarge_clicked();
+  void on_rdb_complete_clicked();
+  void on_rdb_partial_clicked();
+
+ private:
+  // Connected to the page links by hand (not by name).
+  void on_items_label_linkActivated(const QString& link);
+  int checkedPreset() const;
+
+  Ui::WizardDialog* ui;
+};

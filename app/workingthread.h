@@ -1,0 +1,40 @@
+// The worker thread of one result page: runs a DeblurJob off the
+// user-interface thread.
+#pragma once
+
+#include <QThread>
+
+#include <functional>
+
+#include "pipeline/job.h"
+
+class WorkingThread : public QThread {
+ public:
+  // progress: the page's cell, written by the engine; not owned.
+  WorkingThread(const DeblurSettings& settings, ProgressCell* progress);
+  // Waits for a running job: a running thread is never destroyed.
+  ~WorkingThread() override;
+
+  // Set before start().
+  void setMode(const char* mode) { job_.mode = mode; }
+  const std::string& mode() const { return job_.mode; }
+  void setRegion(const velmora::DeblurRegion& region) { job_.region = region; }
+  void setInput(const cv::Mat& picture) { job_.input = picture; }
+
+  // Valid once the thread has finished (isFinished()); never read while it
+  // runs, because the thread writes them.
+  int status() const { return job_.status; }
+  float seconds() const { return job_.seconds; }
+  const cv::Mat& result() const { return job_.result; }
+  const cv::Mat& kernel() const { return job_.kernel; }
+
+  // Runs body, turning any exception that escapes it into a failed job, so
+  // that nothing thrown on the worker thread ends the program.
+  static void RunCaught(velmora::DeblurJob& job, const std::function<void()>& body);
+
+ protected:
+  void run() override;
+
+ private:
+  velmora::DeblurJob job_;
+};
