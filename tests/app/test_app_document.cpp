@@ -1,0 +1,258 @@
+// The document window: its parameter panel, Run and the result tabs, the
+// enabling rules across documents, and closing while a job runs.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QRadioButton>
+#include <QSlider>
+#include <QToolButton>
+#include <random>
+
+#include "app/gpu_state.h"
+#include "app/imagelabel.h"
+#include "app/imagewidget.h"
+#include "app/mainwindow.h"
+#include "app/submainwindow.h"
+#include "tests/app/gui_test_support.h"
+
+class DocumentTest : public QObject {
+  Q_OBJECT
+
+ private:
+  ModalAnswerer answerer;
+  std::unique_ptr<ScratchFolder> folder;
+  std::unique_ptr<MainWindow> main;
+
+  template <typename T>
+  static T* Child(QObject* parent, const char* name) {
+    T* child = parent->findChild<T*>(name);
+    if (!child) qFatal("no child %s", name);
+    return child;
+  }
+
+  SubMainWindow* Open(const cv::Mat& picture, const QString& name = "doc.png") {
+    WritePicture(folder->path(name), picture);
+    return main->loadImage(folder->path(name));
+  }
+
+  static void WaitForJob(ImageWidget* page) { QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000); }
+
+ private slots:
+  void init() {
+    folder = std::make_unique<ScratchFolder>();
+    gpuAvailable = false;
+    main = std::make_unique<MainWindow>();
+    main->show();
+    answerer.clear();
+  }
+  void cleanup() {
+    main.reset();
+    folder.reset();
+  }
+
+  void settingsFollowTheControls() {
+    SubMainWindow* d = Open(TestPicture(200, 200));
+    QCOMPARE(d->settings.kernelHeight, 19);
+    QCOMPARE(d->settings.smoothness, 0.04f);
+    QVERIFY(d->settings.useCpu);
+    QVERIFY(Child<QRadioButton>(d, "rdb_cpu")->isChecked());
+    QVERIFY(!Child<QRadioButton>(d, "rdb_gpu")->isEnabled());
+    QVERIFY(Child<QGroupBox>(d, "grp_processor")->isHidden());
+    QVERIFY(Child<QWidget>(d, "wdg_internal")->isHidden());
+
+    Child<QRadioButton>(d, "rdb_kernelMedium")->click();
+    QCOMPARE(d->settings.kernelHeight, 31);
+    QCOMPARE(d->settings.kernelWidth, 31);
+    QCOMPARE(Child<QGroupBox>(d, "grp_kernel")->minimumHeight(), 90);
+    // Large, then Custom without a slider move: still 51, labels still "19 px".
+    Child<QRadioButton>(d, "rdb_kernelLarge")->click();
+    Child<QRadioButton>(d, "rdb_kernelCustom")->click();
+    QCOMPARE(d->settings.kernelHeight, 51);
+    QCOMPARE(Child<QGroupBox>(d, "grp_kernel")->minimumHeight(), 160);
+    QVERIFY(!Child<QSlider>(d, "hsl_height")->isHidden());
+    QCOMPARE(Child<QLabel>(d, "lbl_heightValue")->text(), QString("19 px"));
+    Child<QSlider>(d, "hsl_height")->setValue(20);
+    QCOMPARE(d->settings.kernelHeight, 41);
+    QCOMPARE(d->settings.kernelWidth, 51);
+    QCOMPARE(Child<QLabel>(d, "lbl_heightValue")->text(), QString("41 px"));
+
+    auto* smoothness = Child<QSlider>(d, "hsl_wtdeconv");
+    smoothness->setValue(0);
+    QCOMPARE(Child<QLabel>(d, "lbl_wtdeconvValue")->text(), QString("0.00"));
+    smoothness->setValue(20);
+    QCOMPARE(d->settings.smoothness, 0.2f);
+    QCOMPARE(Child<QLabel>(d, "lbl_wtdeconvValue")->text(), QString("0.20"));
+    Child<QCheckBox>(d, "chb_dering")->setChecked(true);
+    Child<QCheckBox>(d, "chb_denoise")->setChecked(true);
+    QCOMPARE(d->settings.reduceRinging, 1);
+    QCOMPARE(d->settings.reduceNoise, 1);
+    Child<QRadioButton>(d, "rdb_gamma_2_2")->click();
+    QCOMPARE(d->settings.gamma, 2.2f);
+
+    // syncControls writes the settings back into the controls.
+    d->settings.kernelHeight = d->settings.kernelWidth = 31;
+    d->settings.smoothness = 0.07f;
+    d->settings.reduceRinging = 0;
+    d->syncControls();
+    QCOMPARE(Child<QSlider>(d, "hsl_height")->value(), 15);
+    QCOMPARE(Child<QSlider>(d, "hsl_wtdeconv")->value(), 7);
+    QVERIFY(!Child<QCheckBox>(d, "chb_dering")->isChecked());
+    QCOMPARE(Child<QLabel>(d, "lbl_widthValue")->text(), QString("31 px"));
+  }
+
+  void helpButtonsShowNothingOnHover() {
+    SubMainWindow* d = Open(TestPicture(200, 200));
+    for (const char* name : {"btn_helpKernel", "btn_helpWtdeconv", "btn_helpDering", "btn_helpDenoise"})
+      QVERIFY(Child<QPushButton>(d, name)->toolTip().isEmpty());
+    auto* advance = Child<QToolButton>(d, "btn_advance");
+    QCOMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 25);
+    advance->click();
+    QVERIFY(d->advancedShown);
+    QTRY_COMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 130);
+    advance->click();
+    QVERIFY(!d->advancedShown);
+    QTRY_COMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 25);
+  }
+
+  void resultTabsAreNumberedOnce() {
+    SubMainWindow* d = Open(BlurredTestPicture(200, 200, 7));
+    QTabWidget* tabs = d->tabs();
+    d->on_btn_run_clicked();
+    QCOMPARE(tabs->tabText(1), QString("Result1 - CPU"));
+    WaitForJob(d->currentPage());
+    QVERIFY(d->advancedShown);  // the first finished job opens the parameters
+    d->on_btn_run_clicked();
+    WaitForJob(d->currentPage());
+    d->on_tabs_tabCloseRequested(1);
+    d->on_tabs_tabCloseRequested(0);  // the Input tab stays
+    QCOMPARE(tabs->count(), 2);
+    QCOMPARE(tabs->tabText(0), QString("Input"));
+    QCOMPARE(tabs->tabText(1), QString("Result2 - CPU"));
+    d->on_btn_run_clicked();
+    QCOMPARE(tabs->tabText(2), QString("Result3 - CPU"));
+    WaitForJob(d->currentPage());
+  }
+
+  void oneJobAtATimeAcrossDocuments() {
+    SubMainWindow* a = Open(BlurredTestPicture(420, 420, 9), "a.png");
+    SubMainWindow* b = Open(BlurredTestPicture(200, 200, 7), "b.png");
+    b->on_btn_run_clicked();
+    ImageWidget* bPage = b->currentPage();
+    WaitForJob(bPage);
+    auto* area = Child<QMdiArea>(main.get(), "mdiArea");
+    area->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(a->parentWidget()));
+
+    a->on_btn_run_clicked();
+    ImageWidget* aPage = a->currentPage();
+    QVERIFY(main->jobRunning());
+    QVERIFY(!a->runEnabled());
+    QVERIFY(!b->runEnabled());
+    QVERIFY(!main->saveEnabled());
+    SubMainWindow* c = Open(TestPicture(200, 200), "c.png");  // opened meanwhile
+    QVERIFY(!c->runEnabled());
+    a->on_btn_run_clicked();  // refused while a job runs
+    QCOMPARE(a->tabs()->count(), 2);
+
+    // The job in a ends while c's Input tab is shown: Save stays off.
+    QVERIFY(main->activeDocument() == c);
+    WaitForJob(aPage);
+    QVERIFY(!main->jobRunning());
+    QVERIFY(a->runEnabled() && b->runEnabled() && c->runEnabled());
+    QVERIFY(!main->saveEnabled());
+    area->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(a->parentWidget()));
+    QVERIFY(main->saveEnabled());
+    a->tabs()->setCurrentIndex(0);
+    QVERIFY(!main->saveEnabled());
+  }
+
+  void closingDuringAJobIsRefused() {
+    SubMainWindow* d = Open(BlurredTestPicture(420, 420, 9));
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    QPointer<ImageWidget> alive(page);
+    d->on_tabs_tabCloseRequested(1);
+    QVERIFY(alive);
+    QCOMPARE(answerer.titles(), QStringList{"Job Running"});
+    auto* sub = qobject_cast<QMdiSubWindow*>(d->parentWidget());
+    QVERIFY(!sub->close());
+    QVERIFY(alive);
+    QCOMPARE(answerer.boxes.size(), 2);
+    WaitForJob(page);
+    QVERIFY(d->runEnabled());
+    d->on_tabs_tabCloseRequested(1);
+    QVERIFY(!alive);
+    QVERIFY(sub->close());
+  }
+
+  void partialRunOffersTheWholePicture() {
+    SubMainWindow* d = Open(BlurredTestPicture(400, 400, 9));
+    d->regionSelected = true;
+    d->region = {0.1, 0.1, 0.7, 0.7};
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    QCOMPARE(page->mode, std::string("partial"));
+    WaitForJob(page);
+    QVERIFY2(answerer.boxes.isEmpty(), answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes[0].text));
+    QVERIFY(page->nextShown());
+    QCOMPARE(page->mode, std::string("remaining"));
+    QVERIFY(page->label()->hasRegion);
+    const cv::Mat partial = page->image.clone();
+
+    page->on_btn_next_clicked();
+    QVERIFY(page->busy);
+    QVERIFY(!page->nextShown());
+    QVERIFY(!d->runEnabled());
+    QVERIFY(!main->saveEnabled());  // the whole-picture run is still going
+    WaitForJob(page);
+    QVERIFY(!page->nextShown());
+    QVERIFY(main->saveEnabled());
+    QVERIFY(d->runEnabled());
+    QCOMPARE(page->image.size(), partial.size());
+    QVERIFY(cv::norm(page->image, partial, cv::NORM_L1) > 0);  // outside the region changed too
+  }
+
+  void failedPartialRunOffersNothing() {
+    cv::Mat noise(300, 300, CV_8UC3);
+    std::mt19937 rng(9);
+    for (auto it = noise.begin<cv::Vec3b>(); it != noise.end<cv::Vec3b>(); ++it) {
+      const uchar v = rng() % 2 ? 227 : 0;
+      *it = cv::Vec3b(v, v, v);
+    }
+    SubMainWindow* d = Open(noise);
+    d->regionSelected = true;
+    d->region = {0.1, 0.1, 0.8, 0.8};
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    WaitForJob(page);
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes[0].title, QString("Error"));
+    QCOMPARE(answerer.boxes[0].text,
+             QString("Insufficient information.\nPlease try larger patch or adjust the kernel size."));
+    QVERIFY(!page->nextShown());
+    QCOMPARE(cv::norm(page->image, noise, cv::NORM_INF), 0.0);  // the picture, unchanged
+    QVERIFY(d->runEnabled());
+  }
+
+  void jobWithoutAModeShowsAnError() {
+    SubMainWindow* d = Open(TestPicture(200, 200));
+    auto* page = new ImageWidget;
+    d->tabs()->addTab(page, "Result9 - CPU");
+    d->tabs()->setCurrentWidget(page);
+    page->image = d->image.clone();
+    page->settings = d->settings;
+    page->mode = "bogus";
+    main->setRunEnabled(false);
+    page->startJob();
+    WaitForJob(page);
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes[0].title, QString("Error"));
+    QVERIFY(!page->hasResult());
+    QVERIFY(!main->saveEnabled());  // nothing to save
+    QVERIFY(!page->picture.isNull());  // the input stays shown
+    QVERIFY(d->runEnabled());
+  }
+};
+
+VELMORA_GUI_TEST_MAIN(DocumentTest)
+#include "test_app_document.moc"
