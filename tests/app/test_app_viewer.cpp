@@ -1,0 +1,221 @@
+// The viewer pages: zoom, the shared scroll position, region drawing on the
+// input page, and one whole job through the worker thread.
+#include <QLabel>
+#include <QMdiArea>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <opencv2/imgcodecs.hpp>
+
+#include "app/gpu_state.h"
+#include "app/imagelabel.h"
+#include "app/imagescrollarea.h"
+#include "app/imagewidget.h"
+#include "app/mainwindow.h"
+#include "app/submainwindow.h"
+#include "app/view_geometry.h"
+#include "app/workingthread.h"
+#include "tests/app/gui_test_support.h"
+
+class ViewerTest : public QObject {
+  Q_OBJECT
+
+ private:
+  ModalAnswerer answerer;
+  std::unique_ptr<ScratchFolder> folder;
+  std::unique_ptr<MainWindow> main;
+
+  SubMainWindow* Open(const cv::Mat& picture) {
+    WritePicture(folder->path("v.png"), picture);
+    SubMainWindow* document = main->loadImage(folder->path("v.png"));
+    if (!document) qFatal("cannot open the test picture");
+    return document;
+  }
+
+  static QLabel* ZoomLabel(ImageWidget* page) { return page->findChild<QLabel*>("lbl_zoom"); }
+  static QPushButton* Button(ImageWidget* page, const char* name) {
+    return page->findChild<QPushButton*>(name);
+  }
+
+  // A left-button drag on the label from a to b.
+  static void Drag(ImageLabel* label, QPoint a, QPoint b) {
+    QTest::mousePress(label, Qt::LeftButton, {}, a);
+    QTest::mouseMove(label, (a + b) / 2);
+    QTest::mouseMove(label, b);
+    QTest::mouseRelease(label, Qt::LeftButton, {}, b);
+  }
+
+  static void Wheel(QWidget* area, int delta) {
+    QWheelEvent event(QPointF(5, 5), area->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(qobject_cast<QAbstractScrollArea*>(area)->viewport(), &event);
+  }
+
+ private slots:
+  void init() {
+    folder = std::make_unique<ScratchFolder>();
+    gpuAvailable = false;
+    main = std::make_unique<MainWindow>();
+    main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+    answerer.clear();
+  }
+  void cleanup() {
+    main.reset();
+    folder.reset();
+  }
+
+  void mappingBetweenLabelAndPicture() {
+    // A picture not larger than its label: no offset.
+    QPointF r = LabelToRelative({50, 20}, QSizeF(200, 100), QSize(300, 100));
+    QCOMPARE(r, QPointF(0.25, 0.2));
+    // Larger than the label: centred, half the excess added.
+    r = LabelToRelative({0, 0}, QSizeF(400, 100), QSize(300, 100));
+    QCOMPARE(r.x(), 50.0 / 400.0);
+    QCOMPARE(RelativeToLabel({0.125, 0.5}, QSizeF(400, 100), QSize(300, 100)), QPoint(0, 50));
+    QCOMPARE(RelativeToLabel({1.0, 1.0}, QSizeF(400, 100), QSize(300, 100)), QPoint(300, 100));
+    QCOMPARE(RelativeToLabel({0.0, 0.0}, QSizeF(400, 100), QSize(300, 100)), QPoint(0, 0));  // clamped
+    QCOMPARE(NormalisedSelection({30, 40}, {10, 5}), QRect(10, 5, 20, 35));
+  }
+
+  void zoomLimitsAndLabels() {
+    SubMainWindow* d = Open(TestPicture(300, 400));
+    ImageWidget* page = d->inputPage;
+    QCOMPARE(ZoomLabel(page)->text(), QString("1.0x"));
+    for (int i = 0; i < 9; ++i) Button(page, "btn_zoomIn")->click();
+    QVERIFY(qAbs(d->zoom - 5.16f) < 0.01f);
+    QCOMPARE(ZoomLabel(page)->text(), QString("5.2x"));
+    QVERIFY(!Button(page, "btn_zoomIn")->isEnabled());
+    QCOMPARE(page->label()->pixmap().height(), static_cast<int>(300 * d->zoom));
+    const float top = d->zoom;
+    Button(page, "btn_zoomIn")->click();  // disabled: nothing
+    QCOMPARE(d->zoom, top);
+    d->zoom = 1.0f;
+    for (int i = 0; i < 9; ++i) page->on_btn_zoomOut_clicked();
+    QVERIFY(qAbs(d->zoom - 0.1938f) < 0.001f);
+    QCOMPARE(ZoomLabel(page)->text(), QString("0.2x"));
+    QVERIFY(!Button(page, "btn_zoomOut")->isEnabled());
+    QVERIFY(Button(page, "btn_zoomIn")->isEnabled());
+  }
+
+  void wheelZoomsExceptWhileBusy() {
+    SubMainWindow* d = Open(TestPicture(300, 300));
+    ImageWidget* page = d->inputPage;
+    auto* area = page->findChild<ImageScrollArea*>("sca_imgArea");
+    Wheel(area, 120);
+    QCOMPARE(d->zoom, 1.2f);
+    Wheel(area, -120);
+    QCOMPARE(d->zoom, 1.2f / 1.2f);
+    page->busy = true;
+    Wheel(area, 120);
+    QCOMPARE(d->zoom, 1.0f);
+    Button(page, "btn_zoomIn")->click();  // the buttons still act
+    QCOMPARE(d->zoom, 1.2f);
+    page->busy = false;
+  }
+
+  void scrollPositionIsShared() {
+    SubMainWindow* d = Open(TestPicture(1200, 1500));
+    ImageWidget* page = d->inputPage;
+    QTRY_VERIFY(page->findChild<ImageScrollArea*>()->horizontalScrollBar()->maximum() > 100);
+    page->findChild<ImageScrollArea*>()->horizontalScrollBar()->setValue(77);
+    page->findChild<ImageScrollArea*>()->verticalScrollBar()->setValue(55);
+    QCOMPARE(d->scrollX, 77);
+    QCOMPARE(d->scrollY, 55);
+  }
+
+  void regionDrawingOnTheInputPage() {
+    SubMainWindow* d = Open(TestPicture(600, 600));
+    ImageWidget* page = d->inputPage;
+    ImageLabel* label = page->label();
+    QTRY_COMPARE(label->size(), QSize(600, 600));
+
+    QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(100, 100));  // a click: no region, no box
+    QVERIFY(!d->regionSelected);
+    QVERIFY(answerer.boxes.isEmpty());
+
+    Drag(label, {100, 100}, {200, 200});  // 100 x 100 pixels
+    QCOMPARE(answerer.titles(), QStringList{"Too small"});
+    QCOMPARE(answerer.boxes[0].text, QString("Please choose a larger region."));
+    QVERIFY(!d->regionSelected && !label->hasRegion);
+
+    answerer.clear();
+    Drag(label, {350, 400}, {50, 80});  // dragged up and left
+    QVERIFY(answerer.boxes.isEmpty());
+    QVERIFY(d->regionSelected && page->regionSelected && label->hasRegion);
+    QCOMPARE(d->region.x, 50.0 / 600.0);
+    QCOMPARE(d->region.y, 80.0 / 600.0);
+    QCOMPARE(d->region.width, 349.0 / 600.0 - 50.0 / 600.0);
+    QCOMPARE(page->regionInLabel().topLeft(), QPoint(50, 80));
+
+    // Kernel sizes raise the minimum above 200 only beyond 66 pixels.
+    d->settings.kernelHeight = 71;
+    Drag(label, {1, 1}, {300, 213});  // 211 rows: below 3 x 71 = 213
+    QVERIFY(!d->regionSelected);
+    answerer.clear();
+    Drag(label, {1, 1}, {300, 216});  // QTest takes (0, 0) for the centre
+    QVERIFY(d->regionSelected);
+
+    QTest::mouseClick(label, Qt::RightButton, {}, QPoint(10, 10));  // clears it
+    QVERIFY(!d->regionSelected && !label->hasRegion);
+    d->on_btn_run_clicked();
+    QCOMPARE(d->currentPage()->mode, std::string("complete"));
+    QTRY_VERIFY_WITH_TIMEOUT(!d->currentPage()->busy, 60000);
+  }
+
+  void resultPagesIgnoreTheMouse() {
+    SubMainWindow* d = Open(BlurredTestPicture(220, 220, 7));
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000);
+    Drag(page->label(), {1, 1}, {210, 210});
+    QVERIFY(!d->regionSelected);
+    QVERIFY(!page->label()->hasRegion);
+  }
+
+  void wholeJobThroughTheWorkerThread() {
+    const cv::Mat blurred = BlurredTestPicture(240, 240, 9);
+    SubMainWindow* d = Open(blurred);
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    QVERIFY(page->busy);
+    QCOMPARE(page->label()->text(), QString("Generating..."));
+    QCOMPARE(page->caption(), QString("Smoothness = 0.04"));
+    QVERIFY(!page->progressBar()->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000);
+
+    QVERIFY(answerer.boxes.isEmpty());
+    QVERIFY(page->progressBar()->isHidden());
+    QCOMPARE(page->progressBar()->value(), 1000);
+    QVERIFY(page->caption().startsWith("Smoothness = 0.04<br />Running time "));
+    QVERIFY(page->caption().endsWith("s"));
+    QVERIFY(!page->nextShown());
+    QVERIFY(!page->findChild<QPushButton*>("btn_back")->isHidden());
+    QCOMPARE(page->image.size(), blurred.size());
+    QVERIFY(cv::norm(page->image, blurred, cv::NORM_L1) > 0);
+    QCOMPARE(page->picture.size(), QSize(240, 240));
+    QVERIFY(QFile::exists(folder->path("kernel.png")));
+    const cv::Mat kernel = cv::imread(folder->path("kernel.png").toStdString(), cv::IMREAD_UNCHANGED);
+    QCOMPARE(kernel.size(), cv::Size(19, 19));
+
+    QVERIFY(main->saveEnabled());
+    QVERIFY(main->savePage(page, folder->path("result.png")));
+    const cv::Mat saved = cv::imread(folder->path("result.png").toStdString(), cv::IMREAD_COLOR);
+    QCOMPARE(cv::norm(saved, page->image, cv::NORM_INF), 0.0);
+
+    page->findChild<QPushButton*>("btn_back")->click();
+    QCOMPARE(d->currentPage(), d->inputPage);
+  }
+
+  void exceptionsOnTheWorkerEndTheJob() {
+    velmora::DeblurJob job(DeblurSettings{}, nullptr);
+    job.result = cv::Mat(3, 3, CV_8UC3);
+    WorkingThread::RunCaught(job, [] { throw std::runtime_error("engine fault"); });
+    QCOMPARE(job.status, static_cast<int>(velmora::kJobInternalError));
+    QVERIFY(job.result.empty());
+    WorkingThread::RunCaught(job, [] { throw 42; });
+    QCOMPARE(job.status, static_cast<int>(velmora::kJobInternalError));
+  }
+};
+
+VELMORA_GUI_TEST_MAIN(ViewerTest)
+#include "test_app_viewer.moc"

@@ -1,0 +1,191 @@
+// The deblurring wizard: navigation, blur size, the region page and Finish.
+#include <QLabel>
+#include <QMdiArea>
+#include <QRadioButton>
+#include <QSlider>
+
+#include "app/gpu_state.h"
+#include "app/imagelabel.h"
+#include "app/imagewidget.h"
+#include "app/mainwindow.h"
+#include "app/submainwindow.h"
+#include "app/wizarddialog.h"
+#include "app/wizardimagelabel.h"
+#include "tests/app/gui_test_support.h"
+
+class WizardTest : public QObject {
+  Q_OBJECT
+
+ private:
+  ModalAnswerer answerer;
+  std::unique_ptr<ScratchFolder> folder;
+  std::unique_ptr<MainWindow> main;
+  SubMainWindow* document = nullptr;
+  std::unique_ptr<WizardDialog> wizard;
+
+  template <typename T>
+  T* Child(const char* name) {
+    T* child = wizard->findChild<T*>(name);
+    if (!child) qFatal("no child %s", name);
+    return child;
+  }
+
+  void Drag(QPoint a, QPoint b) {
+    WizardImageLabel* label = wizard->label();
+    QTest::mousePress(label, Qt::LeftButton, {}, a);
+    QTest::mouseMove(label, b);
+    QTest::mouseRelease(label, Qt::LeftButton, {}, b);
+  }
+
+ private slots:
+  // A 920 x 660 picture, shown at 461 x 331 on the region page.
+  void init() {
+    folder = std::make_unique<ScratchFolder>();
+    gpuAvailable = false;
+    main = std::make_unique<MainWindow>();
+    main->show();
+    WritePicture(folder->path("w.png"), BlurredTestPicture(660, 920, 9));
+    document = main->loadImage(folder->path("w.png"));
+    QVERIFY(document);
+    wizard = std::make_unique<WizardDialog>(main.get());
+    wizard->target = document;
+    wizard->loadPicture();
+    wizard->show();
+    QVERIFY(QTest::qWaitForWindowExposed(wizard.get()));
+    answerer.clear();
+  }
+  void cleanup() {
+    wizard.reset();
+    main.reset();
+    folder.reset();
+  }
+
+  void navigation() {
+    QCOMPARE(wizard->currentPage, 0);
+    QVERIFY(!Child<QPushButton>("btn_prev")->isEnabled());
+    QVERIFY(Child<QLabel>("lbl_overview")->font().bold());
+    Child<QPushButton>("btn_next")->click();
+    QCOMPARE(wizard->currentPage, 1);
+    QVERIFY(!Child<QWidget>("wdg_kernel")->isHidden());
+    QVERIFY(Child<QWidget>("wdg_overview")->isHidden());
+    QVERIFY(Child<QPushButton>("btn_prev")->isEnabled());
+    Child<QPushButton>("btn_prev")->click();
+    QCOMPARE(wizard->currentPage, 0);
+    // The "Deblurring Region" link jumps straight to the last page.
+    emit Child<QLabel>("lbl_region")->linkActivated("2");
+    QCOMPARE(wizard->currentPage, 2);
+    QVERIFY(!Child<QPushButton>("btn_next")->isEnabled());
+    QVERIFY(Child<QLabel>("lbl_region")->font().bold());
+    QVERIFY(!Child<QLabel>("lbl_overview")->font().bold());
+    QVERIFY(Child<QWidget>("grp_gamma")->isHidden());
+  }
+
+  void finishOnTheKernelPageSetsTheBlurSize() {
+    wizard->setPage(1);
+    Child<QRadioButton>("rdb_kernelMedium")->click();
+    QCOMPARE(wizard->kernelHeight, 31);
+    Child<QPushButton>("btn_finish")->click();
+    QCOMPARE(wizard->result(), int(QDialog::Accepted));
+    QCOMPARE(document->settings.kernelHeight, 31);
+    QCOMPARE(document->settings.kernelWidth, 31);
+    QCOMPARE(document->findChild<QSlider*>("hsl_height")->value(), 15);
+    QCOMPARE(document->findChild<QLabel*>("lbl_heightValue")->text(), QString("31 px"));
+    QVERIFY(document->findChild<QRadioButton*>("rdb_kernelMedium")->isChecked());
+    QVERIFY(!document->regionSelected);
+  }
+
+  void regionPageRules() {
+    wizard->setPage(2);
+    WizardImageLabel* label = wizard->label();
+    QCOMPARE(label->size(), QSize(461, 331));
+    Drag({10, 10}, {200, 200});  // "Deblur whole image" is chosen: drawing does nothing
+    QVERIFY(!wizard->regionSelected);
+
+    Child<QRadioButton>("rdb_partial")->click();
+    QVERIFY(!Child<QLabel>("lbl_regionValue")->isHidden());
+    Child<QPushButton>("btn_finish")->click();  // no region yet
+    QCOMPARE(answerer.titles(), QStringList{"Error"});
+    QCOMPARE(answerer.boxes[0].text, QString("Please specify deblurring region, or choose \"Deblur whole image\"."));
+    QVERIFY(wizard->isVisible());
+
+    // 91 x 91 label pixels are 179 x 179 picture pixels: too small, silently.
+    Drag({10, 10}, {101, 101});
+    QVERIFY(!wizard->regionSelected);
+    QCOMPARE(Child<QLabel>("lbl_regionValue")->text(), QString("Specify the region in the image:"));
+    // With Large (51) the minimum is still 200 pixels of the picture.
+    Child<QRadioButton>("rdb_kernelLarge")->click();
+    Drag({10, 10}, {112, 122});
+    QVERIFY(wizard->regionSelected);
+    QVERIFY(wizard->label()->hasRegion);
+    QCOMPARE(Child<QLabel>("lbl_regionValue")->text(), QString("201 x 221 px"));
+    // A right click clears it again; a new drag sets it.
+    QTest::mouseClick(label, Qt::RightButton, {}, QPoint(50, 50));
+    QVERIFY(!wizard->regionSelected);
+    Drag({100, 50}, {400, 300});
+    QVERIFY(wizard->regionSelected);
+
+    answerer.clear();
+    Child<QPushButton>("btn_finish")->click();
+    QVERIFY(answerer.boxes.isEmpty());
+    QCOMPARE(wizard->result(), int(QDialog::Accepted));
+    QVERIFY(document->regionSelected);
+    QCOMPARE(document->region.x, 100.0 / 461.0);
+    QCOMPARE(document->region.width, 399.0 / 461.0 - 100.0 / 461.0);
+    QVERIFY(document->inputPage->regionSelected);
+    QVERIFY(document->inputPage->label()->hasRegion);
+    QCOMPARE(document->settings.kernelHeight, 51);
+  }
+
+  void wholeImageChosenAfterDrawingGivesNoRegion() {
+    wizard->setPage(2);
+    Child<QRadioButton>("rdb_partial")->click();
+    Drag({100, 50}, {400, 300});
+    QVERIFY(wizard->regionSelected);
+    Child<QRadioButton>("rdb_complete")->click();
+    Child<QPushButton>("btn_finish")->click();
+    QCOMPARE(wizard->result(), int(QDialog::Accepted));
+    QVERIFY(!document->regionSelected);
+  }
+
+  void finishingOnTheRegionPageStartsTheJob() {
+    // The whole flow, as at start-up: the wizard is answered on page 2.
+    wizard.reset();
+    WritePicture(folder->path("flow.png"), BlurredTestPicture(260, 260, 7));
+    answerer.onDialog = [](QDialog* dialog) {
+      auto* w = qobject_cast<WizardDialog*>(dialog);
+      if (!w) return false;
+      w->setPage(2);
+      QMetaObject::invokeMethod(w->findChild<QPushButton*>("btn_finish"), &QPushButton::click,
+                                Qt::QueuedConnection);
+      return true;
+    };
+    main->runWizardFlow(folder->path("flow.png"));
+    answerer.onDialog = nullptr;
+    SubMainWindow* opened = main->activeDocument();
+    QVERIFY(opened && opened != document);
+    QCOMPARE(opened->tabs()->count(), 2);
+    ImageWidget* page = opened->currentPage();
+    QCOMPARE(page->mode, std::string("complete"));
+    QVERIFY(main->jobRunning());
+
+    // A second wizard finished on page 2 while that job runs starts nothing.
+    answerer.onDialog = [](QDialog* dialog) {
+      auto* w = qobject_cast<WizardDialog*>(dialog);
+      if (!w) return false;
+      w->setPage(2);
+      QMetaObject::invokeMethod(w->findChild<QPushButton*>("btn_finish"), &QPushButton::click,
+                                Qt::QueuedConnection);
+      return true;
+    };
+    main->runWizardFlow(folder->path("flow.png"));
+    answerer.onDialog = nullptr;
+    SubMainWindow* second = main->activeDocument();
+    QCOMPARE(second->tabs()->count(), 1);
+    QVERIFY(!second->runEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000);
+    QVERIFY(second->runEnabled());
+  }
+};
+
+VELMORA_GUI_TEST_MAIN(WizardTest)
+#include "test_app_wizard.moc"
