@@ -185,6 +185,19 @@ void ImageWidget::startJob() {
   busy = true;
   failed_ = false;
   thread->start();
+  if (!thread->isRunning() && !thread->isFinished()) {
+    // No thread could be created: end the job here rather than poll forever.
+    timer->stop();
+    busy = false;
+    failed_ = true;
+    showImage(image);
+    ui->pgb_progress->hide();
+    QMessageBox::information(this, tr("Error"), tr("There is not enough memory to start the job."));
+    if (MainWindow* main = MainWindow::of(this)) {
+      main->setRunEnabled(true);
+      main->updateSaveAction();
+    }
+  }
 }
 
 void ImageWidget::updateProgress() {

@@ -42,8 +42,8 @@ QString SavePicture(const cv::Mat& picture, const QString& fileName) {
         .arg(fileName);
   try {
     const std::filesystem::path path = LocalPath(fileName);
-    const std::vector<unsigned char> bytes =
-        velmora::cli::EncodePicture(picture, "." + suffix.toStdString());
+    const std::string extension = QStringLiteral(".%1").arg(suffix).toStdString();
+    const std::vector<unsigned char> bytes = velmora::cli::EncodePicture(picture, extension);
     velmora::cli::WriteFileAtomically(path, bytes);
   } catch (const std::exception& e) {  // refusals of the encoder and of the file system
     return tr("The image could not be saved as \"%1\".\n\n%2").arg(fileName, QString::fromLocal8Bit(e.what()));
