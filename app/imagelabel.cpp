@@ -4,18 +4,8 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "app/imagewidget.h"
-
-QRect NormalisedSelection(QPoint a, QPoint b) {
-  return QRect(std::min(a.x(), b.x()), std::min(a.y(), b.y()), std::abs(a.x() - b.x()),
-               std::abs(a.y() - b.y()));
-}
-
-ImageLabel::ImageLabel(QWidget* parent) : QLabel(parent) {}
-
-QRect ImageLabel::selectionRect() const { return NormalisedSelection(pressPoint, dragPoint); }
 
 void ImageLabel::mousePressEvent(QMouseEvent* event) {
   QLabel::mousePressEvent(event);

@@ -3,23 +3,13 @@
 // region's outline once their job has ended.
 #pragma once
 
-#include <QLabel>
-#include <QPoint>
-#include <QRect>
+#include "app/regionlabel.h"
 
-class ImageLabel : public QLabel {
+class ImageLabel : public RegionLabel {
   Q_OBJECT
 
  public:
-  explicit ImageLabel(QWidget* parent = nullptr);
-
-  // The normalised rectangle between the press and the drag position.
-  QRect selectionRect() const;
-
-  bool selecting = false;
-  bool hasRegion = false;
-  QPoint pressPoint;
-  QPoint dragPoint;
+  explicit ImageLabel(QWidget* parent = nullptr) : RegionLabel(parent) {}
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
@@ -27,6 +17,3 @@ class ImageLabel : public QLabel {
   void mouseMoveEvent(QMouseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 };
-
-// The selection rectangle of two label points.
-QRect NormalisedSelection(QPoint a, QPoint b);

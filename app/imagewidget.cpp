@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "app/imagelabel.h"
+#include "app/regionlabel.h"
 #include "app/mainwindow.h"
 #include "app/submainwindow.h"
 #include "app/view_geometry.h"
@@ -38,11 +39,7 @@ ImageWidget::~ImageWidget() {
   delete ui;
 }
 
-ImageWidget* ImageWidget::of(const QObject* object) {
-  for (QObject* o = object ? object->parent() : nullptr; o; o = o->parent())
-    if (auto* page = qobject_cast<ImageWidget*>(o)) return page;
-  return nullptr;
-}
+ImageWidget* ImageWidget::of(const QObject* object) { return EnclosingOf<ImageWidget>(object); }
 
 ImageLabel* ImageWidget::label() const { return ui->lbl_img; }
 QProgressBar* ImageWidget::progressBar() const { return ui->pgb_progress; }

@@ -14,6 +14,7 @@
 
 #include "app/gpu_state.h"
 #include "app/imagelabel.h"
+#include "app/regionlabel.h"
 #include "app/imagewidget.h"
 #include "app/mainwindow.h"
 #include "app/picture_file.h"
@@ -73,11 +74,7 @@ SubMainWindow::~SubMainWindow() {
   delete ui;
 }
 
-SubMainWindow* SubMainWindow::of(const QObject* object) {
-  for (QObject* o = object ? object->parent() : nullptr; o; o = o->parent())
-    if (auto* document = qobject_cast<SubMainWindow*>(o)) return document;
-  return nullptr;
-}
+SubMainWindow* SubMainWindow::of(const QObject* object) { return EnclosingOf<SubMainWindow>(object); }
 
 QTabWidget* SubMainWindow::tabs() const { return ui->tabs; }
 

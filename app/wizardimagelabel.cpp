@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "app/imagelabel.h"
 #include "app/wizarddialog.h"
 
 namespace {
@@ -13,8 +12,6 @@ namespace {
 WizardDialog* WizardOf(const QWidget* label) { return qobject_cast<WizardDialog*>(label->window()); }
 
 }  // namespace
-
-WizardImageLabel::WizardImageLabel(QWidget* parent) : QLabel(parent) {}
 
 void WizardImageLabel::mousePressEvent(QMouseEvent* event) {
   QLabel::mousePressEvent(event);
@@ -26,7 +23,7 @@ void WizardImageLabel::mousePressEvent(QMouseEvent* event) {
   } else if (event->button() == Qt::LeftButton) {
     selecting = true;
     pressPoint = dragPoint = event->position().toPoint();
-    wizard->setRegionFromLabel(NormalisedSelection(pressPoint, dragPoint));
+    wizard->setRegionFromLabel(selectionRect());
   } else {
     return;
   }
@@ -39,7 +36,7 @@ void WizardImageLabel::mouseMoveEvent(QMouseEvent* event) {
   if (!wizard || wizard->wholeImage || !selecting) return;
   const QPoint p = event->position().toPoint();
   dragPoint = QPoint(std::clamp(p.x(), 0, width() - 1), std::clamp(p.y(), 0, height() - 1));
-  wizard->setRegionFromLabel(NormalisedSelection(pressPoint, dragPoint));
+  wizard->setRegionFromLabel(selectionRect());
   update();
 }
 
@@ -63,7 +60,7 @@ void WizardImageLabel::paintEvent(QPaintEvent* event) {
   const WizardDialog* wizard = WizardOf(this);
   if (!wizard || wizard->wholeImage || !(selecting || hasRegion)) return;
   QPainter painter(this);
-  const QRect selection = NormalisedSelection(pressPoint, dragPoint);
+  const QRect selection = selectionRect();
   painter.setPen(QColor(255, 0, 0));
   painter.setOpacity(0.3);
   painter.fillRect(selection, Qt::white);

@@ -1,19 +1,13 @@
 // The picture on the wizard's region page, on which the region is drawn.
 #pragma once
 
-#include <QLabel>
-#include <QPoint>
+#include "app/regionlabel.h"
 
-class WizardImageLabel : public QLabel {
+class WizardImageLabel : public RegionLabel {
   Q_OBJECT
 
  public:
-  explicit WizardImageLabel(QWidget* parent = nullptr);
-
-  bool selecting = false;
-  bool hasRegion = false;
-  QPoint pressPoint;
-  QPoint dragPoint;
+  explicit WizardImageLabel(QWidget* parent = nullptr) : RegionLabel(parent) {}
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;

@@ -3,6 +3,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "app/gpu_state.h"
+#include "app/mainwindow.h"
+#include "app/submainwindow.h"
+#include "app/wizarddialog.h"
 #include "tools/shake.h"
 
 cv::Mat TestPicture(int rows, int cols) {
@@ -28,4 +32,37 @@ cv::Mat BlurredTestPicture(int rows, int cols, int kernelSize) {
 
 void WritePicture(const QString& path, const cv::Mat& picture) {
   QVERIFY2(cv::imwrite(path.toStdString(), picture), qPrintable(path));
+}
+
+std::function<bool(QDialog*)> FinishWizardOnPage(int page) {
+  return [page](QDialog* dialog) {
+    auto* wizard = qobject_cast<WizardDialog*>(dialog);
+    if (!wizard) return false;
+    wizard->setPage(page);
+    QMetaObject::invokeMethod(wizard->findChild<QPushButton*>("btn_finish"), &QPushButton::click,
+                              Qt::QueuedConnection);
+    return true;
+  };
+}
+
+void AppFixture::SetUp() {
+  folder = std::make_unique<ScratchFolder>();
+  gpuAvailable = false;
+  main = std::make_unique<MainWindow>();
+  main->show();
+  QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+  answerer.clear();
+}
+
+void AppFixture::TearDown() {
+  answerer.onDialog = nullptr;
+  main.reset();
+  folder.reset();
+}
+
+SubMainWindow* AppFixture::Open(const cv::Mat& picture, const QString& name) {
+  WritePicture(folder->path(name), picture);
+  SubMainWindow* document = main->loadImage(folder->path(name));
+  if (!document) qFatal("cannot open the test picture %s", qPrintable(name));
+  return document;
 }

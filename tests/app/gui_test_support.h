@@ -16,6 +16,10 @@
 #include <opencv2/core.hpp>
 
 #include <functional>
+#include <memory>
+
+class MainWindow;
+class SubMainWindow;
 
 // Answers every modal box or dialog that opens while it lives: message
 // boxes are recorded and closed with their first button; file dialogs get
@@ -92,6 +96,24 @@ cv::Mat BlurredTestPicture(int rows, int cols, int kernelSize);
 
 // Writes picture to path (format by extension); fails the test otherwise.
 void WritePicture(const QString& path, const cv::Mat& picture);
+
+// Answers the first wizard that opens by finishing it on `page`, through its
+// Finish button; for ModalAnswerer::onDialog.
+std::function<bool(QDialog*)> FinishWizardOnPage(int page);
+
+// The common set-up of a window test: a scratch working folder and a shown
+// main window on a machine without a usable GPU, its start-up box answered.
+class AppFixture {
+ protected:
+  void SetUp();
+  void TearDown();
+  // Writes picture under name in the scratch folder and opens it.
+  SubMainWindow* Open(const cv::Mat& picture, const QString& name = "picture.png");
+
+  ModalAnswerer answerer;
+  std::unique_ptr<ScratchFolder> folder;
+  std::unique_ptr<MainWindow> main;
+};
 
 #define VELMORA_GUI_TEST_MAIN(TestClass)                                 \
   int main(int argc, char** argv) {                                      \

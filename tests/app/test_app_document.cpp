@@ -16,13 +16,10 @@
 #include "app/submainwindow.h"
 #include "tests/app/gui_test_support.h"
 
-class DocumentTest : public QObject {
+class DocumentTest : public QObject, AppFixture {
   Q_OBJECT
 
  private:
-  ModalAnswerer answerer;
-  std::unique_ptr<ScratchFolder> folder;
-  std::unique_ptr<MainWindow> main;
 
   template <typename T>
   static T* Child(QObject* parent, const char* name) {
@@ -31,25 +28,11 @@ class DocumentTest : public QObject {
     return child;
   }
 
-  SubMainWindow* Open(const cv::Mat& picture, const QString& name = "doc.png") {
-    WritePicture(folder->path(name), picture);
-    return main->loadImage(folder->path(name));
-  }
-
   static void WaitForJob(ImageWidget* page) { QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000); }
 
  private slots:
-  void init() {
-    folder = std::make_unique<ScratchFolder>();
-    gpuAvailable = false;
-    main = std::make_unique<MainWindow>();
-    main->show();
-    answerer.clear();
-  }
-  void cleanup() {
-    main.reset();
-    folder.reset();
-  }
+  void init() { SetUp(); }
+  void cleanup() { TearDown(); }
 
   void settingsFollowTheControls() {
     SubMainWindow* d = Open(TestPicture(200, 200));

@@ -172,14 +172,7 @@ class MainWindowTest : public QObject {
     main->runWizardFlow(folder.path("w.png"));
     QCOMPARE(area->subWindowList().size(), 0);  // a cancelled wizard keeps nothing
 
-    answerer.onDialog = [](QDialog* dialog) {
-      auto* wizard = qobject_cast<WizardDialog*>(dialog);
-      if (!wizard) return false;
-      wizard->setPage(1);
-      QMetaObject::invokeMethod(wizard->findChild<QPushButton*>("btn_finish"), &QPushButton::click,
-                                Qt::QueuedConnection);
-      return true;
-    };
+    answerer.onDialog = FinishWizardOnPage(1);
     main->runWizardFlow(folder.path("w.png"));
     QCOMPARE(area->subWindowList().size(), 1);
     auto* document = main->documents().first();

@@ -16,20 +16,10 @@
 #include "app/workingthread.h"
 #include "tests/app/gui_test_support.h"
 
-class ViewerTest : public QObject {
+class ViewerTest : public QObject, AppFixture {
   Q_OBJECT
 
  private:
-  ModalAnswerer answerer;
-  std::unique_ptr<ScratchFolder> folder;
-  std::unique_ptr<MainWindow> main;
-
-  SubMainWindow* Open(const cv::Mat& picture) {
-    WritePicture(folder->path("v.png"), picture);
-    SubMainWindow* document = main->loadImage(folder->path("v.png"));
-    if (!document) qFatal("cannot open the test picture");
-    return document;
-  }
 
   static QLabel* ZoomLabel(ImageWidget* page) { return page->findChild<QLabel*>("lbl_zoom"); }
   static QPushButton* Button(ImageWidget* page, const char* name) {
@@ -51,18 +41,8 @@ class ViewerTest : public QObject {
   }
 
  private slots:
-  void init() {
-    folder = std::make_unique<ScratchFolder>();
-    gpuAvailable = false;
-    main = std::make_unique<MainWindow>();
-    main->show();
-    QVERIFY(QTest::qWaitForWindowExposed(main.get()));
-    answerer.clear();
-  }
-  void cleanup() {
-    main.reset();
-    folder.reset();
-  }
+  void init() { SetUp(); }
+  void cleanup() { TearDown(); }
 
   void mappingBetweenLabelAndPicture() {
     // A picture not larger than its label: no offset.

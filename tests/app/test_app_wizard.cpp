@@ -13,13 +13,10 @@
 #include "app/wizardimagelabel.h"
 #include "tests/app/gui_test_support.h"
 
-class WizardTest : public QObject {
+class WizardTest : public QObject, AppFixture {
   Q_OBJECT
 
  private:
-  ModalAnswerer answerer;
-  std::unique_ptr<ScratchFolder> folder;
-  std::unique_ptr<MainWindow> main;
   SubMainWindow* document = nullptr;
   std::unique_ptr<WizardDialog> wizard;
 
@@ -40,13 +37,8 @@ class WizardTest : public QObject {
  private slots:
   // A 920 x 660 picture, shown at 461 x 331 on the region page.
   void init() {
-    folder = std::make_unique<ScratchFolder>();
-    gpuAvailable = false;
-    main = std::make_unique<MainWindow>();
-    main->show();
-    WritePicture(folder->path("w.png"), BlurredTestPicture(660, 920, 9));
-    document = main->loadImage(folder->path("w.png"));
-    QVERIFY(document);
+    SetUp();
+    document = Open(BlurredTestPicture(660, 920, 9));
     wizard = std::make_unique<WizardDialog>(main.get());
     wizard->target = document;
     wizard->loadPicture();
@@ -56,8 +48,7 @@ class WizardTest : public QObject {
   }
   void cleanup() {
     wizard.reset();
-    main.reset();
-    folder.reset();
+    TearDown();
   }
 
   void navigation() {
@@ -151,14 +142,7 @@ class WizardTest : public QObject {
     // The whole flow, as at start-up: the wizard is answered on page 2.
     wizard.reset();
     WritePicture(folder->path("flow.png"), BlurredTestPicture(260, 260, 7));
-    answerer.onDialog = [](QDialog* dialog) {
-      auto* w = qobject_cast<WizardDialog*>(dialog);
-      if (!w) return false;
-      w->setPage(2);
-      QMetaObject::invokeMethod(w->findChild<QPushButton*>("btn_finish"), &QPushButton::click,
-                                Qt::QueuedConnection);
-      return true;
-    };
+    answerer.onDialog = FinishWizardOnPage(2);
     main->runWizardFlow(folder->path("flow.png"));
     answerer.onDialog = nullptr;
     SubMainWindow* opened = main->activeDocument();
@@ -169,14 +153,7 @@ class WizardTest : public QObject {
     QVERIFY(main->jobRunning());
 
     // A second wizard finished on page 2 while that job runs starts nothing.
-    answerer.onDialog = [](QDialog* dialog) {
-      auto* w = qobject_cast<WizardDialog*>(dialog);
-      if (!w) return false;
-      w->setPage(2);
-      QMetaObject::invokeMethod(w->findChild<QPushButton*>("btn_finish"), &QPushButton::click,
-                                Qt::QueuedConnection);
-      return true;
-    };
+    answerer.onDialog = FinishWizardOnPage(2);
     main->runWizardFlow(folder->path("flow.png"));
     answerer.onDialog = nullptr;
     SubMainWindow* second = main->activeDocument();
