@@ -28,13 +28,10 @@ void ReplayTransforms(const std::vector<LoggedTransform>& log) {
     const size_t n = GridSize(t.rows, t.cols);
     ComplexArray in(n), out(n);
     in.zero();
-    if (t.real) {
-      FftPlan plan(t.rows, t.cols, reinterpret_cast<float*>(in.get()), out.get());
-      plan.Execute();
-    } else {
-      FftPlan plan(t.rows, t.cols, in.get(), out.get(), FFTW_FORWARD);
-      plan.Execute();
-    }
+    if (t.real)
+      RealFft2d(reinterpret_cast<float*>(in.get()), out.get(), t.rows, t.cols);
+    else
+      Fft2d(in.get(), out.get(), t.rows, t.cols, FFTW_FORWARD);
     benchmark::DoNotOptimize(out.get());
   }
 }

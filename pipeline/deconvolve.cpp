@@ -7,10 +7,10 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <optional>
 
 #include "pipeline/engine_errors.h"
 #include "pipeline/pad_image.h"
-#include "pipeline/parallel.h"
 #include "pipeline/pyramid.h"
 #include "pipeline/progress.h"
 #include "pipeline/spectral.h"
@@ -20,20 +20,12 @@ namespace velmora {
 
 namespace {
 
-// Scratch memory of one plane's solve (spectra, work planes, result planes),
-// per canvas sample, rounded up.
-constexpr size_t kSolverBytesPerSample = 96;
-
 // Maps stage percentages onto the range [start, 99] found on entry.
 class StageProgress {
  public:
   explicit StageProgress(ProgressCell* cell) : cell_(cell), start_(ReadProgress(cell)) {}
   void Stage(double percent) const {
     if (cell_) WriteProgress(cell_, Value(percent));
-  }
-  // For stages reached by concurrent planes, in whatever order they come.
-  void StageAtLeast(double percent) const {
-    if (cell_) RaiseProgress(cell_, Value(percent));
   }
 
  private:
@@ -45,12 +37,57 @@ class StageProgress {
   double start_;
 };
 
-bool Solve(const float* canvas, float* result, const float* kernel, int padRows, int padCols,
-           int kernelRows, int kernelCols, float weight, int reduceNoise) {
-  return reduceNoise >= 1
-             ? FastDeconvTVL1(canvas, result, kernel, padRows, padCols, kernelRows, kernelCols, weight)
-             : FastDeconvTVL2(canvas, result, kernel, padRows, padCols, kernelRows, kernelCols, weight);
-}
+// Solves the planes of one canvas one after another. What does not change
+// between planes (the kernel's spectra, the work arrays, the convolution of
+// the noise-robust solver) is made once; the transforms and the element-wise
+// passes inside each solve use every core.
+class PlaneSolver {
+ public:
+  PlaneSolver(const float* kernel, int padRows, int padCols, int kernelRows, int kernelCols,
+              int reduceNoise)
+      : kernel_(kernel), padRows_(padRows), padCols_(padCols), kernelRows_(kernelRows),
+        kernelCols_(kernelCols), reduceNoise_(reduceNoise) {
+    if (kernelRows % 2 == 0 || kernelCols % 2 == 0) return;  // refused at each solve, as the solvers say
+    spectra_.emplace(kernel, padRows, padCols, kernelRows, kernelCols);
+    work_.emplace(padRows, padCols);
+    if (reduceNoise >= 1) convolution_.emplace(kernel, padRows, padCols, kernelRows, kernelCols);
+  }
+
+  // The first solve of a plane; the ringing solve that may follow shares
+  // its data numerator.
+  bool Solve(const float* canvas, float* result, float weight, bool firstOfPlane) {
+    if (!spectra_) return Refuse(canvas, result, weight);
+    if (!ContinuationGoesOn(1.0f / weight, weight)) {  // a weight of 0: nothing to do
+      std::copy_n(canvas, GridSize(padRows_, padCols_), result);
+      return true;
+    }
+    if (reduceNoise_ >= 1) {
+      SolveTVL1(canvas, result, *spectra_, *work_, *convolution_, weight);
+    } else {
+      if (firstOfPlane || !numeratorReady_) DataNumerator(canvas, *spectra_, *work_);
+      numeratorReady_ = true;
+      SolveTVL2(canvas, result, *spectra_, *work_, weight);
+    }
+    return true;
+  }
+
+  void NextPlane() { numeratorReady_ = false; }
+
+ private:
+  bool Refuse(const float* canvas, float* result, float weight) {
+    return reduceNoise_ >= 1 ? FastDeconvTVL1(canvas, result, kernel_, padRows_, padCols_,
+                                              kernelRows_, kernelCols_, weight)
+                             : FastDeconvTVL2(canvas, result, kernel_, padRows_, padCols_,
+                                              kernelRows_, kernelCols_, weight);
+  }
+
+  const float* kernel_;
+  int padRows_, padCols_, kernelRows_, kernelCols_, reduceNoise_;
+  std::optional<KernelSpectra> spectra_;
+  std::optional<TVWorkspace> work_;
+  std::optional<ReplicateConvolution> convolution_;
+  bool numeratorReady_ = false;
+};
 
 // A failed solve with odd kernel sides can only mean that memory ran out.
 // A refused even kernel is reported on the console for the first solve only;
@@ -127,23 +164,21 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
     // The GPU solvers plug in here; until then both modes solve on the CPU.
     const float firstWeight = FirstSolveWeight(smoothness, reduceNoise);
     const float secondWeight = SecondSolveWeight(smoothness, deringFactor, reduceNoise);
-    // Planes are independent: each task owns its result planes.
-    ForEachPlane(channels, canvasPlane * kSolverBytesPerSample, [&](int c) {
-      stages.StageAtLeast(40.0 + static_cast<double>(c) / channels);
+    PlaneSolver solver(kernel, padRows, padCols, kernelRows, kernelCols, reduceNoise);
+    FloatArray result(canvasPlane);
+    FloatArray second(deringFactor > 1 ? canvasPlane : 0);
+    for (int c = 0; c < channels; ++c) {
+      stages.Stage(40.0 + static_cast<double>(c) / channels);
       const float* plane = canvas.get() + canvasPlane * c;
-      FloatArray result(canvasPlane);
-      CheckSolve(Solve(plane, result.get(), kernel, padRows, padCols, kernelRows, kernelCols,
-                       firstWeight, reduceNoise),
-                 kernelRows, kernelCols, true);
+      solver.NextPlane();
+      CheckSolve(solver.Solve(plane, result.get(), firstWeight, true), kernelRows, kernelCols, true);
       if (deringFactor > 1) {
-        FloatArray second(canvasPlane);
-        CheckSolve(Solve(plane, second.get(), kernel, padRows, padCols, kernelRows, kernelCols,
-                         secondWeight, reduceNoise),
-                   kernelRows, kernelCols, false);
+        CheckSolve(solver.Solve(plane, second.get(), secondWeight, false), kernelRows, kernelCols,
+                   false);
         ReduceRinging(result.get(), second.get(), padRows, padCols);
       }
       Crop(result.get(), output + GridSize(rows, cols) * c, rows, cols, padCols, top, left);
-    });
+    }
   } catch (const std::bad_alloc&) {
     return kEngineOutOfMemory;
   } catch (const cv::Exception& e) {

@@ -1,10 +1,11 @@
+#include "pipeline/parallel_for.h"
 #include "pipeline/pad_image.h"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "pipeline/parallel.h"
+#include "pipeline/difference_spectra.h"
 #include "pipeline/pyramid.h"
 #include "pipeline/resample.h"
 #include "pipeline/spectral.h"
@@ -74,6 +75,7 @@ void RestoreImageArea(const PadLevel& level, int c) {
   const float* image = level.image + level.planeSize() * c;
   float* canvas = level.canvas + level.canvasPlaneSize() * c;
   const int top = level.top(), left = level.left();
+VELMORA_PARALLEL_FOR(level.planeSize())
   for (int i = 0; i < level.rows; ++i)
     std::copy_n(image + GridSize(i, level.cols), level.cols,
                 canvas + GridSize(i + top, level.canvasCols) + left);
@@ -84,6 +86,7 @@ void ReplicateEdges(const PadLevel& level, int c) {
   const float* image = level.image + level.planeSize() * c;
   float* canvas = level.canvas + level.canvasPlaneSize() * c;
   const int top = level.top(), left = level.left();
+VELMORA_PARALLEL_FOR(level.canvasPlaneSize())
   for (int n = 0; n < level.canvasRows; ++n) {
     const int r = std::clamp(n - top, 0, level.rows - 1);
     for (int k = 0; k < level.canvasCols; ++k) {
@@ -100,75 +103,46 @@ int PaddingLevelCount(int m) { return std::max(1, PyramidLevelCount(m, kPyramidR
 int PaddingKernelSide(int side, float f) { return CoarseKernelSide(side, f); }
 
 void BuildPaddingSpectra(const float* kernel, int cols, int rows, int kernelCols,
-                         int kernelRows, PaddingSpectra* spectra) {
-  static const float dx[3] = {1, -1, 0};
-  static const float dxx[5] = {1, -2, 1, 0, 0};
-  static const float dxy[9] = {1, -1, 0, -1, 1, 0, 0, 0, 0};
-  const size_t n = GridSize(rows, cols);
-  ComplexArray derrs(n), f2(n), wt(n), freqF(n);
-  {
-    ComplexArray a(n), b(n), c(n);
-    KernelToSpectrum(dx, a.get(), rows, cols, 1, 3);
-    KernelToSpectrum(dx, b.get(), rows, cols, 3, 1);
-    for (size_t i = 0; i < n; ++i) {
-      derrs[i][0] = SquaredMagnitude(a[i]) + SquaredMagnitude(b[i]);
-      derrs[i][1] = 0.0f;
-    }
-    KernelToSpectrum(dxx, a.get(), rows, cols, 1, 5);
-    KernelToSpectrum(dxx, b.get(), rows, cols, 5, 1);
-    KernelToSpectrum(dxy, c.get(), rows, cols, 3, 3);
-    for (size_t i = 0; i < n; ++i) {
-      const float u = SquaredMagnitude(a[i]) + SquaredMagnitude(b[i]) + SquaredMagnitude(c[i]);
-      wt[i][0] = 1.0f + 0.5f * derrs[i][0] + 0.25f * u;
-      wt[i][1] = 0.0f;
+                         int kernelRows, float wt_ireg, float wt_breg, PaddingSpectra* spectra) {
+  const int half = HalfCols(cols);
+  ComplexArray freqF(GridSize(rows, half));
+  KernelToHalfSpectrum(kernel, freqF.get(), rows, cols, kernelRows, kernelCols);
+  const DifferenceEnergies energies(rows, cols);
+  spectra->gain = FloatArray(GridSize(rows, half));
+  float* gain = spectra->gain.get();
+VELMORA_PARALLEL_FOR(GridSize(rows, half))
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < half; ++j) {
+      const size_t k = GridSize(i, half) + j;
+      const float f2 = SquaredMagnitude(freqF[k]);
+      const float d = energies.First(i, j);
+      const float w = energies.Weight(i, j);
+      const float den1 = w * f2 + wt_ireg * d;
+      const float den2 = w + d * wt_breg;
+      gain[k] = w * w * f2 / (den1 * den2);
     }
   }
-  KernelToSpectrum(kernel, freqF.get(), rows, cols, kernelRows, kernelCols);
-  for (size_t i = 0; i < n; ++i) {
-    f2[i][0] = SquaredMagnitude(freqF[i]);
-    f2[i][1] = 0.0f;
-  }
-  spectra->FreqDerrs = derrs.release();
-  spectra->FreqF2 = f2.release();
-  spectra->FreqWt = wt.release();
-  spectra->FreqF = freqF.release();
   spectra->rows = rows;
   spectra->cols = cols;
 }
 
-void ReleasePaddingSpectra(PaddingSpectra* spectra) {
-  for (fftwf_complex** p : {&spectra->FreqDerrs, &spectra->FreqF2, &spectra->FreqWt, &spectra->FreqF}) {
-    if (*p) fftwf_free(*p);
-    *p = nullptr;
-  }
-}
+void ReleasePaddingSpectra(PaddingSpectra* spectra) { spectra->gain.reset(); }
 
-void RefinePadding(float* plane, int cols, int rows, float wt_ireg, float wt_breg,
-                   const PaddingSpectra& spectra) {
+void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spectra,
+                   fftwf_complex* work) {
   // The plane is real and so is what comes back: half spectra suffice.
-  const int half = HalfCols(cols);
-  ComplexArray fb(GridSize(rows, half));
-  RealFft2d(plane, fb.get(), rows, cols);
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < half; ++j) {
-      const size_t k = GridSize(i, cols) + j;
-      fftwf_complex& b = fb[GridSize(i, half) + j];
-      const float fr = spectra.FreqF[k][0], fi = spectra.FreqF[k][1];
-      const float w = spectra.FreqWt[k][0];
-      const float f2 = spectra.FreqF2[k][0];
-      const float d = spectra.FreqDerrs[k][0];
-      const float br = b[0], bi = b[1];
-      const float den1 = w * f2 + wt_ireg * d;
-      const float qr = (fr * br + fi * bi) * w / den1;
-      const float qi = w * (fr * bi - br * fi) / den1;
-      const float den2 = w + d * wt_breg;
-      b[0] = w * (fr * qr - fi * qi) / den2;
-      b[1] = (qi * fr + qr * fi) * w / den2;
-    }
+  const size_t half = GridSize(rows, HalfCols(cols));
+  RealFft2d(plane, work, rows, cols);
+  const float* gain = spectra.gain.get();
+VELMORA_PARALLEL_FOR(half)
+  for (size_t k = 0; k < half; ++k) {
+    work[k][0] = work[k][0] * gain[k];
+    work[k][1] = work[k][1] * gain[k];
   }
-  InverseRealFft2d(fb.get(), plane, rows, cols);
+  InverseRealFft2d(work, plane, rows, cols);
   const float count = static_cast<float>(GridSize(rows, cols));
   const size_t n = GridSize(rows, cols);
+VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) plane[i] = std::clamp(plane[i] / count, 0.0f, 1.0f);
 }
 
@@ -195,31 +169,29 @@ bool PadImage(const float* input, float* output, const float* kernel, int cols, 
     base.kernelCols = kernelCols;
     for (int m = 1; m < levelCount; ++m) BuildCoarserLevel(base, channels, m, &levels[m]);
 
+    // One spectrum array serves every level: the finest is the largest.
+    ComplexArray work(GridSize(padRows, HalfCols(padCols)));
     for (int o = levelCount - 1; o >= 0; --o) {
       const PadLevel& level = levels[o];
+      SpectraHolder holder;
+      BuildPaddingSpectra(level.kernel, level.canvasCols, level.canvasRows, level.kernelCols,
+                          level.kernelRows, kInverseRegularisation, kReblurSmoothing,
+                          &holder.spectra);
       for (int c = 0; c < channels; ++c) {
+        float* plane = level.canvas + level.canvasPlaneSize() * c;
         if (o == levelCount - 1) {
           ReplicateEdges(level, c);
         } else {
           const PadLevel& coarser = levels[o + 1];
-          ResizeToSize(coarser.canvas + coarser.canvasPlaneSize() * c,
-                       level.canvas + level.canvasPlaneSize() * c, coarser.canvasRows,
+          ResizeToSize(coarser.canvas + coarser.canvasPlaneSize() * c, plane, coarser.canvasRows,
                        coarser.canvasCols, level.canvasRows, level.canvasCols);
           RestoreImageArea(level, c);
         }
-      }
-      SpectraHolder holder;
-      BuildPaddingSpectra(level.kernel, level.canvasCols, level.canvasRows, level.kernelCols,
-                          level.kernelRows, &holder.spectra);
-      const size_t scratch = level.canvasPlaneSize() * sizeof(fftwf_complex);
-      ForEachPlane(channels, scratch, [&](int c) {
-        float* plane = level.canvas + level.canvasPlaneSize() * c;
         for (int step = 0; step < kRefinementSteps; ++step) {
-          RefinePadding(plane, level.canvasCols, level.canvasRows, kInverseRegularisation,
-                        kReblurSmoothing, holder.spectra);
+          RefinePadding(plane, level.canvasCols, level.canvasRows, holder.spectra, work.get());
           RestoreImageArea(level, c);
         }
-      });
+      }
     }
     return true;
   } catch (const std::bad_alloc&) {

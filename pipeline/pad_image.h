@@ -6,14 +6,17 @@
 
 #include <fftw3.h>
 
+#include "pipeline/spectral.h"
+
 namespace velmora {
 
-// Spectra of one canvas level (rows x cols complex values each).
+// The refinement's transfer function on one canvas level, a half spectrum
+// (rows x HalfCols(cols)) of real values: with F the kernel's spectrum, D the
+// first-difference energy and w the smoothness weight, the refinement
+// deconvolves with weight wt_ireg and re-blurs with smoothing wt_breg, which
+// together multiply the spectrum by w^2 |F|^2 / ((w |F|^2 + wt_ireg D) (w + wt_breg D)).
 struct PaddingSpectra {
-  fftwf_complex* FreqDerrs = nullptr;  // |Fdx|^2 + |Fdy|^2
-  fftwf_complex* FreqF2 = nullptr;     // |FreqF|^2
-  fftwf_complex* FreqWt = nullptr;     // 1 + 0.5 FreqDerrs + 0.25 (second derivatives)
-  fftwf_complex* FreqF = nullptr;      // kernel spectrum
+  FloatArray gain;
   int rows = 0;
   int cols = 0;
 };
@@ -25,14 +28,15 @@ int PaddingLevelCount(int m);
 // Side of the kernel at a coarser level: ceil(f x side), at least 3, odd.
 int PaddingKernelSide(int side, float f);
 
-// Allocates and fills spectra for a rows x cols canvas.
+// Fills spectra for a rows x cols canvas.
 void BuildPaddingSpectra(const float* kernel, int cols, int rows, int kernelCols,
-                         int kernelRows, PaddingSpectra* spectra);
+                         int kernelRows, float wt_ireg, float wt_breg, PaddingSpectra* spectra);
 void ReleasePaddingSpectra(PaddingSpectra* spectra);
 
-// One refinement step of one canvas plane, in place.
-void RefinePadding(float* plane, int cols, int rows, float wt_ireg, float wt_breg,
-                   const PaddingSpectra& spectra);
+// One refinement step of one canvas plane, in place; work holds
+// rows x HalfCols(cols) complex values.
+void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spectra,
+                   fftwf_complex* work);
 
 // input: rows x cols x channels; output: padRows x padCols x channels, owned
 // by the caller. Requires padRows >= rows, padCols >= cols, a kernel no

@@ -1,5 +1,8 @@
 #include "pipeline/spectral.h"
 
+#include "pipeline/plan_cache.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -7,78 +10,52 @@
 namespace velmora {
 
 namespace {
+
 std::vector<LoggedTransform>* g_transformLog = nullptr;
-// The FFTW planner is not thread-safe; executing distinct plans is.
-std::mutex g_plannerLock;
-}  // namespace
-
-void SetTransformLog(std::vector<LoggedTransform>* log) { g_transformLog = log; }
-
-namespace {
-
-// Plans under the planner lock; a plan the planner cannot make means it ran
-// out of memory.
-template <typename MakePlan>
-fftwf_plan PlanLocked(MakePlan make) {
-  fftwf_plan plan;
-  {
-    std::lock_guard<std::mutex> lock(g_plannerLock);
-    plan = make();
-  }
-  if (!plan) throw std::bad_alloc();
-  return plan;
-}
-
-}  // namespace
-
-FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign)
-    : plan_(PlanLocked([&] { return fftwf_plan_dft_2d(rows, cols, in, out, sign, FFTW_ESTIMATE); })) {}
-
-FftPlan::FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign)
-    : plan_(PlanLocked([&] { return fftwf_plan_dft_1d(n, in, out, sign, FFTW_ESTIMATE); })) {}
-
-FftPlan::FftPlan(int rows, int cols, float* in, fftwf_complex* out)
-    : plan_(PlanLocked([&] { return fftwf_plan_dft_r2c_2d(rows, cols, in, out, FFTW_ESTIMATE); })) {}
-
-FftPlan::FftPlan(int rows, int cols, fftwf_complex* in, float* out)
-    : plan_(PlanLocked([&] { return fftwf_plan_dft_c2r_2d(rows, cols, in, out, FFTW_ESTIMATE); })) {}
-
-FftPlan::~FftPlan() {
-  if (!plan_) return;
-  std::lock_guard<std::mutex> lock(g_plannerLock);
-  fftwf_destroy_plan(plan_);
-}
-
-void FftPlan::Execute() const { fftwf_execute(plan_); }
-
-namespace {
+std::mutex g_logLock;
 
 void LogTransform(int rows, int cols, bool real) {
   if (g_transformLog) {
-    std::lock_guard<std::mutex> lock(g_plannerLock);
+    std::lock_guard<std::mutex> lock(g_logLock);
     g_transformLog->push_back({rows, cols, real});
   }
 }
 
+bool Aligned(const void* a, const void* b) {
+  return fftwf_alignment_of(static_cast<float*>(const_cast<void*>(a))) == 0 &&
+         fftwf_alignment_of(static_cast<float*>(const_cast<void*>(b))) == 0;
+}
+
+// FFTW's new-array execute functions take non-const arrays; forward
+// transforms out of place leave their input alone.
+template <typename T>
+T* Mutable(const T* p) {
+  return const_cast<T*>(p);
+}
+
 }  // namespace
 
-void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) {
-  FftPlan plan(rows, cols, in, out, sign);
-  plan.Execute();
+void SetTransformLog(std::vector<LoggedTransform>* log) { g_transformLog = log; }
+
+void Fft2d(const fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) {
+  const TransformKind kind = sign == FFTW_FORWARD ? TransformKind::kComplexForward : TransformKind::kComplexInverse;
+  fftwf_execute_dft(TransformPlan(kind, rows, cols, Aligned(in, out)), Mutable(in), out);
   LogTransform(rows, cols, false);
 }
 
+void Fft1d(const fftwf_complex* in, fftwf_complex* out, int n, int sign) {
+  const TransformKind kind = sign == FFTW_FORWARD ? TransformKind::kLineForward : TransformKind::kLineInverse;
+  fftwf_execute_dft(TransformPlan(kind, 1, n, Aligned(in, out)), Mutable(in), out);
+}
+
 void RealFft2d(const float* in, fftwf_complex* out, int rows, int cols) {
-  // Out-of-place real forward transforms leave their input alone, and
-  // estimate-mode planning does not touch the arrays.
-  FftPlan plan(rows, cols, const_cast<float*>(in), out);
-  plan.Execute();
+  fftwf_execute_dft_r2c(TransformPlan(TransformKind::kRealForward, rows, cols, Aligned(in, out)),
+                        Mutable(in), out);
   LogTransform(rows, cols, true);
 }
 
 void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols) {
-  FftPlan plan(rows, cols, in, out);
-  plan.Execute();
+  fftwf_execute_dft_c2r(TransformPlan(TransformKind::kRealInverse, rows, cols, Aligned(in, out)), in, out);
   LogTransform(rows, cols, true);
 }
 
@@ -109,10 +86,13 @@ void RealSpectrum(const float* in, fftwf_complex* spectrum, int rows, int cols) 
   }
 }
 
-void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
-                      int kernelRows, int kernelCols) {
-  FloatArray grid(GridSize(rows, cols));
-  grid.zero();
+namespace {
+
+// The taps placed circularly on a zeroed rows x cols grid, the centre tap
+// (kernelRows / 2, kernelCols / 2) at the origin.
+void PlaceKernel(const float* kernel, float* grid, int rows, int cols, int kernelRows,
+                 int kernelCols) {
+  std::fill_n(grid, GridSize(rows, cols), 0.0f);
   const int hr = kernelRows / 2;
   const int hc = kernelCols / 2;
   for (int i = 0; i < kernelRows; ++i) {
@@ -123,7 +103,22 @@ void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, in
       grid[GridSize(r, cols) + c] = kernel[GridSize(i, kernelCols) + j];
     }
   }
+}
+
+}  // namespace
+
+void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
+                      int kernelRows, int kernelCols) {
+  FloatArray grid(GridSize(rows, cols));
+  PlaceKernel(kernel, grid.get(), rows, cols, kernelRows, kernelCols);
   RealSpectrum(grid.get(), spectrum, rows, cols);
+}
+
+void KernelToHalfSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
+                          int kernelRows, int kernelCols) {
+  FloatArray grid(GridSize(rows, cols));
+  PlaceKernel(kernel, grid.get(), rows, cols, kernelRows, kernelCols);
+  RealFft2d(grid.get(), spectrum, rows, cols);
 }
 
 float PowInt(float x, int n) {

@@ -2,8 +2,8 @@
 // shares.
 //
 // Complex arrays are rows x cols interleaved (re, im) float pairs, row-major,
-// allocated with fftwf_malloc. Transforms are complex-to-complex, out of
-// place, unnormalised, planned per use with FFTW_ESTIMATE. A kernel's
+// allocated with fftwf_malloc. Transforms are out of place and unnormalised;
+// their plans are made once per size and reused (plan_cache.h). A kernel's
 // spectrum has the kernel's centre element at the origin.
 //
 // Internally, allocation failure throws std::bad_alloc; every public engine
@@ -74,24 +74,10 @@ inline size_t GridSize(int rows, int cols) {
   return static_cast<size_t>(rows) * static_cast<size_t>(cols);
 }
 
-// A single-use FFTW plan: created, executed once, destroyed.
-class FftPlan {
- public:
-  FftPlan(int rows, int cols, fftwf_complex* in, fftwf_complex* out, int sign);
-  explicit FftPlan(int n, fftwf_complex* in, fftwf_complex* out, int sign);  // 1-D
-  FftPlan(int rows, int cols, float* in, fftwf_complex* out);                 // real forward
-  FftPlan(int rows, int cols, fftwf_complex* in, float* out);                 // real inverse
-  FftPlan(const FftPlan&) = delete;
-  FftPlan& operator=(const FftPlan&) = delete;
-  ~FftPlan();
-  void Execute() const;
-
- private:
-  fftwf_plan plan_ = nullptr;
-};
-
-// Transforms a rows x cols grid from in to out (out of place).
-void Fft2d(fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign);
+// Transforms a rows x cols grid from in to out (out of place, in kept).
+void Fft2d(const fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign);
+// A 1-D transform of n points (out of place, in kept).
+void Fft1d(const fftwf_complex* in, fftwf_complex* out, int n, int sign);
 
 // The iterative solvers transform real planes and take real parts back: for
 // those the half spectrum of a real transform carries the same numbers at a
@@ -123,6 +109,9 @@ void RealToComplex(const float* plane, fftwf_complex* out, size_t n);
 // kernelCols / 2) at the origin, then forward-transformed into spectrum.
 void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
                       int kernelRows, int kernelCols);
+// The same as a half spectrum, rows x HalfCols(cols).
+void KernelToHalfSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
+                          int kernelRows, int kernelCols);
 
 // x to an integer power by repeated squaring, every product rounded to
 // single precision, so that pyramid sizes agree everywhere.

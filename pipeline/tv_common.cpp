@@ -1,6 +1,6 @@
+#include "pipeline/parallel_for.h"
 #include "pipeline/tv_common.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -8,71 +8,90 @@ namespace velmora {
 
 namespace {
 
+// sign(g) max(|g| - threshold, 0), without a branch.
 inline float SoftThreshold(float g, float threshold) {
-  const float sign = g < 0.0f ? -1.0f : 1.0f;
-  return sign * std::max(std::fabs(g) - threshold, 0.0f);
+  return std::copysign(std::fmax(std::fabs(g) - threshold, 0.0f), g);
+}
+
+// Divergence of the thresholded circular forward differences of row i:
+// (wx(j - 1) - wx(j)) + (wy(i - 1, j) - wy(i, j)). Each difference is
+// formed where it is needed, so no gradient plane is stored.
+void DivergenceRow(const float* above, const float* row, const float* below, float* d, int W,
+                   float t) {
+  auto wx = [&](int j) { return SoftThreshold(row[j + 1] - row[j], t); };
+  d[0] = (SoftThreshold(row[0] - row[W - 1], t) - (W > 1 ? wx(0) : SoftThreshold(0.0f, t))) +
+         (SoftThreshold(row[0] - above[0], t) - SoftThreshold(below[0] - row[0], t));
+  for (int j = 1; j + 1 < W; ++j)
+    d[j] = (SoftThreshold(row[j] - row[j - 1], t) - SoftThreshold(row[j + 1] - row[j], t)) +
+           (SoftThreshold(row[j] - above[j], t) - SoftThreshold(below[j] - row[j], t));
+  if (W > 1) {
+    const int j = W - 1;
+    d[j] = (SoftThreshold(row[j] - row[j - 1], t) - SoftThreshold(row[0] - row[j], t)) +
+           (SoftThreshold(row[j] - above[j], t) - SoftThreshold(below[j] - row[j], t));
+  }
 }
 
 }  // namespace
 
-void DifferenceEnergySpectrum(fftwf_complex* out, int H, int W) {
+KernelSpectra::KernelSpectra(const float* kernel, int H_, int W_, int kernelRows, int kernelCols)
+    : H(H_), W(W_), K(GridSize(H_, HalfCols(W_))), denom1(GridSize(H_, HalfCols(W_))),
+      denom2(GridSize(H_, HalfCols(W_))) {
   static const float diff[2] = {1, -1};
-  const size_t n = GridSize(H, W);
+  const size_t n = GridSize(H, HalfCols(W));
+  KernelToHalfSpectrum(kernel, K.get(), H, W, kernelRows, kernelCols);
   ComplexArray fh(n), fv(n);
-  KernelToSpectrum(diff, fh.get(), H, W, 1, 2);
-  KernelToSpectrum(diff, fv.get(), H, W, 2, 1);
+  KernelToHalfSpectrum(diff, fh.get(), H, W, 1, 2);
+  KernelToHalfSpectrum(diff, fv.get(), H, W, 2, 1);
+VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
-    out[i][0] = (fh[i][0] * fh[i][0] + fh[i][1] * fh[i][1]) +
-                (fv[i][0] * fv[i][0] + fv[i][1] * fv[i][1]);
-    out[i][1] = 0.0f;
+    denom1[i] = K[i][0] * K[i][0] + K[i][1] * K[i][1];
+    denom2[i] = (fh[i][0] * fh[i][0] + fh[i][1] * fh[i][1]) + (fv[i][0] * fv[i][0] + fv[i][1] * fv[i][1]);
   }
 }
 
 TVWorkspace::TVWorkspace(int H_, int W_)
-    : H(H_), W(W_), wx(GridSize(H_, W_)), wy(GridSize(H_, W_)), div(GridSize(H_, W_)),
-      spectrum(GridSize(H_, HalfCols(W_))) {}
+    : H(H_), W(W_), div(GridSize(H_, W_)), spectrum(GridSize(H_, HalfCols(W_))),
+      nomin(GridSize(H_, HalfCols(W_))) {}
 
-void HalfQuadraticPass(float* I, float threshold, float beta, const fftwf_complex* nomin,
-                       const fftwf_complex* denom1, const fftwf_complex* denom2,
+void DataNumerator(const float* data, const KernelSpectra& s, TVWorkspace& work) {
+  RealFft2d(data, work.spectrum.get(), s.H, s.W);
+  const size_t n = GridSize(s.H, HalfCols(s.W));
+  const fftwf_complex* K = s.K.get();
+  const fftwf_complex* f = work.spectrum.get();
+  fftwf_complex* nomin = work.nomin.get();
+VELMORA_PARALLEL_FOR(n)
+  for (size_t i = 0; i < n; ++i) {
+    const float kr = K[i][0], ki = K[i][1], br = f[i][0], bi = f[i][1];
+    nomin[i][0] = kr * br + ki * bi;
+    nomin[i][1] = kr * bi - ki * br;
+  }
+}
+
+void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectra& s,
                        TVWorkspace& work) {
   const int H = work.H, W = work.W;
-  const size_t n = GridSize(H, W);
-  float* wx = work.wx.get();
-  float* wy = work.wy.get();
-  for (int i = 0; i < H; ++i) {
-    const float* row = I + GridSize(i, W);
-    const float* below = I + GridSize((i + 1) % H, W);
-    float* wxr = wx + GridSize(i, W);
-    float* wyr = wy + GridSize(i, W);
-    for (int j = 0; j + 1 < W; ++j) wxr[j] = SoftThreshold(row[j + 1] - row[j], threshold);
-    wxr[W - 1] = SoftThreshold(row[0] - row[W - 1], threshold);
-    for (int j = 0; j < W; ++j) wyr[j] = SoftThreshold(below[j] - row[j], threshold);
-  }
   float* div = work.div.get();
-  for (int i = 0; i < H; ++i) {
-    const float* wxr = wx + GridSize(i, W);
-    const float* wyr = wy + GridSize(i, W);
-    const float* wyAbove = wy + GridSize((i + H - 1) % H, W);
-    float* d = div + GridSize(i, W);
-    d[0] = (wxr[W - 1] - wxr[0]) + (wyAbove[0] - wyr[0]);
-    for (int j = 1; j < W; ++j) d[j] = (wxr[j - 1] - wxr[j]) + (wyAbove[j] - wyr[j]);
-  }
+VELMORA_PARALLEL_FOR(GridSize(H, W))
+  for (int i = 0; i < H; ++i)
+    DivergenceRow(I + GridSize((i + H - 1) % H, W), I + GridSize(i, W), I + GridSize((i + 1) % H, W),
+                  div + GridSize(i, W), W, threshold);
   fftwf_complex* fd = work.spectrum.get();
   RealFft2d(div, fd, H, W);
-  const int half = HalfCols(W);
-  for (int i = 0; i < H; ++i) {
-    const size_t full = GridSize(i, W), packed = GridSize(i, half);
-    for (int j = 0; j < half; ++j) {
-      const size_t k = full + j;
-      fftwf_complex& f = fd[packed + j];
-      const float den = denom1[k][0] + beta * denom2[k][0];
-      f[0] = (beta * f[0] + nomin[k][0]) / den;
-      f[1] = (beta * f[1] + nomin[k][1]) / den;
-    }
+  const size_t half = GridSize(H, HalfCols(W));
+  const fftwf_complex* nomin = work.nomin.get();
+  const float* d1 = s.denom1.get();
+  const float* d2 = s.denom2.get();
+VELMORA_PARALLEL_FOR(half)
+  for (size_t k = 0; k < half; ++k) {
+    const float den = d1[k] + beta * d2[k];
+    fd[k][0] = (beta * fd[k][0] + nomin[k][0]) / den;
+    fd[k][1] = (beta * fd[k][1] + nomin[k][1]) / den;
   }
-  InverseRealFft2d(fd, div, H, W);
+  InverseRealFft2d(fd, I, H, W);
+  const size_t n = GridSize(H, W);
   const float count = static_cast<float>(n);
-  for (size_t k = 0; k < n; ++k) I[k] = div[k] / count;
+VELMORA_PARALLEL_FOR(n)
+  for (size_t k = 0; k < n; ++k) I[k] = I[k] / count;
 }
 
 bool KernelSidesOdd(int kernelRows, int kernelCols) {
@@ -83,6 +102,10 @@ bool KernelSidesOdd(int kernelRows, int kernelCols) {
   }
   return true;
 }
+
+}  // namespace velmora
+
+namespace velmora {
 
 bool ContinuationGoesOn(float t, float lambda) {
   return t >= 0.01f && (1.0 / static_cast<double>(t)) / static_cast<double>(lambda) < 1024.0;

@@ -1,4 +1,8 @@
 // Pieces shared by the two total-variation solvers.
+//
+// Every spectrum here is the half spectrum of a real plane (rows x
+// HalfCols(cols), spectral.h): the planes, the kernel and the difference
+// filters are real, so the other half follows by conjugate symmetry.
 #pragma once
 
 #include <fftw3.h>
@@ -9,23 +13,31 @@
 
 namespace velmora {
 
-// |Fh|^2 + |Fv|^2 of the forward differences [1, -1] and [1; -1].
-void DifferenceEnergySpectrum(fftwf_complex* out, int H, int W);
-
-// Work arrays of one half-quadratic pass, allocated once per solve.
-struct TVWorkspace {
-  explicit TVWorkspace(int H, int W);
+// The spectra of one kernel on one H x W canvas: made once per solve and
+// shared by every plane and by both solves of ringing reduction.
+struct KernelSpectra {
+  KernelSpectra(const float* kernel, int H, int W, int kernelRows, int kernelCols);
   int H, W;
-  FloatArray wx, wy, div;
-  ComplexArray spectrum;  // half spectrum, H x HalfCols(W)
+  ComplexArray K;      // the kernel's transfer function
+  FloatArray denom1;   // |K|^2
+  FloatArray denom2;   // |Fh|^2 + |Fv|^2 of the forward differences [1, -1] and [1; -1]
 };
+
+// The arrays one solve works in, reused by every plane of a job.
+struct TVWorkspace {
+  TVWorkspace(int H, int W);
+  int H, W;
+  FloatArray div;         // divergence of the thresholded gradients
+  ComplexArray spectrum;  // its half spectrum, then the solution's
+  ComplexArray nomin;     // the data term's numerator, conj(K) times the data's spectrum
+};
+
+// nomin = conj(K) x F(data), data an H x W plane.
+void DataNumerator(const float* data, const KernelSpectra& spectra, TVWorkspace& work);
 
 // One pass: soft-thresholds the gradients of I, solves
 // FI = (beta FD + nomin) / (denom1 + beta denom2) and writes the new I.
-// nomin, denom1 and denom2 are full H x W spectra; only their half
-// j <= W / 2 is read, the rest follows by conjugate symmetry.
-void HalfQuadraticPass(float* I, float threshold, float beta, const fftwf_complex* nomin,
-                       const fftwf_complex* denom1, const fftwf_complex* denom2,
+void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectra& spectra,
                        TVWorkspace& work);
 
 bool KernelSidesOdd(int kernelRows, int kernelCols);

@@ -8,7 +8,7 @@
 // out.
 #pragma once
 
-#include <fftw3.h>
+#include "pipeline/tv_common.h"
 
 namespace velmora {
 
@@ -21,21 +21,40 @@ int ContinuationPassCount(float lambda);
 // Minimises 1/2 |k * I - B|^2 + lambda (|Dx I|_1 + |Dy I|_1).
 bool FastDeconvTVL2(const float* blurred, float* result, const float* kernel, int H, int W,
                     int kernelRows, int kernelCols, float lambda);
-// Nomin1 = conj(K) FB, Denom1 = |K|^2, Denom2 = |Fh|^2 + |Fv|^2 (H x W each).
-void PrepareTVL2Spectra(const float* blurred, const float* kernel, int H, int W, int kernelRows,
-                        int kernelCols, fftwf_complex* Nomin1, fftwf_complex* Denom1,
-                        fftwf_complex* Denom2);
+// The same with the spectra and the work arrays of the caller: work.nomin
+// must hold DataNumerator(blurred), which both ringing solves share.
+void SolveTVL2(const float* blurred, float* result, const KernelSpectra& spectra,
+               TVWorkspace& work, float lambda);
+
+// Spatial convolution with replicated borders (kernel flipped, centred on its
+// centre element), computed through the Fourier domain on a grid large
+// enough that the borders never wrap. Made once per canvas and kernel.
+class ReplicateConvolution {
+ public:
+  ReplicateConvolution(const float* kernel, int H, int W, int kernelRows, int kernelCols);
+  // destination may equal source; both H x W.
+  void Apply(const float* source, float* destination);
+
+ private:
+  int H_, W_, rowRadius_, colRadius_, gridRows_, gridCols_;
+  ComplexArray transfer_, spectrum_;
+  FloatArray grid_;
+};
 
 // Outlier-tolerant variant with an L1 data term.
 bool FastDeconvTVL1(const float* blurred, float* result, const float* kernel, int H, int W,
                     int kernelRows, int kernelCols, float lambda);
-void PrepareTVL1Spectra(const float* kernel, int H, int W, int kernelRows, int kernelCols,
-                        fftwf_complex* K, fftwf_complex* Denom1, fftwf_complex* Denom2);
+// The same with the caller's spectra, work arrays and convolution.
+void SolveTVL1(const float* blurred, float* result, const KernelSpectra& spectra,
+               TVWorkspace& work, ReplicateConvolution& convolution, float lambda);
 
-// Spatial convolution (kernel flipped, centred on its centre element) with
-// replicated borders, accumulated in single precision. destination may equal
-// source.
+// Spatial convolution with replicated borders, as ReplicateConvolution;
+// destination may equal source.
 void ConvolveReplicate(const float* source, float* destination, int W, int H,
                        const float* kernel, int kernelCols, int kernelRows);
+
+// The smallest length of at least n whose only prime factors are 2, 3, 5
+// and 7, which the transforms handle fastest.
+int SmoothLength(int n);
 
 }  // namespace velmora

@@ -2,7 +2,7 @@
 #include <cmath>
 #include <new>
 
-#include "pipeline/tv_common.h"
+#include "pipeline/parallel_for.h"
 #include "pipeline/tv_deconv.h"
 
 namespace velmora {
@@ -13,112 +13,116 @@ constexpr float kInitialDataThreshold = 1.0f;
 constexpr float kDataThresholdDivisor = 3.0f;
 constexpr float kDataThresholdFloor = 0.01f;
 
-// z = B + s(r) max(|r| - v, 0) with r = w - B.
-void CorrectData(const float* blurred, const float* convolved, float v, float* z, size_t n) {
+// z = B + s(r) max(|r| - v, 0) with r = w - B, written over convolved.
+void CorrectData(const float* blurred, float* convolved, float v, size_t n) {
+VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
     const float r = convolved[i] - blurred[i];
-    const float sign = r < 0.0f ? -1.0f : 1.0f;
-    z[i] = blurred[i] + sign * std::max(std::fabs(r) - v, 0.0f);
+    convolved[i] = blurred[i] + std::copysign(std::fmax(std::fabs(r) - v, 0.0f), r);
   }
-}
-
-// Nomin1 = conj(K) Z on the half j <= W / 2 that the passes read.
-void CorrectedNumerator(const fftwf_complex* k, const fftwf_complex* zHalf, fftwf_complex* nomin,
-                        int H, int W) {
-  const int half = HalfCols(W);
-  for (int i = 0; i < H; ++i)
-    for (int j = 0; j < half; ++j) {
-      const size_t f = GridSize(i, W) + j;
-      const fftwf_complex& z = zHalf[GridSize(i, half) + j];
-      const float kr = k[f][0], ki = k[f][1];
-      nomin[f][0] = kr * z[0] + ki * z[1];
-      nomin[f][1] = kr * z[1] - ki * z[0];
-    }
 }
 
 }  // namespace
 
-void PrepareTVL1Spectra(const float* kernel, int H, int W, int kernelRows, int kernelCols,
-                        fftwf_complex* K, fftwf_complex* Denom1, fftwf_complex* Denom2) {
-  const size_t n = GridSize(H, W);
-  KernelToSpectrum(kernel, K, H, W, kernelRows, kernelCols);
-  for (size_t i = 0; i < n; ++i) {
-    Denom1[i][0] = K[i][0] * K[i][0] + K[i][1] * K[i][1];
-    Denom1[i][1] = 0.0f;
+int SmoothLength(int n) {
+  for (int m = std::max(n, 1);; ++m) {
+    int r = m;
+    for (int p : {2, 3, 5, 7})
+      while (r % p == 0) r /= p;
+    if (r == 1) return m;
   }
-  DifferenceEnergySpectrum(Denom2, H, W);
+}
+
+ReplicateConvolution::ReplicateConvolution(const float* kernel, int H, int W, int kernelRows,
+                                           int kernelCols)
+    : H_(H), W_(W), rowRadius_((kernelRows - 1) / 2), colRadius_((kernelCols - 1) / 2),
+      gridRows_(SmoothLength(H + kernelRows - 1)), gridCols_(SmoothLength(W + kernelCols - 1)),
+      transfer_(GridSize(gridRows_, HalfCols(gridCols_))), spectrum_(GridSize(gridRows_, HalfCols(gridCols_))),
+      grid_(GridSize(gridRows_, gridCols_)) {
+  KernelToHalfSpectrum(kernel, transfer_.get(), gridRows_, gridCols_, kernelRows, kernelCols);
+  // Cells outside the replicated frame are never read back: zero them once.
+  grid_.zero();
+}
+
+void ReplicateConvolution::Apply(const float* source, float* destination) {
+  const int rr = rowRadius_, cr = colRadius_, W = W_;
+  float* grid = grid_.get();
+  // The source framed by its replicated border samples, from (0, 0).
+VELMORA_PARALLEL_FOR(GridSize(H_, W_))
+  for (int p = 0; p < H_ + 2 * rr; ++p) {
+    const float* row = source + GridSize(std::clamp(p - rr, 0, H_ - 1), W);
+    float* out = grid + GridSize(p, gridCols_);
+    for (int q = 0; q < cr; ++q) out[q] = row[0];
+    std::copy_n(row, W, out + cr);
+    for (int q = cr + W; q < W + 2 * cr; ++q) out[q] = row[W - 1];
+  }
+  RealFft2d(grid, spectrum_.get(), gridRows_, gridCols_);
+  const size_t half = GridSize(gridRows_, HalfCols(gridCols_));
+  fftwf_complex* s = spectrum_.get();
+  const fftwf_complex* k = transfer_.get();
+VELMORA_PARALLEL_FOR(half)
+  for (size_t i = 0; i < half; ++i) {
+    const float sr = s[i][0], si = s[i][1];
+    s[i][0] = sr * k[i][0] - si * k[i][1];
+    s[i][1] = sr * k[i][1] + si * k[i][0];
+  }
+  InverseRealFft2d(s, grid, gridRows_, gridCols_);
+  // The circular result at (i + rr, j + cr) is the convolution at (i, j);
+  // the frame's cells outside the image are refilled at the next call.
+  const float count = static_cast<float>(GridSize(gridRows_, gridCols_));
+VELMORA_PARALLEL_FOR(GridSize(H_, W_))
+  for (int i = 0; i < H_; ++i) {
+    const float* in = grid + GridSize(i + rr, gridCols_) + cr;
+    float* out = destination + GridSize(i, W);
+    for (int j = 0; j < W; ++j) out[j] = in[j] / count;
+  }
+  // The inverse overwrote the zero margin beyond the frame.
+VELMORA_PARALLEL_FOR(GridSize(gridRows_, gridCols_))
+  for (int p = 0; p < gridRows_; ++p) {
+    float* row = grid + GridSize(p, gridCols_);
+    const int from = p < H_ + 2 * rr ? W + 2 * cr : 0;
+    std::fill(row + from, row + gridCols_, 0.0f);
+  }
+}
+
+void ConvolveReplicate(const float* source, float* destination, int W, int H,
+                       const float* kernel, int kernelCols, int kernelRows) {
+  ReplicateConvolution(kernel, H, W, kernelRows, kernelCols).Apply(source, destination);
+}
+
+void SolveTVL1(const float* blurred, float* result, const KernelSpectra& spectra,
+               TVWorkspace& work, ReplicateConvolution& convolution, float lambda) {
+  const size_t n = GridSize(spectra.H, spectra.W);
+  std::copy_n(blurred, n, result);
+  // The divergence array is free between passes: it holds the corrected data.
+  float* z = work.div.get();
+  for (float v = kInitialDataThreshold; kDataThresholdFloor < v; v = v / kDataThresholdDivisor) {
+    convolution.Apply(result, z);
+    CorrectData(blurred, z, v, n);
+    DataNumerator(z, spectra, work);
+    for (float t = 1.0f / lambda; ContinuationGoesOn(t, lambda); t = t / 2.0f) {
+      const float threshold = lambda * t;
+      const float beta = v / t;
+      HalfQuadraticPass(result, threshold, beta, spectra, work);
+    }
+  }
 }
 
 bool FastDeconvTVL1(const float* blurred, float* result, const float* kernel, int H, int W,
                     int kernelRows, int kernelCols, float lambda) {
-  const size_t n = GridSize(H, W);
-  std::copy_n(blurred, n, result);
+  std::copy_n(blurred, GridSize(H, W), result);
   if (!KernelSidesOdd(kernelRows, kernelCols)) return false;
   // lambda 0 (or a weight too large for any pass) never changes I.
   if (!ContinuationGoesOn(1.0f / lambda, lambda)) return true;
   try {
-    ComplexArray k(n), denom1(n), denom2(n), zHalf(GridSize(H, HalfCols(W))), nomin(n);
-    PrepareTVL1Spectra(kernel, H, W, kernelRows, kernelCols, k.get(), denom1.get(), denom2.get());
-    FloatArray convolved(n), z(n);
+    const KernelSpectra spectra(kernel, H, W, kernelRows, kernelCols);
     TVWorkspace work(H, W);
-    for (float v = kInitialDataThreshold; kDataThresholdFloor < v; v = v / kDataThresholdDivisor) {
-      ConvolveReplicate(result, convolved.get(), W, H, kernel, kernelCols, kernelRows);
-      CorrectData(blurred, convolved.get(), v, z.get(), n);
-      RealFft2d(z.get(), zHalf.get(), H, W);
-      CorrectedNumerator(k.get(), zHalf.get(), nomin.get(), H, W);
-      for (float t = 1.0f / lambda; ContinuationGoesOn(t, lambda); t = t / 2.0f) {
-        const float threshold = lambda * t;
-        const float beta = v / t;
-        HalfQuadraticPass(result, threshold, beta, nomin.get(), denom1.get(), denom2.get(), work);
-      }
-    }
+    ReplicateConvolution convolution(kernel, H, W, kernelRows, kernelCols);
+    SolveTVL1(blurred, result, spectra, work, convolution, lambda);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
-}
-
-namespace {
-
-// The multiply-adds of one output row, the hot loop of the solver. Built for
-// wider vector units too where the processor has them; the order of the sums
-// is the same in every build, so are the results.
-__attribute__((target_clones("avx2", "default")))
-void ConvolveRow(const float* padded, int paddedWidth, int H, int i, int hr, const float* kernel,
-                 int kernelRows, int kernelCols, float* out, int W) {
-  std::fill(out, out + W, 0.0f);
-  for (int l = 0; l < kernelRows; ++l) {
-    const int r = std::clamp(i - hr + l, 0, H - 1);
-    const float* src = padded + GridSize(r, paddedWidth);
-    const float* krow = kernel + GridSize(kernelRows - 1 - l, kernelCols);
-    for (int m = 0; m < kernelCols; ++m) {
-      const float kv = krow[kernelCols - 1 - m];
-      const float* s = src + m;
-      for (int j = 0; j < W; ++j) out[j] += kv * s[j];
-    }
-  }
-}
-
-}  // namespace
-
-void ConvolveReplicate(const float* source, float* destination, int W, int H,
-                       const float* kernel, int kernelCols, int kernelRows) {
-  const int hr = (kernelRows - 1) / 2;
-  const int hc = (kernelCols - 1) / 2;
-  // Each source row is widened once by its replicated border samples, so the
-  // inner loop runs over contiguous memory without clamping.
-  const int paddedWidth = W + kernelCols - 1;
-  FloatArray padded(GridSize(H, paddedWidth));
-  for (int i = 0; i < H; ++i) {
-    const float* row = source + GridSize(i, W);
-    float* out = padded.get() + GridSize(i, paddedWidth);
-    for (int j = 0; j < paddedWidth; ++j) out[j] = row[std::clamp(j - hc, 0, W - 1)];
-  }
-  FloatArray acc(GridSize(H, W));
-  for (int i = 0; i < H; ++i)
-    ConvolveRow(padded.get(), paddedWidth, H, i, hr, kernel, kernelRows, kernelCols,
-                acc.get() + GridSize(i, W), W);
-  std::copy_n(acc.get(), GridSize(H, W), destination);
 }
 
 }  // namespace velmora

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <random>
 #include <vector>
 
+#include "pipeline/difference_spectra.h"
 #include "pipeline/pad_image.h"
 #include "pipeline/spectral.h"
 #include "pipeline/tv_common.h"
@@ -71,23 +73,44 @@ TEST(RealTransforms, HalfSpectrumAndRoundTrip) {
   }
 }
 
+// The transfer function of taps on a rows x cols grid, as a full spectrum.
+std::vector<std::complex<float>> TapSpectrum(const float* taps, int tapRows, int tapCols, int rows,
+                                             int cols) {
+  const size_t n = GridSize(rows, cols);
+  ComplexArray s(n);
+  KernelToSpectrum(taps, s.get(), rows, cols, tapRows, tapCols);
+  std::vector<std::complex<float>> out(n);
+  for (size_t k = 0; k < n; ++k) out[k] = {s[k][0], s[k][1]};
+  return out;
+}
+
 TEST(RealTransforms, RefinementStepMatchesGold) {
   const int rows = 48, cols = 70;
   const std::vector<float> kernel = Random(5 * 7, 11);
   PaddingSpectra s;
-  BuildPaddingSpectra(kernel.data(), cols, rows, 7, 5, &s);
+  BuildPaddingSpectra(kernel.data(), cols, rows, 7, 5, 0.002f, 0.1f, &s);
   const std::vector<float> plane = Random(GridSize(rows, cols), 12);
+  // Gold: every spectrum transformed from its taps, the two stages of the
+  // refinement (deconvolution, re-blur) applied one after the other.
+  static const float dx[3] = {1, -1, 0}, dxx[5] = {1, -2, 1, 0, 0};
+  static const float dxy[9] = {1, -1, 0, -1, 1, 0, 0, 0, 0};
+  const auto F = TapSpectrum(kernel.data(), 5, 7, rows, cols);
+  const auto h = TapSpectrum(dx, 1, 3, rows, cols), v = TapSpectrum(dx, 3, 1, rows, cols);
+  const auto hh = TapSpectrum(dxx, 1, 5, rows, cols), vv = TapSpectrum(dxx, 5, 1, rows, cols);
+  const auto hv = TapSpectrum(dxy, 3, 3, rows, cols);
   std::vector<float> gold = GoldFilter(plane, rows, cols, [&](size_t k, fftwf_complex& b) {
-    const float fr = s.FreqF[k][0], fi = s.FreqF[k][1], w = s.FreqWt[k][0];
-    const float den1 = w * s.FreqF2[k][0] + 0.002f * s.FreqDerrs[k][0];
-    const float qr = (fr * b[0] + fi * b[1]) * w / den1, qi = w * (fr * b[1] - b[0] * fi) / den1;
-    const float den2 = w + s.FreqDerrs[k][0] * 0.1f;
-    b[0] = w * (fr * qr - fi * qi) / den2;
-    b[1] = (qi * fr + qr * fi) * w / den2;
+    const float d = std::norm(h[k]) + std::norm(v[k]);
+    const float w = 1.0f + 0.5f * d + 0.25f * (std::norm(hh[k]) + std::norm(vv[k]) + std::norm(hv[k]));
+    const std::complex<float> q = std::conj(F[k]) * std::complex<float>(b[0], b[1]) * w /
+                                  (w * std::norm(F[k]) + 0.002f * d);
+    const std::complex<float> out = F[k] * q * w / (w + 0.1f * d);
+    b[0] = out.real();
+    b[1] = out.imag();
   });
   for (float& v : gold) v = std::clamp(v, 0.0f, 1.0f);
   std::vector<float> fast = plane;
-  RefinePadding(fast.data(), cols, rows, 0.002f, 0.1f, s);
+  ComplexArray work(GridSize(rows, HalfCols(cols)));
+  RefinePadding(fast.data(), cols, rows, s, work.get());
   ReleasePaddingSpectra(&s);
   EXPECT_LT(MaxDifference(fast, gold), kRelativeBound);
 }
@@ -96,8 +119,16 @@ TEST(RealTransforms, SolverPassMatchesGold) {
   const int H = 40, W = 54;
   const size_t n = GridSize(H, W);
   const std::vector<float> blurred = Random(n, 21), kernel = Random(9, 22);
-  ComplexArray nomin(n), denom1(n), denom2(n);
-  PrepareTVL2Spectra(blurred.data(), kernel.data(), H, W, 3, 3, nomin.get(), denom1.get(), denom2.get());
+  // Gold spectra, full and transformed from the taps.
+  static const float diff[2] = {1, -1};
+  const auto K = TapSpectrum(kernel.data(), 3, 3, H, W);
+  const auto fh = TapSpectrum(diff, 1, 2, H, W), fv = TapSpectrum(diff, 2, 1, H, W);
+  ComplexArray b(n), fb(n);
+  RealToComplex(blurred.data(), b.get(), n);
+  Fft2d(b.get(), fb.get(), H, W, FFTW_FORWARD);
+  const KernelSpectra spectra(kernel.data(), H, W, 3, 3);
+  TVWorkspace work(H, W);
+  DataNumerator(blurred.data(), spectra, work);
   const float beta = 0.37f, threshold = 0.05f;
   std::vector<float> I = Random(n, 23);
   // Gold: thresholded gradients and divergence as the pass forms them,
@@ -111,12 +142,12 @@ TEST(RealTransforms, SolverPassMatchesGold) {
       div[i * W + j] = (wx(i, (j + W - 1) % W) - wx(i, j)) + (wy((i + H - 1) % H, j) - wy(i, j));
     }
   const std::vector<float> gold = GoldFilter(div, H, W, [&](size_t k, fftwf_complex& f) {
-    const float den = denom1[k][0] + beta * denom2[k][0];
-    f[0] = (beta * f[0] + nomin[k][0]) / den;
-    f[1] = (beta * f[1] + nomin[k][1]) / den;
+    const std::complex<float> nomin = std::conj(K[k]) * std::complex<float>(fb[k][0], fb[k][1]);
+    const float den = std::norm(K[k]) + beta * (std::norm(fh[k]) + std::norm(fv[k]));
+    f[0] = (beta * f[0] + nomin.real()) / den;
+    f[1] = (beta * f[1] + nomin.imag()) / den;
   });
-  TVWorkspace work(H, W);
-  HalfQuadraticPass(I.data(), threshold, beta, nomin.get(), denom1.get(), denom2.get(), work);
+  HalfQuadraticPass(I.data(), threshold, beta, spectra, work);
   float range = 0;
   for (float v : gold) range = std::max(range, std::abs(v));
   EXPECT_LT(MaxDifference(I, gold), kRelativeBound * std::max(1.0f, range));

@@ -1,0 +1,229 @@
+#include "pipeline/plan_cache.h"
+
+#include <fcntl.h>
+#include <omp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <new>
+#include <tuple>
+#include <vector>
+
+namespace velmora {
+
+namespace {
+
+// Grids from this many points on are measured at once: ESTIMATE plans of
+// them run up to 2.5 times slower, and jobs of such sizes run long enough
+// for the planning to pay.
+constexpr double kMeasureNowPoints = 2.0e6;
+// Planning time for one measured plan; FFTW keeps the best found by then.
+constexpr double kPlanTimeLimit = 1.5;
+// Below this many points a transform is too short to share between threads.
+constexpr double kThreadedPoints = 65536;
+
+struct PlanKey {
+  TransformKind kind;
+  int rows, cols;
+  bool aligned;
+  bool operator<(const PlanKey& o) const {
+    return std::tie(kind, rows, cols, aligned) < std::tie(o.kind, o.rows, o.cols, o.aligned);
+  }
+  double points() const { return static_cast<double>(rows) * cols; }
+};
+
+// fftwf_malloc'ed scratch that planning may overwrite.
+struct Scratch {
+  void* in = nullptr;
+  void* out = nullptr;
+  explicit Scratch(size_t inBytes, size_t outBytes)
+      : in(fftwf_malloc(std::max<size_t>(inBytes, 16))), out(fftwf_malloc(std::max<size_t>(outBytes, 16))) {}
+  ~Scratch() {
+    fftwf_free(in);
+    fftwf_free(out);
+  }
+  bool ok() const { return in && out; }
+};
+
+class PlanCache {
+ public:
+  fftwf_plan Get(const PlanKey& key);
+  void MeasurePending(double budgetSeconds);
+  size_t PendingCount() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return pending_.size();
+  }
+
+ private:
+  void Initialise();
+  fftwf_plan Make(const PlanKey& key, unsigned flags);
+  void SaveWisdom();
+
+  std::mutex lock_;
+  bool initialised_ = false;
+  bool wisdomChanged_ = false;
+  std::map<PlanKey, fftwf_plan> plans_;
+  std::vector<PlanKey> pending_;
+  // Replaced plans may still run on another thread: they are kept.
+  std::vector<fftwf_plan> retired_;
+};
+
+PlanCache& Cache() {
+  static PlanCache* cache = new PlanCache;  // lives as long as the plans it hands out
+  return *cache;
+}
+
+size_t ComplexBytes(size_t n) { return n * sizeof(fftwf_complex); }
+
+void PlanCache::Initialise() {
+  if (initialised_) return;
+  initialised_ = true;
+  fftwf_init_threads();
+  const std::string path = WisdomPath();
+  if (!path.empty()) fftwf_import_wisdom_from_filename(path.c_str());  // none yet is fine
+}
+
+fftwf_plan PlanCache::Make(const PlanKey& key, unsigned flags) {
+  const size_t n = static_cast<size_t>(key.rows) * key.cols;
+  const size_t half = static_cast<size_t>(key.rows) * (key.cols / 2 + 1);
+  const bool real = key.kind == TransformKind::kRealForward || key.kind == TransformKind::kRealInverse;
+  Scratch scratch(real ? std::max(n * sizeof(float), ComplexBytes(half)) : ComplexBytes(n),
+                  real ? std::max(n * sizeof(float), ComplexBytes(half)) : ComplexBytes(n));
+  if (!scratch.ok()) return nullptr;
+  if (!key.aligned) flags |= FFTW_UNALIGNED;
+  fftwf_plan_with_nthreads(TransformThreads(key.rows, key.cols));
+  auto* cin = static_cast<fftwf_complex*>(scratch.in);
+  auto* cout = static_cast<fftwf_complex*>(scratch.out);
+  switch (key.kind) {
+    case TransformKind::kComplexForward:
+      return fftwf_plan_dft_2d(key.rows, key.cols, cin, cout, FFTW_FORWARD, flags);
+    case TransformKind::kComplexInverse:
+      return fftwf_plan_dft_2d(key.rows, key.cols, cin, cout, FFTW_BACKWARD, flags);
+    case TransformKind::kRealForward:
+      return fftwf_plan_dft_r2c_2d(key.rows, key.cols, static_cast<float*>(scratch.in), cout, flags);
+    case TransformKind::kRealInverse:
+      return fftwf_plan_dft_c2r_2d(key.rows, key.cols, cin, static_cast<float*>(scratch.out), flags);
+    case TransformKind::kLineForward:
+      return fftwf_plan_dft_1d(key.cols, cin, cout, FFTW_FORWARD, flags);
+    case TransformKind::kLineInverse:
+      return fftwf_plan_dft_1d(key.cols, cin, cout, FFTW_BACKWARD, flags);
+  }
+  return nullptr;
+}
+
+fftwf_plan PlanCache::Get(const PlanKey& key) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (auto it = plans_.find(key); it != plans_.end()) return it->second;
+  Initialise();
+  fftwf_plan plan = Make(key, FFTW_MEASURE | FFTW_WISDOM_ONLY);
+  if (!plan && key.points() >= kMeasureNowPoints) {
+    fftwf_set_timelimit(kPlanTimeLimit);
+    plan = Make(key, FFTW_MEASURE);
+    fftwf_set_timelimit(FFTW_NO_TIMELIMIT);
+    wisdomChanged_ = wisdomChanged_ || plan;
+  }
+  if (!plan) {
+    plan = Make(key, FFTW_ESTIMATE);
+    if (plan) pending_.push_back(key);
+  }
+  if (!plan) throw std::bad_alloc();
+  plans_.emplace(key, plan);
+  return plan;
+}
+
+void PlanCache::MeasurePending(double budgetSeconds) {
+  using Clock = std::chrono::steady_clock;
+  std::lock_guard<std::mutex> guard(lock_);
+  const Clock::time_point start = Clock::now();
+  std::sort(pending_.begin(), pending_.end(),
+            [](const PlanKey& a, const PlanKey& b) { return a.points() > b.points(); });
+  std::vector<PlanKey> left;
+  for (const PlanKey& key : pending_) {
+    const double spent = std::chrono::duration<double>(Clock::now() - start).count();
+    if (spent >= budgetSeconds) {
+      left.push_back(key);
+      continue;
+    }
+    fftwf_set_timelimit(std::min(kPlanTimeLimit, budgetSeconds - spent));
+    fftwf_plan measured = Make(key, FFTW_MEASURE);
+    fftwf_set_timelimit(FFTW_NO_TIMELIMIT);
+    if (!measured) {
+      left.push_back(key);
+      continue;
+    }
+    wisdomChanged_ = true;
+    fftwf_plan& slot = plans_[key];
+    if (slot) retired_.push_back(slot);
+    slot = measured;
+  }
+  pending_ = std::move(left);
+  SaveWisdom();
+}
+
+// Written under a temporary name and renamed: a reader never sees half a
+// file, and a failure leaves the old wisdom as it was.
+void PlanCache::SaveWisdom() {
+  if (!wisdomChanged_) return;
+  const std::string path = WisdomPath();
+  if (path.empty()) return;
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+  char* text = fftwf_export_wisdom_to_string();
+  if (!text) return;
+  const std::string temporary = path + ".partial-" + std::to_string(::getpid());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  bool written = fd >= 0;
+  if (written) {
+    const size_t length = std::char_traits<char>::length(text);
+    size_t done = 0;
+    while (written && done < length) {
+      const ssize_t n = ::write(fd, text + done, length - done);
+      written = n > 0;
+      if (written) done += static_cast<size_t>(n);
+    }
+    written = ::close(fd) == 0 && written;
+  }
+  fftwf_free(text);
+  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) {
+    wisdomChanged_ = false;
+  } else {
+    ::unlink(temporary.c_str());
+  }
+}
+
+}  // namespace
+
+fftwf_plan TransformPlan(TransformKind kind, int rows, int cols, bool aligned) {
+  return Cache().Get({kind, rows, cols, aligned});
+}
+
+void MeasurePendingTransforms(double budgetSeconds) { Cache().MeasurePending(budgetSeconds); }
+
+size_t PendingTransformCount() { return Cache().PendingCount(); }
+
+std::string WisdomPath() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  std::filesystem::path folder;
+  if (cache && *cache) {
+    folder = cache;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    folder = std::filesystem::path(home) / ".cache";
+  } else {
+    return std::string();
+  }
+  return (folder / "velmora" / "fftw-wisdom").string();
+}
+
+int TransformThreads(int rows, int cols) {
+  if (static_cast<double>(rows) * cols < kThreadedPoints) return 1;
+  // OpenMP's team size (OMP_NUM_THREADS) bounds FFTW's threads too.
+  return std::clamp(omp_get_max_threads(), 1, 8);
+}
+
+}  // namespace velmora

@@ -1,0 +1,45 @@
+// Transform plans of the process. A plan is made once per kind and size and
+// reused through FFTW's new-array execute functions; planning is serialised,
+// execution is not. Plans come from saved wisdom when there is some, are
+// measured at once for grids large enough that a measured plan pays within
+// the job, and are otherwise estimated now and measured later, when the
+// front end has time for it (MeasurePendingTransforms). Wisdom is kept in
+// $XDG_CACHE_HOME/velmora (or ~/.cache/velmora) between runs.
+#pragma once
+
+#include <fftw3.h>
+
+#include <cstddef>
+#include <string>
+
+namespace velmora {
+
+enum class TransformKind : int {
+  kComplexForward,   // rows x cols complex to complex, FFTW_FORWARD
+  kComplexInverse,   // the same, FFTW_BACKWARD
+  kRealForward,      // rows x cols real to rows x (cols / 2 + 1) complex
+  kRealInverse,      // the inverse; destroys its input
+  kLineForward,      // 1-D complex of length cols (rows is 1)
+  kLineInverse,
+};
+
+// The plan for kind and size, for arrays with (aligned) or without
+// (unaligned) the SIMD alignment of fftwf_malloc. Throws std::bad_alloc
+// when FFTW cannot make it. The plan stays valid for the process.
+fftwf_plan TransformPlan(TransformKind kind, int rows, int cols, bool aligned);
+
+// Measures, largest first, the plans that were estimated for lack of time,
+// for at most budgetSeconds, and saves the wisdom gained. Later calls for
+// those sizes get the measured plans.
+void MeasurePendingTransforms(double budgetSeconds);
+
+// How many estimated plans wait to be measured.
+size_t PendingTransformCount();
+
+// Where wisdom is kept; empty when there is no cache folder to use.
+std::string WisdomPath();
+
+// Threads one transform of rows x cols points uses.
+int TransformThreads(int rows, int cols);
+
+}  // namespace velmora
