@@ -14,6 +14,7 @@
 #include "estimation/prediction.h"
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine_errors.h"
+#include "pipeline/parallel_for.h"
 #include "pipeline/progress.h"
 #include "pipeline/pyramid.h"
 #include "pipeline/resample.h"
@@ -59,14 +60,20 @@ struct Arguments {
 // The grey, gamma-adjusted picture the kernel is estimated on.
 void WorkingImage(const Arguments& job, float* w) {
   const size_t n = GridSize(job.rows, job.cols);
+  // x to the power 1 is x: the common case needs no power at all.
+  const float gamma = job.gamma;
+  const bool linear = gamma == 1.0f;
+  auto adjust = [gamma, linear](float x) { return linear ? x : PowF(x, gamma); };
+  const float* s = job.source;
+  VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
     float v;
     if (job.channels == 1) {
-      v = PowF(job.source[i], job.gamma);
+      v = adjust(s[i]);
     } else {
-      const double r = PowF(job.source[i], job.gamma);
-      const double g = PowF(job.source[i + n], job.gamma);
-      const double b = PowF(job.source[i + 2 * n], job.gamma);
+      const double r = adjust(s[i]);
+      const double g = adjust(s[i + n]);
+      const double b = adjust(s[i + 2 * n]);
       v = static_cast<float>(0.2989 * r + 0.587 * g + 0.114 * b);
     }
     w[i] = ClampUnit(v);
@@ -114,12 +121,15 @@ FloatArray InitialKernel(const std::vector<Plane>& kernels, int w) {
 // Runs the iterations of level w. latent is the level's starting latent
 // image and receives its final one. Returns the last latent update's result
 // (true when the level ran without one).
-bool RunIterations(const Arguments& job, int w, int A, const Plane& image, Plane* kernel,
+bool RunIterations(const Arguments& job, int w, int A, int rows, int cols, Plane* kernel,
                    const LevelSpectra& spectra, const float* scaleMap, float* latent) {
-  const int rows = image.rows, cols = image.cols, D = kernel->rows, F = kernel->cols;
+  const int D = kernel->rows, F = kernel->cols;
   const double ratio = KernelThresholdRatio(job.d, job.e);
   PredictionParams params = InitialPredictionParams(latent, cols, rows, F, D);
+  // Everything the iterations need is allocated here, once per level.
+  LevelWorkspace work(spectra, rows, cols);
   CImageMyPredictionEngine engine;
+  engine.SetWorkspace(work.planeA.get(), work.planeB.get());
   FloatArray centred(GridSize(D, F));
   bool success = true;
   for (int t = 0; t < A; ++t) {
@@ -137,11 +147,11 @@ bool RunIterations(const Arguments& job, int w, int A, const Plane& image, Plane
 
     float* v = kernel->data.get();
     EstimateKernelFFT(engine.gradX.get(), engine.gradY.get(), spectra, rows, cols, D, F, v,
-                      kKernelRegularisation);
+                      kKernelRegularisation, &work);
     CleanUpKernel(v, centred.get(), D, F, ratio);
     if (w == 0 && t == A - 1) break;  // the final kernel: no latent update
     success = UpdateLatentImage(v, latent, spectra, rows, cols, D, F, kImageRegularisation,
-                                w == 0 && t > 0);
+                                w == 0 && t > 0, &work);
     if (!success) break;
   }
   return success;
@@ -149,7 +159,7 @@ bool RunIterations(const Arguments& job, int w, int A, const Plane& image, Plane
 
 // One pyramid level; previousLatent holds the coarser level's final latent
 // image on entry (empty at the coarsest) and this level's on return.
-bool RunLevel(const Arguments& job, int w, int r, const std::vector<Plane>& images,
+bool RunLevel(const Arguments& job, int w, int r, std::vector<Plane>& images,
               std::vector<Plane>& kernels, Plane* previousLatent) {
   if (w == 2) WriteProgress(job.progress, 2.0f);
   if (w == 1) WriteProgress(job.progress, 5.0f);
@@ -157,7 +167,8 @@ bool RunLevel(const Arguments& job, int w, int r, const std::vector<Plane>& imag
   std::printf("Level %d\n", w);
   std::fflush(stdout);
   const int A = IterationCount(w, r);
-  const Plane& image = images[w];
+  Plane& image = images[w];
+  const int rows = image.rows, cols = image.cols;
   Plane& kernel = kernels[w];
   LevelSpectra spectra;
   {
@@ -165,17 +176,21 @@ bool RunLevel(const Arguments& job, int w, int r, const std::vector<Plane>& imag
     BuildLevelSpectra(image.data.get(), h.get(), image.cols, image.rows, kernel.cols,
                       kernel.rows, &spectra);
   }
-  Plane latent = MakePlane(image.rows, image.cols);
+  Plane latent = MakePlane(rows, cols);
   if (previousLatent->data.get())
     ResizeToSize(previousLatent->data.get(), latent.data.get(), previousLatent->rows,
-                 previousLatent->cols, image.rows, image.cols);
+                 previousLatent->cols, rows, cols);
   else
-    std::copy_n(image.data.get(), GridSize(image.rows, image.cols), latent.data.get());
-  FloatArray scaleMap(GridSize(image.rows, image.cols));
-  ComputeScaleMap(spectra, scaleMap.get(), image.rows, image.cols, ScaleMapWindow(kernel.rows),
+    std::copy_n(image.data.get(), GridSize(rows, cols), latent.data.get());
+  // From here on the level image lives on in its spectra only.
+  image.data.reset();
+  FloatArray scaleMap(GridSize(rows, cols));
+  ComputeScaleMap(spectra, scaleMap.get(), rows, cols, ScaleMapWindow(kernel.rows),
                   ScaleMapWindow(kernel.cols));
+  spectra.Bx.reset();
+  spectra.By.reset();
   const bool success =
-      RunIterations(job, w, A, image, &kernel, spectra, scaleMap.get(), latent.data.get());
+      RunIterations(job, w, A, rows, cols, &kernel, spectra, scaleMap.get(), latent.data.get());
   scaleMap.reset();
   ReleaseLevelSpectra(&spectra);
   if (w == 0)
@@ -255,9 +270,9 @@ int EstimateKernel(const float* source, float* outputImage, int rows, int cols, 
   Plane previousLatent;
   bool success = true;
   for (int w = r - 1; w >= 0; --w) success = RunLevel(job, w, r, images, kernels, &previousLatent);
+  images.clear();  // the deconvolution works on the colour source
   int result = 0;
   if (success) result = Restore(job, kernels[0].data.get());
-  images.clear();
   kernels.clear();
   WriteProgress(progress, 99.9f);
   if (!success) Print("Kernel Estimation Fails!\n");

@@ -1,8 +1,10 @@
 #include "estimation/fourier_solvers.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "estimation/level_spectra.h"
+#include "pipeline/parallel_for.h"
 #include "pipeline/pyramid.h"
 
 namespace velmora {
@@ -28,10 +30,10 @@ void CutKernel(const float* grid, float* kernel, int gridRows, int gridCols, int
 // on counts, since that is what a wrong kernel does to a latent image.
 bool CheckedUpdate(const float* inverse, float* latent, size_t n) {
   const float count = static_cast<float>(n);
-  size_t total = 0, over = 0;
+  size_t over = 0;
+#pragma omp parallel for schedule(static) reduction(+ : over) if (n >= kParallelSamples)
   for (size_t i = 0; i < n; ++i) {
     float value = inverse[i] / count;
-    ++total;
     if (latent[i] < 0.9) {
       if (value > 1.0f) {
         value = 1.0f;
@@ -43,37 +45,53 @@ bool CheckedUpdate(const float* inverse, float* latent, size_t n) {
     }
     latent[i] = value;
   }
-  return !(0.2 * static_cast<double>(total) < static_cast<double>(over));
+  return !(0.2 * static_cast<double>(n) < static_cast<double>(over));
 }
+
+// The caller's workspace, or one made for this call.
+class Scratch {
+ public:
+  Scratch(LevelWorkspace* given, const LevelSpectra& s, int rows, int cols) : work_(given) {
+    if (!work_) work_ = &own_.emplace(s, rows, cols);
+  }
+  LevelWorkspace* operator->() const { return work_; }
+
+ private:
+  std::optional<LevelWorkspace> own_;
+  LevelWorkspace* work_;
+};
 
 }  // namespace
 
 void EstimateKernelFFT(const float* gradX, const float* gradY, const LevelSpectra& s, int rows,
-                       int cols, int kernelRows, int kernelCols, float* kernel, float wtKreg) {
+                       int cols, int kernelRows, int kernelCols, float* kernel, float wtKreg,
+                       LevelWorkspace* workspace) {
   // Gradients and kernel are real: half spectra carry the whole solve.
+  const Scratch work(workspace, s, rows, cols);
   const int half = HalfCols(s.padCols);
   const size_t packed = GridSize(s.padRows, half);
-  FloatArray grid(GridSize(s.padRows, s.padCols));
-  ComplexArray ix(packed), iy(packed);
-  PlaceInPaddedGrid(gradX, rows, cols, s, grid.get());
-  RealFft2d(grid.get(), ix.get(), s.padRows, s.padCols);
-  PlaceInPaddedGrid(gradY, rows, cols, s, grid.get());
-  RealFft2d(grid.get(), iy.get(), s.padRows, s.padCols);
-  for (int r = 0; r < s.padRows; ++r) {
-    for (int c = 0; c < half; ++c) {
-      const size_t h = GridSize(r, half) + c, f = GridSize(r, s.padCols) + c;
-      const fftwf_complex& p = s.BxFre[f];
-      const fftwf_complex& q = s.ByFre[f];
-      const float xr = ix[h][0], xi = ix[h][1], yr = iy[h][0], yi = iy[h][1];
-      const float den = 0.5f * ((xr * xr + xi * xi) + (yr * yr + yi * yi)) + wtKreg;
-      const float re = xr * p[0] + xi * p[1] + yr * q[0] + yi * q[1];
-      const float im = xr * p[1] - xi * p[0] + yr * q[1] - yi * q[0];
-      ix[h][0] = 0.5f * re / den;
-      ix[h][1] = 0.5f * im / den;
-    }
+  float* grid = work->planeA.get();
+  fftwf_complex* ix = work->spectrumA.get();
+  fftwf_complex* iy = work->spectrumB.get();
+  PlaceInPaddedGrid(gradX, rows, cols, s, grid);
+  RealFft2d(grid, ix, s.padRows, s.padCols);
+  PlaceInPaddedGrid(gradY, rows, cols, s, grid);
+  RealFft2d(grid, iy, s.padRows, s.padCols);
+  const fftwf_complex* bx = s.BxFre.get();
+  const fftwf_complex* by = s.ByFre.get();
+  VELMORA_PARALLEL_FOR(packed)
+  for (size_t h = 0; h < packed; ++h) {
+    const fftwf_complex& p = bx[h];
+    const fftwf_complex& q = by[h];
+    const float xr = ix[h][0], xi = ix[h][1], yr = iy[h][0], yi = iy[h][1];
+    const float den = 0.5f * ((xr * xr + xi * xi) + (yr * yr + yi * yi)) + wtKreg;
+    const float re = xr * p[0] + xi * p[1] + yr * q[0] + yi * q[1];
+    const float im = xr * p[1] - xi * p[0] + yr * q[1] - yi * q[0];
+    ix[h][0] = 0.5f * re / den;
+    ix[h][1] = 0.5f * im / den;
   }
-  InverseRealFft2d(ix.get(), grid.get(), s.padRows, s.padCols);
-  CutKernel(grid.get(), kernel, s.padRows, s.padCols, kernelRows, kernelCols);
+  InverseRealFft2d(ix, grid, s.padRows, s.padCols);
+  CutKernel(grid, kernel, s.padRows, s.padCols, kernelRows, kernelCols);
 }
 
 void KernelFromSpectrum(fftwf_complex* spectrum, float* kernel, int gridRows, int gridCols,
@@ -87,28 +105,32 @@ void KernelFromSpectrum(fftwf_complex* spectrum, float* kernel, int gridRows, in
 }
 
 bool UpdateLatentImage(const float* kernel, float* latent, const LevelSpectra& s, int rows,
-                       int cols, int kernelRows, int kernelCols, float wtIreg, bool check) {
+                       int cols, int kernelRows, int kernelCols, float wtIreg, bool check,
+                       LevelWorkspace* workspace) {
+  const Scratch work(workspace, s, rows, cols);
   const size_t n = GridSize(rows, cols);
-  const int half = HalfCols(cols);
-  ComplexArray fk(n), solution(GridSize(rows, half));
-  KernelToSpectrum(kernel, fk.get(), rows, cols, kernelRows, kernelCols);
+  const size_t half = GridSize(rows, HalfCols(cols));
+  fftwf_complex* fk = work->spectrumA.get();
+  fftwf_complex* solution = work->spectrumB.get();
+  KernelToHalfSpectrum(kernel, fk, rows, cols, kernelRows, kernelCols);
   // The new latent image is real: only the half spectrum is solved.
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < half; ++j) {
-      const size_t f = GridSize(i, cols) + j;
-      const float w = s.FreqWt[f][0], d = s.FreqDerrs[f][0];
-      const float br = s.FreqB[f][0], bi = s.FreqB[f][1];
-      const float kr = fk[f][0], ki = fk[f][1];
-      const float den = w * (kr * kr + ki * ki) + wtIreg * d;
-      fftwf_complex& out = solution[GridSize(i, half) + j];
-      out[0] = (kr * br + ki * bi) * w / den;
-      out[1] = (kr * bi - ki * br) * w / den;
-    }
+  const float* wt = s.FreqWt.get();
+  const float* derrs = s.FreqDerrs.get();
+  const fftwf_complex* fb = s.FreqB.get();
+  VELMORA_PARALLEL_FOR(half)
+  for (size_t f = 0; f < half; ++f) {
+    const float w = wt[f], d = derrs[f];
+    const float br = fb[f][0], bi = fb[f][1];
+    const float kr = fk[f][0], ki = fk[f][1];
+    const float den = w * (kr * kr + ki * ki) + wtIreg * d;
+    solution[f][0] = (kr * br + ki * bi) * w / den;
+    solution[f][1] = (kr * bi - ki * br) * w / den;
   }
-  FloatArray inverse(n);
-  InverseRealFft2d(solution.get(), inverse.get(), rows, cols);
-  if (check) return CheckedUpdate(inverse.get(), latent, n);
+  float* inverse = work->planeA.get();
+  InverseRealFft2d(solution, inverse, rows, cols);
+  if (check) return CheckedUpdate(inverse, latent, n);
   const float count = static_cast<float>(n);
+  VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) latent[i] = ClampUnit(inverse[i] / count);
   return true;
 }

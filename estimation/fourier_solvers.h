@@ -8,13 +8,15 @@
 namespace velmora {
 
 struct LevelSpectra;
+struct LevelWorkspace;
 
 // Raw kernel estimate (unnormalised, possibly negative) from the predicted
 // gradients gradX, gradY (rows x cols): 0.5 (conj(Ix) Bx + conj(Iy) By) /
 // (0.5 (|Ix|^2 + |Iy|^2) + wtKreg) per frequency.
+// workspace: the level's scratch, or null for scratch of this call alone.
 void EstimateKernelFFT(const float* gradX, const float* gradY, const LevelSpectra& spectra,
                        int rows, int cols, int kernelRows, int kernelCols, float* kernel,
-                       float wtKreg);
+                       float wtKreg, LevelWorkspace* workspace = nullptr);
 
 // Inverse of KernelToSpectrum: inverse-transforms a gridRows x gridCols
 // spectrum (overwritten as scratch) and cuts out the kernel around the
@@ -28,6 +30,7 @@ void KernelFromSpectrum(fftwf_complex* spectrum, float* kernel, int gridRows, in
 // 0 from 0.9 up) are clipped and counted, and the call fails when more than
 // a fifth of the pixels were.
 bool UpdateLatentImage(const float* kernel, float* latent, const LevelSpectra& spectra, int rows,
-                       int cols, int kernelRows, int kernelCols, float wtIreg, bool check);
+                       int cols, int kernelRows, int kernelCols, float wtIreg, bool check,
+                       LevelWorkspace* workspace = nullptr);
 
 }  // namespace velmora

@@ -1,5 +1,8 @@
 #include "estimation/level_spectra.h"
 
+#include "pipeline/difference_spectra.h"
+#include "pipeline/parallel_for.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -8,43 +11,24 @@ namespace velmora {
 
 namespace {
 
-constexpr float kDx[3] = {1.0f, -1.0f, 0.0f};
-constexpr float kDxx[5] = {1.0f, -2.0f, 1.0f, 0.0f, 0.0f};
-constexpr float kDxy[9] = {1.0f, -1.0f, 0.0f, -1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-
 float SquaredMagnitude(const fftwf_complex& c) { return c[0] * c[0] + c[1] * c[1]; }
 
-// Squared magnitude of a filter's transfer function on the level grid.
-void FilterEnergy(const float* taps, int tapRows, int tapCols, int rows, int cols,
-                  fftwf_complex* scratch, float* energy) {
-  KernelToSpectrum(taps, scratch, rows, cols, tapRows, tapCols);
-  const size_t n = GridSize(rows, cols);
-  for (size_t i = 0; i < n; ++i) energy[i] = SquaredMagnitude(scratch[i]);
-}
-
 void DerivativeSpectra(int rows, int cols, LevelSpectra* s) {
-  const size_t n = GridSize(rows, cols);
-  ComplexArray scratch(n);
-  FloatArray first(n), second(n), third(n);
-  FilterEnergy(kDx, 1, 3, rows, cols, scratch.get(), first.get());
-  FilterEnergy(kDx, 3, 1, rows, cols, scratch.get(), second.get());
-  s->FreqDerrs = ComplexArray(n);
-  for (size_t i = 0; i < n; ++i) {
-    s->FreqDerrs[i][0] = first[i] + second[i];
-    s->FreqDerrs[i][1] = 0.0f;
-  }
-  FilterEnergy(kDxx, 1, 5, rows, cols, scratch.get(), first.get());
-  FilterEnergy(kDxx, 5, 1, rows, cols, scratch.get(), second.get());
-  FilterEnergy(kDxy, 3, 3, rows, cols, scratch.get(), third.get());
-  s->FreqWt = ComplexArray(n);
-  for (size_t i = 0; i < n; ++i) {
-    const float u = first[i] + second[i] + third[i];
-    s->FreqWt[i][0] = s->FreqDerrs[i][0] * 0.5f + 1.0f + u * 0.25f;
-    s->FreqWt[i][1] = 0.0f;
-  }
+  const int half = HalfCols(cols);
+  const DifferenceEnergies energies(rows, cols);
+  s->FreqDerrs = FloatArray(GridSize(rows, half));
+  s->FreqWt = FloatArray(GridSize(rows, half));
+  VELMORA_PARALLEL_FOR(GridSize(rows, half))
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < half; ++j) {
+      const size_t k = GridSize(i, half) + j;
+      s->FreqDerrs[k] = energies.First(i, j);
+      s->FreqWt[k] = s->FreqDerrs[k] * 0.5f + 1.0f + energies.Second(i, j) * 0.25f;
+    }
 }
 
 void ForwardDifferences(const float* image, int rows, int cols, float* bx, float* by) {
+  VELMORA_PARALLEL_FOR(GridSize(rows, cols))
   for (int y = 0; y < rows; ++y) {
     const float* row = image + GridSize(y, cols);
     float* gx = bx + GridSize(y, cols);
@@ -60,8 +44,8 @@ void ForwardDifferences(const float* image, int rows, int cols, float* bx, float
 ComplexArray PaddedSpectrum(const float* plane, int rows, int cols, const LevelSpectra& s,
                             float* grid) {
   PlaceInPaddedGrid(plane, rows, cols, s, grid);
-  ComplexArray spectrum(GridSize(s.padRows, s.padCols));
-  RealSpectrum(grid, spectrum.get(), s.padRows, s.padCols);
+  ComplexArray spectrum(GridSize(s.padRows, HalfCols(s.padCols)));
+  RealFft2d(grid, spectrum.get(), s.padRows, s.padCols);
   return spectrum;
 }
 
@@ -76,12 +60,12 @@ void TaperWeights(const float* profile, int profileLength, int n, float* weights
   ComplexArray v(static_cast<size_t>(length)), f(static_cast<size_t>(length));
   v.zero();
   for (int i = 0; i < std::min(profileLength, length); ++i) v[i][0] = profile[i];
-  FftPlan(length, v.get(), f.get(), FFTW_FORWARD).Execute();
+  Fft1d(v.get(), f.get(), length, FFTW_FORWARD);
   for (int i = 0; i < length; ++i) {
     f[i][0] = SquaredMagnitude(f[i]);
     f[i][1] = 0.0f;
   }
-  FftPlan(length, f.get(), v.get(), FFTW_BACKWARD).Execute();
+  Fft1d(f.get(), v.get(), length, FFTW_BACKWARD);
   float m = 0.0f;
   for (int i = 0; i < length; ++i) m = std::max(m, v[i][0]);
   if (!(m > 0.0f) || !std::isfinite(m)) return;
@@ -94,20 +78,21 @@ void TaperWeights(const float* profile, int profileLength, int n, float* weights
 void BlurredCopy(const float* image, float* blurred, int rows, int cols, const float* kernel,
                  int kernelRows, int kernelCols) {
   const size_t n = GridSize(rows, cols);
-  const int half = HalfCols(cols);
-  ComplexArray spectrum(GridSize(rows, half)), transfer(n);
+  const size_t half = GridSize(rows, HalfCols(cols));
+  ComplexArray spectrum(half), transfer(half);
   RealFft2d(image, spectrum.get(), rows, cols);
-  KernelToSpectrum(kernel, transfer.get(), rows, cols, kernelRows, kernelCols);
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < half; ++j) {
-      fftwf_complex& a = spectrum[GridSize(i, half) + j];
-      const fftwf_complex& b = transfer[GridSize(i, cols) + j];
-      const float ar = a[0], ai = a[1];
-      a[0] = ar * b[0] - ai * b[1];
-      a[1] = ar * b[1] + ai * b[0];
-    }
+  KernelToHalfSpectrum(kernel, transfer.get(), rows, cols, kernelRows, kernelCols);
+  VELMORA_PARALLEL_FOR(half)
+  for (size_t k = 0; k < half; ++k) {
+    fftwf_complex& a = spectrum[k];
+    const fftwf_complex& b = transfer[k];
+    const float ar = a[0], ai = a[1];
+    a[0] = ar * b[0] - ai * b[1];
+    a[1] = ar * b[1] + ai * b[0];
+  }
   InverseRealFft2d(spectrum.get(), blurred, rows, cols);
   const float r = static_cast<float>(rows), c = static_cast<float>(cols);
+  VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) blurred[i] = blurred[i] / r / c;
 }
 
@@ -144,6 +129,7 @@ void EdgeTaper(const float* image, float* result, int rows, int cols, const floa
     lo = std::min(lo, image[i]);
     hi = std::max(hi, image[i]);
   }
+  VELMORA_PARALLEL_FOR(n)
   for (int y = 0; y < rows; ++y) {
     for (int x = 0; x < cols; ++x) {
       const size_t i = GridSize(y, cols) + x;
@@ -161,8 +147,8 @@ void BuildLevelSpectra(const float* image, const float* kernel, int cols, int ro
   {
     FloatArray tapered(n);
     EdgeTaper(image, tapered.get(), rows, cols, kernel, kernelRows, kernelCols);
-    s->FreqB = ComplexArray(n);
-    RealSpectrum(tapered.get(), s->FreqB.get(), rows, cols);
+    s->FreqB = ComplexArray(GridSize(rows, HalfCols(cols)));
+    RealFft2d(tapered.get(), s->FreqB.get(), rows, cols);
   }
   s->Bx = FloatArray(n);
   s->By = FloatArray(n);
@@ -179,11 +165,26 @@ void BuildLevelSpectra(const float* image, const float* kernel, int cols, int ro
   s->ByFre = PaddedSpectrum(s->By.get(), rows, cols, *s, grid.get());
 }
 
+LevelWorkspace::LevelWorkspace(const LevelSpectra& s, int rows, int cols)
+    : planeA(std::max(GridSize(rows, cols), GridSize(s.padRows, s.padCols))),
+      planeB(std::max(GridSize(rows, cols), GridSize(s.padRows, s.padCols))),
+      spectrumA(std::max(GridSize(rows, HalfCols(cols)), GridSize(s.padRows, HalfCols(s.padCols)))),
+      spectrumB(std::max(GridSize(rows, HalfCols(cols)), GridSize(s.padRows, HalfCols(s.padCols)))) {}
+
 void PlaceInPaddedGrid(const float* plane, int rows, int cols, const LevelSpectra& s,
                        float* grid) {
-  std::fill_n(grid, GridSize(s.padRows, s.padCols), 0.0f);
-  for (int y = 0; y < rows; ++y)
-    std::copy_n(plane + GridSize(y, cols), cols, grid + GridSize(y + s.padTop, s.padCols) + s.padLeft);
+  VELMORA_PARALLEL_FOR(GridSize(s.padRows, s.padCols))
+  for (int p = 0; p < s.padRows; ++p) {
+    float* out = grid + GridSize(p, s.padCols);
+    const int y = p - s.padTop;
+    if (y < 0 || y >= rows) {
+      std::fill_n(out, s.padCols, 0.0f);
+      continue;
+    }
+    std::fill_n(out, s.padLeft, 0.0f);
+    std::copy_n(plane + GridSize(y, cols), cols, out + s.padLeft);
+    std::fill(out + s.padLeft + cols, out + s.padCols, 0.0f);
+  }
 }
 
 void ReleaseLevelSpectra(LevelSpectra* s) {

@@ -8,11 +8,13 @@
 
 namespace velmora {
 
+// Spectra are half spectra of real planes (rows x HalfCols(cols),
+// spectral.h); the other half follows by conjugate symmetry.
 struct LevelSpectra {
   // Level grid (rows x cols).
-  ComplexArray FreqDerrs;  // |F(Dx)|^2 + |F(Dy)|^2, imaginary parts 0
+  FloatArray FreqDerrs;    // |F(Dx)|^2 + |F(Dy)|^2
   ComplexArray FreqB;      // spectrum of the edge-tapered level image
-  ComplexArray FreqWt;     // 1 + 0.5 FreqDerrs + 0.25 (|F(Dxx)|^2 + |F(Dyy)|^2 + |F(Dxy)|^2)
+  FloatArray FreqWt;       // 1 + 0.5 FreqDerrs + 0.25 (|F(Dxx)|^2 + |F(Dyy)|^2 + |F(Dxy)|^2)
   FloatArray Bx;           // forward horizontal difference, 0 in the last column
   FloatArray By;           // forward vertical difference, 0 in the last row
   // Padded grid (padRows x padCols), the image at (padTop, padLeft).
@@ -20,6 +22,15 @@ struct LevelSpectra {
   ComplexArray ByFre;
   int padRows = 0, padCols = 0;
   int padTop = 0, padBottom = 0, padLeft = 0, padRight = 0;
+};
+
+// Scratch of one level, shared by the steps of its iterations, which run
+// one after another: two real planes and two half spectra, each large enough
+// for the level grid and for the padded grid.
+struct LevelWorkspace {
+  LevelWorkspace(const LevelSpectra& spectra, int rows, int cols);
+  FloatArray planeA, planeB;
+  ComplexArray spectrumA, spectrumB;
 };
 
 // The padded length for a linear convolution of length n: the smallest of

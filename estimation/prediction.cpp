@@ -12,6 +12,7 @@
 
 #include "estimation/level_spectra.h"
 #include "estimation/shock_filter.h"
+#include "pipeline/parallel_for.h"
 
 namespace velmora {
 
@@ -41,19 +42,20 @@ uint8_t ScaleBin(float dx, float dy) {
   return 3;
 }
 
-// The smallest over the four bins of each bin's k-th largest value.
-float SmallestBinSelection(const float* values, const uint8_t* bins, size_t n, std::ptrdiff_t k) {
+// The smallest over the four bins of each bin's k-th largest value; grouped
+// (n floats) is scratch.
+float SmallestBinSelection(const float* values, const uint8_t* bins, size_t n, std::ptrdiff_t k,
+                           float* grouped) {
   size_t count[4] = {0, 0, 0, 0};
   for (size_t i = 0; i < n; ++i) ++count[bins[i]];
   size_t start[4] = {0, count[0], count[0] + count[1], count[0] + count[1] + count[2]};
   size_t fill[4] = {start[0], start[1], start[2], start[3]};
-  FloatArray grouped(n);
   for (size_t i = 0; i < n; ++i) grouped[fill[bins[i]]++] = values[i];
   float smallest = 0.0f;
   for (int b = 0; b < 4; ++b) {
     const auto first = static_cast<std::ptrdiff_t>(start[b]);
     const auto last = first + static_cast<std::ptrdiff_t>(count[b]) - 1;
-    const float t = SelectKthLargest(grouped.get(), first, last, k);
+    const float t = SelectKthLargest(grouped, first, last, k);
     smallest = b == 0 ? t : std::min(smallest, t);
   }
   return smallest;
@@ -127,56 +129,82 @@ void CImageMyPredictionEngine::SetParameters(const PredictionParams& p, const fl
   tscale = scale;
 }
 
+void CImageMyPredictionEngine::SetWorkspace(float* planeA, float* planeB) {
+  scratchA_ = planeA;
+  scratchB_ = planeB;
+}
+
 void CImageMyPredictionEngine::Predict(bool /*cpuFlag*/) {
   const size_t n = GridSize(height, width);
-  gradX = FloatArray();
-  gradY = FloatArray();
-  gradX = FloatArray(n);
-  gradY = FloatArray(n);
-  gradX.zero();
-  gradY.zero();
-  FloatArray blurred(n), shocked(n), magnitude(n), mask(n);
-  cv::Mat blurredMat = Wrap(blurred.get(), height, width);
-  cv::GaussianBlur(Wrap(image, height, width), blurredMat, cv::Size(5, 5), sigma, sigma,
+  if (gradX.size() != n) {
+    gradX = FloatArray(n);
+    gradY = FloatArray(n);
+  }
+  FloatArray ownA, ownB;
+  float* a = scratchA_;
+  float* b = scratchB_;
+  if (!a || !b) {
+    ownA = FloatArray(n);
+    ownB = FloatArray(n);
+    a = ownA.get();
+    b = ownB.get();
+  }
+  cv::Mat blurred = Wrap(a, height, width);
+  cv::GaussianBlur(Wrap(image, height, width), blurred, cv::Size(5, 5), sigma, sigma,
                    cv::BORDER_REFLECT_101);
   sigma = sigma * decay;
 
-  ShockFilter(blurred.get(), shocked.get(), width, height, shockIterations, dt, h);
+  ShockFilter(a, b, width, height, shockIterations, dt, h);
   dt = dt * decay;
 
   const float forward[3] = {0.0f, -1.0f, 1.0f};
-  const cv::Mat shockedMat = Wrap(shocked.get(), height, width);
+  const cv::Mat shocked = Wrap(b, height, width);
   cv::Mat gx = Wrap(gradX.get(), height, width), gy = Wrap(gradY.get(), height, width);
-  cv::filter2D(shockedMat, gx, CV_32F, cv::Mat(1, 3, CV_32F, const_cast<float*>(forward)),
+  cv::filter2D(shocked, gx, CV_32F, cv::Mat(1, 3, CV_32F, const_cast<float*>(forward)),
                cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT_101);
-  cv::filter2D(shockedMat, gy, CV_32F, cv::Mat(3, 1, CV_32F, const_cast<float*>(forward)),
+  cv::filter2D(shocked, gy, CV_32F, cv::Mat(3, 1, CV_32F, const_cast<float*>(forward)),
                cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT_101);
 
-  ComputeScaleMask(mask.get());
+  // The blurred and the shocked planes are spent: a takes the masked
+  // gradient magnitude, b is scratch for the threshold selections.
+  if (scaleThreshold < -10.0f) scaleThreshold = AutomaticScaleThreshold(b);
+  const float maskThreshold = scaleThreshold;
   scaleThreshold = static_cast<float>(scaleThreshold * 0.7);
-
+  float* magnitude = a;
+  const float* gxs = gradX.get();
+  const float* gys = gradY.get();
+  VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i)
-    magnitude[i] = std::sqrt(gradX[i] * gradX[i] + gradY[i] * gradY[i]) * mask[i];
-  if (gradThreshold <= 0.0f) gradThreshold = AutomaticGradientThreshold(magnitude.get());
+    magnitude[i] = std::sqrt(gxs[i] * gxs[i] + gys[i] * gys[i]) *
+                   (scaleMap[i] >= maskThreshold ? 1.0f : 0.0f);
+  if (gradThreshold <= 0.0f) gradThreshold = AutomaticGradientThreshold(magnitude, b);
+  const float threshold = gradThreshold;
+  float* gxw = gradX.get();
+  float* gyw = gradY.get();
+  VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
-    if (magnitude[i] <= gradThreshold) {
-      gradX[i] = 0.0f;
-      gradY[i] = 0.0f;
+    if (magnitude[i] <= threshold) {
+      gxw[i] = 0.0f;
+      gyw[i] = 0.0f;
     }
   }
   gradThreshold = gradThreshold * decay;
 }
 
-float CImageMyPredictionEngine::AutomaticGradientThreshold(const float* magnitude) const {
+float CImageMyPredictionEngine::AutomaticGradientThreshold(const float* magnitude, float* scratch) {
   const size_t n = GridSize(height, width);
-  std::vector<uint8_t> bins(n);
+  bins_.resize(n);
+  uint8_t* bins = bins_.data();
+  VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) bins[i] = GradientBin(gradX[i], gradY[i]);
-  return SmallestBinSelection(magnitude, bins.data(), n, 2 * std::max(kernelWidth, kernelHeight));
+  return SmallestBinSelection(magnitude, bins, n, 2 * std::max(kernelWidth, kernelHeight), scratch);
 }
 
-float CImageMyPredictionEngine::AutomaticScaleThreshold() const {
+float CImageMyPredictionEngine::AutomaticScaleThreshold(float* scratch) {
   const size_t n = GridSize(height, width);
-  std::vector<uint8_t> bins(n);
+  bins_.resize(n);
+  uint8_t* bins = bins_.data();
+  VELMORA_PARALLEL_FOR(n)
   for (int y = 0; y < height; ++y) {
     const float* row = image + GridSize(y, width);
     for (int x = 0; x < width; ++x) {
@@ -191,12 +219,15 @@ float CImageMyPredictionEngine::AutomaticScaleThreshold() const {
   const float scaled = std::sqrt(quotient) * tscale * static_cast<float>(mk) * static_cast<float>(mk);
   // A count of 0 (a tiny tscale) would select nothing: take the largest.
   const auto k = std::max<std::ptrdiff_t>(1, static_cast<std::ptrdiff_t>(scaled + 0.5));
-  return std::min(SmallestBinSelection(scaleMap, bins.data(), n, k), 0.05f);
+  return std::min(SmallestBinSelection(scaleMap, bins, n, k, scratch), 0.05f);
 }
 
 void CImageMyPredictionEngine::ComputeScaleMask(float* mask) {
-  if (scaleThreshold < -10.0f) scaleThreshold = AutomaticScaleThreshold();
   const size_t n = GridSize(height, width);
+  if (scaleThreshold < -10.0f) {
+    FloatArray scratch(n);
+    scaleThreshold = AutomaticScaleThreshold(scratch.get());
+  }
   for (size_t i = 0; i < n; ++i) mask[i] = scaleMap[i] >= scaleThreshold ? 1.0f : 0.0f;
 }
 

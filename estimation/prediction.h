@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "pipeline/spectral.h"
 
@@ -53,6 +55,9 @@ class CImageMyPredictionEngine {
   virtual ~CImageMyPredictionEngine() = default;
 
   void SetParameters(const PredictionParams& params, const float* scaleMap, float tscale);
+  // Two scratch planes of at least height x width floats, owned by the
+  // caller, that Predict may overwrite; without them it allocates its own.
+  void SetWorkspace(float* planeA, float* planeB);
   // Replaces gradX and gradY; decays sigma, dt, scaleThreshold and
   // gradThreshold. The shock filter has no GPU build: both flags run it here.
   void Predict(bool cpuFlag);
@@ -77,8 +82,13 @@ class CImageMyPredictionEngine {
   float tscale = 0.0f;
 
  private:
-  float AutomaticGradientThreshold(const float* magnitude) const;
-  float AutomaticScaleThreshold() const;
+  // scratch: height x width floats.
+  float AutomaticGradientThreshold(const float* magnitude, float* scratch);
+  float AutomaticScaleThreshold(float* scratch);
+
+  float* scratchA_ = nullptr;
+  float* scratchB_ = nullptr;
+  std::vector<uint8_t> bins_;
 };
 
 }  // namespace velmora

@@ -8,9 +8,13 @@ namespace velmora {
 
 namespace {
 
+// The larger of x and 0 (0 for NaN, as fmax gives), as a plain select that
+// vectorises where a call to fmaxf would not.
+inline float PositivePart(float x) { return x > 0.0f ? x : 0.0f; }
+
 // sign(g) max(|g| - threshold, 0), without a branch.
 inline float SoftThreshold(float g, float threshold) {
-  return std::copysign(std::fmax(std::fabs(g) - threshold, 0.0f), g);
+  return std::copysign(PositivePart(std::fabs(g) - threshold), g);
 }
 
 // Divergence of the thresholded circular forward differences of row i:

@@ -18,7 +18,8 @@ void CorrectData(const float* blurred, float* convolved, float v, size_t n) {
 VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
     const float r = convolved[i] - blurred[i];
-    convolved[i] = blurred[i] + std::copysign(std::fmax(std::fabs(r) - v, 0.0f), r);
+    const float excess = std::fabs(r) - v;
+    convolved[i] = blurred[i] + std::copysign(excess > 0.0f ? excess : 0.0f, r);
   }
 }
 
