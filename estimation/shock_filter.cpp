@@ -11,45 +11,67 @@ namespace velmora {
 
 namespace {
 
-// Central difference along a line at index i of n >= 2 samples; each end
-// keeps only its inward difference.
-inline float Central(const float* p, std::ptrdiff_t stride, int i, int n) {
-  const float minus = i > 0 ? p[0] - p[-stride] : 0.0f;
-  const float plus = i < n - 1 ? p[stride] - p[0] : 0.0f;
-  return (minus + plus) / 2.0f;
-}
-
+// Every term is formed before the selections, so that the loops below need
+// no branch and vectorise.
 inline float Minmod(float minus, float plus) {
-  return minus * plus < 0.0f ? 0.0f : std::min(std::fabs(minus), std::fabs(plus));
+  const float smaller = std::min(std::fabs(minus), std::fabs(plus));
+  return minus * plus < 0.0f ? 0.0f : smaller;
 }
 
 inline float Sign(float e) { return e > 0.0f ? 1.0f : (e < 0.0f ? -1.0f : 0.0f); }
 
+enum RowKind { kTopRow, kInnerRow, kBottomRow };
+
+// The moved value of one pixel from its one-sided differences along the
+// row (xm, xp), the second difference along it (ixx) and the central x
+// differences of the rows below and above (cb, ca); p points at the pixel,
+// w is the row length. The vertical terms follow from the row's kind.
+template <RowKind kind>
+inline float Moved(const float* p, std::ptrdiff_t w, float xm, float xp, float ixx, float cb,
+                   float ca, float dt, float h) {
+  const float ym = kind == kTopRow ? 0.0f : p[0] - p[-w];
+  const float yp = kind == kBottomRow ? 0.0f : p[w] - p[0];
+  const float gx = (xm + xp) / 2.0f;
+  const float gy = (ym + yp) / 2.0f;
+  const float mx = Minmod(xm, xp), my = Minmod(ym, yp);
+  const float g = std::sqrt(mx * mx + my * my);
+  const float activity = std::fabs(gx) + std::fabs(gy);
+  const float iyy = kind == kTopRow ? yp : (kind == kBottomRow ? -ym : p[w] + p[-w] - 2.0f * p[0]);
+  const float ixy = (cb - ca) / 2.0f;
+  const float curvature = ixx * gx * gx + 2.0f * ixy * gx * gy + iyy * gy * gy;
+  const float e = activity != 0.0f ? curvature : 0.0f;
+  return p[0] + dt * (-Sign(e) * g / h);
+}
+
 // One explicit update of row y from the image as it was at the start of
-// the iteration: the speed-times-direction term, moved by dt.
-void UpdateRow(const float* image, float* out, int width, int height, int y, float dt, float h) {
+// the iteration. The two end pixels keep only their inward differences; the
+// loop between them has no branch on the position and vectorises.
+template <RowKind kind>
+void UpdateRow(const float* image, float* out, int width, int y, float dt, float h) {
   const std::ptrdiff_t w = width;
   const float* row = image + GridSize(y, width);
   // The rows whose central x differences give the cross derivative.
-  const float* below = y + 1 < height ? row + w : row;
-  const float* above = y > 0 ? row - w : row;
+  const float* below = kind == kBottomRow ? row : row + w;
+  const float* above = kind == kTopRow ? row : row - w;
   float* o = out + GridSize(y, width);
-  for (int x = 0; x < width; ++x) {
+  const int last = width - 1;
+  {
+    const float xp = row[1] - row[0];
+    o[0] = Moved<kind>(row, w, 0.0f, xp, xp, (0.0f + (below[1] - below[0])) / 2.0f,
+                       (0.0f + (above[1] - above[0])) / 2.0f, dt, h);
+  }
+  for (int x = 1; x < last; ++x) {
     const float* p = row + x;
-    const float xm = x > 0 ? p[0] - p[-1] : 0.0f;
-    const float xp = x < width - 1 ? p[1] - p[0] : 0.0f;
-    const float ym = y > 0 ? p[0] - p[-w] : 0.0f;
-    const float yp = y < height - 1 ? p[w] - p[0] : 0.0f;
-    const float gx = (xm + xp) / 2.0f;
-    const float gy = (ym + yp) / 2.0f;
-    const float mx = Minmod(xm, xp), my = Minmod(ym, yp);
-    const float g = std::sqrt(mx * mx + my * my);
-    const float activity = std::fabs(gx) + std::fabs(gy);
-    const float ixx = x == 0 ? xp : (x == width - 1 ? -xm : p[1] + p[-1] - 2.0f * p[0]);
-    const float iyy = y == 0 ? yp : (y == height - 1 ? -ym : p[w] + p[-w] - 2.0f * p[0]);
-    const float ixy = (Central(below + x, 1, x, width) - Central(above + x, 1, x, width)) / 2.0f;
-    const float e = activity != 0.0f ? ixx * gx * gx + 2.0f * ixy * gx * gy + iyy * gy * gy : 0.0f;
-    o[x] = p[0] + dt * (-Sign(e) * g / h);
+    const float xm = p[0] - p[-1], xp = p[1] - p[0];
+    const float cb = ((below[x] - below[x - 1]) + (below[x + 1] - below[x])) / 2.0f;
+    const float ca = ((above[x] - above[x - 1]) + (above[x + 1] - above[x])) / 2.0f;
+    o[x] = Moved<kind>(p, w, xm, xp, p[1] + p[-1] - 2.0f * p[0], cb, ca, dt, h);
+  }
+  {
+    const float xm = row[last] - row[last - 1];
+    o[last] = Moved<kind>(row + last, w, xm, 0.0f, -xm,
+                          ((below[last] - below[last - 1]) + 0.0f) / 2.0f,
+                          ((above[last] - above[last - 1]) + 0.0f) / 2.0f, dt, h);
   }
 }
 
@@ -69,7 +91,14 @@ void ShockFilter(const float* input, float* output, int width, int height, int i
   for (int it = 0; it < iterations; ++it) {
     float* target = (iterations - it) % 2 == 1 ? output : spare.get();
     VELMORA_PARALLEL_FOR(n)
-    for (int y = 0; y < height; ++y) UpdateRow(source, target, width, height, y, dt, h);
+    for (int y = 0; y < height; ++y) {
+      if (y == 0)
+        UpdateRow<kTopRow>(source, target, width, y, dt, h);
+      else if (y == height - 1)
+        UpdateRow<kBottomRow>(source, target, width, y, dt, h);
+      else
+        UpdateRow<kInnerRow>(source, target, width, y, dt, h);
+    }
     source = target;
   }
 }

@@ -205,6 +205,8 @@ fftwf_plan TransformPlan(TransformKind kind, int rows, int cols, bool aligned) {
 
 void MeasurePendingTransforms(double budgetSeconds) { Cache().MeasurePending(budgetSeconds); }
 
+double PostJobPlanningSeconds(double jobSeconds) { return std::clamp(0.5 * jobSeconds, 0.0, 10.0); }
+
 size_t PendingTransformCount() { return Cache().PendingCount(); }
 
 std::string WisdomPath() {

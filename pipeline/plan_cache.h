@@ -33,6 +33,11 @@ fftwf_plan TransformPlan(TransformKind kind, int rows, int cols, bool aligned);
 // those sizes get the measured plans.
 void MeasurePendingTransforms(double budgetSeconds);
 
+// The planning time a front end spends after a job of jobSeconds: at most
+// half the job's own time, and never more than ten seconds, so that a first
+// run on a new machine stays well below twice a repeated one.
+double PostJobPlanningSeconds(double jobSeconds);
+
 // How many estimated plans wait to be measured.
 size_t PendingTransformCount();
 

@@ -14,10 +14,10 @@ namespace {
 std::vector<LoggedTransform>* g_transformLog = nullptr;
 std::mutex g_logLock;
 
-void LogTransform(int rows, int cols, bool real) {
+void LogTransform(int rows, int cols, bool real, bool inverse) {
   if (g_transformLog) {
     std::lock_guard<std::mutex> lock(g_logLock);
-    g_transformLog->push_back({rows, cols, real});
+    g_transformLog->push_back({rows, cols, real, inverse});
   }
 }
 
@@ -40,7 +40,7 @@ void SetTransformLog(std::vector<LoggedTransform>* log) { g_transformLog = log; 
 void Fft2d(const fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) {
   const TransformKind kind = sign == FFTW_FORWARD ? TransformKind::kComplexForward : TransformKind::kComplexInverse;
   fftwf_execute_dft(TransformPlan(kind, rows, cols, Aligned(in, out)), Mutable(in), out);
-  LogTransform(rows, cols, false);
+  LogTransform(rows, cols, false, sign != FFTW_FORWARD);
 }
 
 void Fft1d(const fftwf_complex* in, fftwf_complex* out, int n, int sign) {
@@ -51,12 +51,12 @@ void Fft1d(const fftwf_complex* in, fftwf_complex* out, int n, int sign) {
 void RealFft2d(const float* in, fftwf_complex* out, int rows, int cols) {
   fftwf_execute_dft_r2c(TransformPlan(TransformKind::kRealForward, rows, cols, Aligned(in, out)),
                         Mutable(in), out);
-  LogTransform(rows, cols, true);
+  LogTransform(rows, cols, true, false);
 }
 
 void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols) {
   fftwf_execute_dft_c2r(TransformPlan(TransformKind::kRealInverse, rows, cols, Aligned(in, out)), in, out);
-  LogTransform(rows, cols, true);
+  LogTransform(rows, cols, true, true);
 }
 
 void RealToComplex(const float* plane, fftwf_complex* out, size_t n) {

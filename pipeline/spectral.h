@@ -93,7 +93,8 @@ void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols);
 // Benchmarks only: a log of the 2-D transforms executed while one is set.
 struct LoggedTransform {
   int rows, cols;
-  bool real;  // a real forward or inverse transform (half spectrum)
+  bool real;     // a real transform (half spectrum), else complex to complex
+  bool inverse;  // the backward direction
 };
 void SetTransformLog(std::vector<LoggedTransform>* log);
 

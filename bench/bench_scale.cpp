@@ -1,0 +1,256 @@
+// Whole jobs at photographers' sizes: blind and non-blind deblurring of 1, 4,
+// 12 and 24-megapixel colour pictures blurred by a 31 x 31 camera shake.
+//
+// Job/<kind>/<size>: median time of three runs with saved plans (the plans a
+// repeated run uses), and counters: peak_MiB, the process's peak resident
+// memory during the run; transforms, the 2-D transforms the job executes;
+// floor_ms, those transforms executed alone, one after another with the same
+// plans on all cores (median of three replays, measured in the same run);
+// ratio = job / floor.
+// FirstRun/<kind>/<size>: one run in a fresh process with no saved plans,
+// planning included, as a new machine sees it.
+//
+// Built against an engine without a plan cache (VELMORA_BASELINE), the same
+// cases time that engine: the comparison with an earlier build.
+#include <benchmark/benchmark.h>
+#include <opencv2/imgproc.hpp>
+#include <unistd.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "bench/bench_common.h"
+#include "pipeline/engine.h"
+#include "pipeline/spectral.h"
+#if !defined(VELMORA_BASELINE)
+#include "pipeline/plan_cache.h"
+#endif
+
+namespace {
+
+using namespace velmora;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kKernel = 31;
+
+struct Size {
+  int megapixels, rows, cols;
+};
+constexpr Size kSizes[] = {{1, 864, 1152}, {4, 1728, 2304}, {12, 2989, 3986}, {24, 4000, 5984}};
+
+const Size& SizeOf(int megapixels) {
+  for (const Size& s : kSizes)
+    if (s.megapixels == megapixels) return s;
+  return kSizes[0];
+}
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// A photograph at the size, blurred by the shake with replicated borders and
+// a little noise, planar red, green, blue on the 0-1 scale.
+struct Picture {
+  Size size;
+  std::vector<float> input, output;
+  cv::Mat kernel = bench::ShakeKernel(kKernel, 7);
+  std::vector<float> estimate = std::vector<float>(kKernel * kKernel);
+
+  explicit Picture(const Size& s) : size(s), input(bench::PlanarPhoto(s.rows, s.cols)) {
+    cv::Mat flipped;
+    cv::flip(kernel, flipped, -1);  // filter2D correlates
+    cv::RNG rng(11);
+    for (int c = 0; c < 3; ++c) {
+      cv::Mat plane(s.rows, s.cols, CV_32F, input.data() + GridSize(s.rows, s.cols) * c);
+      cv::Mat blurred, noise(plane.size(), CV_32F);
+      cv::filter2D(plane, blurred, CV_32F, flipped, cv::Point(-1, -1), 0.0, cv::BORDER_REPLICATE);
+      rng.fill(noise, cv::RNG::NORMAL, 0.0, 0.005);
+      blurred += noise;
+      cv::min(cv::max(blurred, 0.0), 1.0, plane);
+    }
+    output.resize(input.size());
+  }
+
+  void Run(bool blind) {
+    if (blind)
+      DeblurImage(input.data(), output.data(), size.rows, size.cols, 3, estimate.data(), kKernel,
+                  kKernel, 1.0f, 1.0f, 0.04f, 0, 0, true, nullptr);
+    else
+      DeblurWithKernel(input.data(), output.data(), kernel.ptr<float>(), size.rows, size.cols, 3,
+                       kKernel, kKernel, 0.04f, 0, 0, true, nullptr);
+  }
+};
+
+// The process's peak resident memory since the last reset, in MiB.
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+double PeakMemoryMiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  return 0.0;
+}
+
+#if !defined(VELMORA_BASELINE)
+// Replays the logged transforms with the plans in the cache, on arrays made
+// beforehand: execution only.
+double ReplaySeconds(const std::vector<LoggedTransform>& log) {
+  using Key = std::tuple<int, int, bool, bool>;
+  std::map<Key, std::pair<ComplexArray, ComplexArray>> arrays;
+  for (const LoggedTransform& t : log) {
+    auto& a = arrays[{t.rows, t.cols, t.real, t.inverse}];
+    if (a.first.get()) continue;
+    const size_t n = GridSize(t.rows, t.cols);
+    a.first = ComplexArray(n);
+    a.second = ComplexArray(n);
+    a.first.zero();
+    a.second.zero();
+  }
+  const Clock::time_point start = Clock::now();
+  for (const LoggedTransform& t : log) {
+    auto& a = arrays[{t.rows, t.cols, t.real, t.inverse}];
+    if (!t.real)
+      Fft2d(a.first.get(), a.second.get(), t.rows, t.cols, t.inverse ? FFTW_BACKWARD : FFTW_FORWARD);
+    else if (t.inverse)
+      InverseRealFft2d(a.first.get(), reinterpret_cast<float*>(a.second.get()), t.rows, t.cols);
+    else
+      RealFft2d(reinterpret_cast<float*>(a.first.get()), a.second.get(), t.rows, t.cols);
+  }
+  return Seconds(start);
+}
+#endif
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// What the repetitions of one case share: its picture, transforms and floor.
+struct CaseData {
+  std::unique_ptr<Picture> picture;
+  size_t transforms = 0;
+  double floorSeconds = 0.0;
+};
+
+CaseData& Prepare(bool blind, int megapixels) {
+  static std::map<std::pair<bool, int>, CaseData> cases;
+  const auto key = std::make_pair(blind, megapixels);
+  if (cases.count(key)) return cases[key];
+  cases.clear();  // one case's pictures at a time
+  CaseData& data = cases[key];
+  data.picture = std::make_unique<Picture>(SizeOf(megapixels));
+#if !defined(VELMORA_BASELINE)
+  std::vector<LoggedTransform> log;
+  SetTransformLog(&log);
+  data.picture->Run(blind);
+  SetTransformLog(nullptr);
+  MeasurePendingTransforms(3600.0);  // as a repeated run finds them
+  data.transforms = log.size();
+  std::vector<double> replays;
+  for (int i = 0; i < 3; ++i) replays.push_back(ReplaySeconds(log));
+  data.floorSeconds = Median(replays);
+#else
+  data.picture->Run(blind);  // warm-up
+#endif
+  return data;
+}
+
+void BM_Job(benchmark::State& state, bool blind, int megapixels) {
+  CaseData& data = Prepare(blind, megapixels);
+  for (auto _ : state) {
+    ResetPeakMemory();
+    const Clock::time_point start = Clock::now();
+    data.picture->Run(blind);
+    const double seconds = Seconds(start);
+    state.SetIterationTime(seconds);
+    state.counters["peak_MiB"] = PeakMemoryMiB();
+    state.counters["transforms"] = static_cast<double>(data.transforms);
+    state.counters["floor_ms"] = data.floorSeconds * 1e3;
+    state.counters["ratio"] = data.floorSeconds > 0 ? seconds / data.floorSeconds : 0.0;
+  }
+}
+
+// ----------------------------------------------------------- first runs
+
+std::string g_self;
+
+// In the child: one run with no saved plans and the planning a front end
+// does after it, timed whole.
+int FirstRunChild(const char* spec) {
+  const bool blind = std::strncmp(spec, "blind", 5) == 0;
+  Picture picture(SizeOf(std::atoi(std::strchr(spec, ':') + 1)));
+  const Clock::time_point start = Clock::now();
+  picture.Run(blind);
+#if !defined(VELMORA_BASELINE)
+  MeasurePendingTransforms(PostJobPlanningSeconds(Seconds(start)));
+#endif
+  std::printf("%.6f\n", Seconds(start));
+  return 0;
+}
+
+void BM_FirstRun(benchmark::State& state, bool blind, int megapixels) {
+  for (auto _ : state) {
+    char folder[] = "/tmp/velmora-bench-XXXXXX";
+    if (!mkdtemp(folder)) {
+      state.SkipWithError("no temporary folder");
+      return;
+    }
+    const std::string command = "XDG_CACHE_HOME=" + std::string(folder) + " '" + g_self +
+                                "' --first-run=" + (blind ? "blind:" : "known:") +
+                                std::to_string(megapixels) + " 2>/dev/null | tail -1";
+    FILE* child = popen(command.c_str(), "r");
+    double seconds = 0.0;
+    if (!child || std::fscanf(child, "%lf", &seconds) != 1) seconds = 0.0;
+    if (child) pclose(child);
+    std::system(("rm -rf '" + std::string(folder) + "'").c_str());
+    if (seconds <= 0.0) {
+      state.SkipWithError("the first run did not report");
+      return;
+    }
+    state.SetIterationTime(seconds);
+  }
+}
+
+void Register() {
+  for (bool blind : {true, false}) {
+    const char* kind = blind ? "blind" : "known";
+    for (const Size& s : kSizes)
+      benchmark::RegisterBenchmark(
+          (std::string("Job/") + kind + "/" + std::to_string(s.megapixels) + "MP").c_str(),
+          [blind, s](benchmark::State& st) { BM_Job(st, blind, s.megapixels); })
+          ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(3)
+          ->ReportAggregatesOnly(true);
+  }
+  for (auto [blind, mp] : {std::pair{true, 1}, {false, 1}, {true, 12}})
+    benchmark::RegisterBenchmark(
+        (std::string("FirstRun/") + (blind ? "blind" : "known") + "/" + std::to_string(mp) + "MP").c_str(),
+        [blind = blind, mp = mp](benchmark::State& st) { BM_FirstRun(st, blind, mp); })
+        ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--first-run=", 12) == 0) {
+      // The parent reads the last line; the engine's own lines come before.
+      return FirstRunChild(argv[i] + 12);
+    }
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  g_self = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string(argv[0]);
+  Register();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
