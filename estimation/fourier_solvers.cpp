@@ -112,7 +112,7 @@ bool UpdateLatentImage(const float* kernel, float* latent, const LevelSpectra& s
   const size_t half = GridSize(rows, HalfCols(cols));
   fftwf_complex* fk = work->spectrumA.get();
   fftwf_complex* solution = work->spectrumB.get();
-  KernelToHalfSpectrum(kernel, fk, rows, cols, kernelRows, kernelCols);
+  KernelToHalfSpectrum(kernel, fk, rows, cols, kernelRows, kernelCols, work->planeA.get());
   // The new latent image is real: only the half spectrum is solved.
   const float* wt = s.FreqWt.get();
   const float* derrs = s.FreqDerrs.get();

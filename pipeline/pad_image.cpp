@@ -75,7 +75,7 @@ void RestoreImageArea(const PadLevel& level, int c) {
   const float* image = level.image + level.planeSize() * c;
   float* canvas = level.canvas + level.canvasPlaneSize() * c;
   const int top = level.top(), left = level.left();
-VELMORA_PARALLEL_FOR(level.planeSize())
+  VELMORA_PARALLEL_FOR(level.planeSize())
   for (int i = 0; i < level.rows; ++i)
     std::copy_n(image + GridSize(i, level.cols), level.cols,
                 canvas + GridSize(i + top, level.canvasCols) + left);
@@ -86,7 +86,7 @@ void ReplicateEdges(const PadLevel& level, int c) {
   const float* image = level.image + level.planeSize() * c;
   float* canvas = level.canvas + level.canvasPlaneSize() * c;
   const int top = level.top(), left = level.left();
-VELMORA_PARALLEL_FOR(level.canvasPlaneSize())
+  VELMORA_PARALLEL_FOR(level.canvasPlaneSize())
   for (int n = 0; n < level.canvasRows; ++n) {
     const int r = std::clamp(n - top, 0, level.rows - 1);
     for (int k = 0; k < level.canvasCols; ++k) {
@@ -108,9 +108,11 @@ void BuildPaddingSpectra(const float* kernel, int cols, int rows, int kernelCols
   ComplexArray freqF(GridSize(rows, half));
   KernelToHalfSpectrum(kernel, freqF.get(), rows, cols, kernelRows, kernelCols);
   const DifferenceEnergies energies(rows, cols);
+  // The inverse transform's 1 / N comes with the gain.
+  const float count = static_cast<float>(GridSize(rows, cols));
   spectra->gain = FloatArray(GridSize(rows, half));
   float* gain = spectra->gain.get();
-VELMORA_PARALLEL_FOR(GridSize(rows, half))
+  VELMORA_PARALLEL_FOR(GridSize(rows, half))
   for (int i = 0; i < rows; ++i) {
     for (int j = 0; j < half; ++j) {
       const size_t k = GridSize(i, half) + j;
@@ -119,7 +121,7 @@ VELMORA_PARALLEL_FOR(GridSize(rows, half))
       const float w = energies.Weight(i, j);
       const float den1 = w * f2 + wt_ireg * d;
       const float den2 = w + d * wt_breg;
-      gain[k] = w * w * f2 / (den1 * den2);
+      gain[k] = w * w * f2 / (den1 * den2) / count;
     }
   }
   spectra->rows = rows;
@@ -134,16 +136,15 @@ void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spect
   const size_t half = GridSize(rows, HalfCols(cols));
   RealFft2d(plane, work, rows, cols);
   const float* gain = spectra.gain.get();
-VELMORA_PARALLEL_FOR(half)
+  VELMORA_PARALLEL_FOR(half)
   for (size_t k = 0; k < half; ++k) {
     work[k][0] = work[k][0] * gain[k];
     work[k][1] = work[k][1] * gain[k];
   }
   InverseRealFft2d(work, plane, rows, cols);
-  const float count = static_cast<float>(GridSize(rows, cols));
   const size_t n = GridSize(rows, cols);
-VELMORA_PARALLEL_FOR(n)
-  for (size_t i = 0; i < n; ++i) plane[i] = std::clamp(plane[i] / count, 0.0f, 1.0f);
+  VELMORA_PARALLEL_FOR(n)
+  for (size_t i = 0; i < n; ++i) plane[i] = std::clamp(plane[i], 0.0f, 1.0f);
 }
 
 bool PadImage(const float* input, float* output, const float* kernel, int cols, int rows,

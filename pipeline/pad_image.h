@@ -14,7 +14,8 @@ namespace velmora {
 // (rows x HalfCols(cols)) of real values: with F the kernel's spectrum, D the
 // first-difference energy and w the smoothness weight, the refinement
 // deconvolves with weight wt_ireg and re-blurs with smoothing wt_breg, which
-// together multiply the spectrum by w^2 |F|^2 / ((w |F|^2 + wt_ireg D) (w + wt_breg D)).
+// together multiply the spectrum by w^2 |F|^2 / ((w |F|^2 + wt_ireg D) (w + wt_breg D)),
+// here with the inverse transform's 1 / (rows x cols) included.
 struct PaddingSpectra {
   FloatArray gain;
   int rows = 0;

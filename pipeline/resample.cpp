@@ -47,7 +47,7 @@ namespace {
 
 // Filters every column: rows x cols -> outRows x cols.
 void FilterColumns(const float* src, float* dst, int cols, int outRows, const ResampleTable& t) {
-VELMORA_PARALLEL_FOR(GridSize(outRows, cols))
+  VELMORA_PARALLEL_FOR(GridSize(outRows, cols))
   for (int o = 0; o < outRows; ++o) {
     float* out = dst + static_cast<size_t>(o) * cols;
     std::fill(out, out + cols, 0.0f);
@@ -63,7 +63,7 @@ VELMORA_PARALLEL_FOR(GridSize(outRows, cols))
 // Filters every row: rows x cols -> rows x outCols.
 void FilterRows(const float* src, float* dst, int rows, int cols, int outCols,
                 const ResampleTable& t) {
-VELMORA_PARALLEL_FOR(GridSize(rows, outCols))
+  VELMORA_PARALLEL_FOR(GridSize(rows, outCols))
   for (int i = 0; i < rows; ++i) {
     const float* in = src + static_cast<size_t>(i) * cols;
     float* out = dst + static_cast<size_t>(i) * outCols;

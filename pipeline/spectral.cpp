@@ -1,5 +1,6 @@
 #include "pipeline/spectral.h"
 
+#include "pipeline/parallel_for.h"
 #include "pipeline/plan_cache.h"
 
 #include <algorithm>
@@ -92,7 +93,8 @@ namespace {
 // (kernelRows / 2, kernelCols / 2) at the origin.
 void PlaceKernel(const float* kernel, float* grid, int rows, int cols, int kernelRows,
                  int kernelCols) {
-  std::fill_n(grid, GridSize(rows, cols), 0.0f);
+  VELMORA_PARALLEL_FOR(GridSize(rows, cols))
+  for (int i = 0; i < rows; ++i) std::fill_n(grid + GridSize(i, cols), cols, 0.0f);
   const int hr = kernelRows / 2;
   const int hc = kernelCols / 2;
   for (int i = 0; i < kernelRows; ++i) {
@@ -115,10 +117,11 @@ void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, in
 }
 
 void KernelToHalfSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
-                          int kernelRows, int kernelCols) {
-  FloatArray grid(GridSize(rows, cols));
-  PlaceKernel(kernel, grid.get(), rows, cols, kernelRows, kernelCols);
-  RealFft2d(grid.get(), spectrum, rows, cols);
+                          int kernelRows, int kernelCols, float* scratch) {
+  FloatArray own(scratch ? 0 : GridSize(rows, cols));
+  float* grid = scratch ? scratch : own.get();
+  PlaceKernel(kernel, grid, rows, cols, kernelRows, kernelCols);
+  RealFft2d(grid, spectrum, rows, cols);
 }
 
 float PowInt(float x, int n) {

@@ -110,9 +110,10 @@ void RealToComplex(const float* plane, fftwf_complex* out, size_t n);
 // kernelCols / 2) at the origin, then forward-transformed into spectrum.
 void KernelToSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
                       int kernelRows, int kernelCols);
-// The same as a half spectrum, rows x HalfCols(cols).
+// The same as a half spectrum, rows x HalfCols(cols); scratch, when given,
+// holds rows x cols floats to place the taps in.
 void KernelToHalfSpectrum(const float* kernel, fftwf_complex* spectrum, int rows, int cols,
-                          int kernelRows, int kernelCols);
+                          int kernelRows, int kernelCols, float* scratch = nullptr);
 
 // x to an integer power by repeated squaring, every product rounded to
 // single precision, so that pyramid sizes agree everywhere.

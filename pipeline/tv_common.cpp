@@ -46,7 +46,7 @@ KernelSpectra::KernelSpectra(const float* kernel, int H_, int W_, int kernelRows
   ComplexArray fh(n), fv(n);
   KernelToHalfSpectrum(diff, fh.get(), H, W, 1, 2);
   KernelToHalfSpectrum(diff, fv.get(), H, W, 2, 1);
-VELMORA_PARALLEL_FOR(n)
+  VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
     denom1[i] = K[i][0] * K[i][0] + K[i][1] * K[i][1];
     denom2[i] = (fh[i][0] * fh[i][0] + fh[i][1] * fh[i][1]) + (fv[i][0] * fv[i][0] + fv[i][1] * fv[i][1]);
@@ -63,7 +63,7 @@ void DataNumerator(const float* data, const KernelSpectra& s, TVWorkspace& work)
   const fftwf_complex* K = s.K.get();
   const fftwf_complex* f = work.spectrum.get();
   fftwf_complex* nomin = work.nomin.get();
-VELMORA_PARALLEL_FOR(n)
+  VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
     const float kr = K[i][0], ki = K[i][1], br = f[i][0], bi = f[i][1];
     nomin[i][0] = kr * br + ki * bi;
@@ -75,7 +75,7 @@ void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectr
                        TVWorkspace& work) {
   const int H = work.H, W = work.W;
   float* div = work.div.get();
-VELMORA_PARALLEL_FOR(GridSize(H, W))
+  VELMORA_PARALLEL_FOR(GridSize(H, W))
   for (int i = 0; i < H; ++i)
     DivergenceRow(I + GridSize((i + H - 1) % H, W), I + GridSize(i, W), I + GridSize((i + 1) % H, W),
                   div + GridSize(i, W), W, threshold);
@@ -85,17 +85,15 @@ VELMORA_PARALLEL_FOR(GridSize(H, W))
   const fftwf_complex* nomin = work.nomin.get();
   const float* d1 = s.denom1.get();
   const float* d2 = s.denom2.get();
-VELMORA_PARALLEL_FOR(half)
+  // The inverse transform's 1 / N is taken into the denominator.
+  const float count = static_cast<float>(GridSize(H, W));
+  VELMORA_PARALLEL_FOR(half)
   for (size_t k = 0; k < half; ++k) {
-    const float den = d1[k] + beta * d2[k];
+    const float den = (d1[k] + beta * d2[k]) * count;
     fd[k][0] = (beta * fd[k][0] + nomin[k][0]) / den;
     fd[k][1] = (beta * fd[k][1] + nomin[k][1]) / den;
   }
   InverseRealFft2d(fd, I, H, W);
-  const size_t n = GridSize(H, W);
-  const float count = static_cast<float>(n);
-VELMORA_PARALLEL_FOR(n)
-  for (size_t k = 0; k < n; ++k) I[k] = I[k] / count;
 }
 
 bool KernelSidesOdd(int kernelRows, int kernelCols) {

@@ -15,7 +15,7 @@ constexpr float kDataThresholdFloor = 0.01f;
 
 // z = B + s(r) max(|r| - v, 0) with r = w - B, written over convolved.
 void CorrectData(const float* blurred, float* convolved, float v, size_t n) {
-VELMORA_PARALLEL_FOR(n)
+  VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
     const float r = convolved[i] - blurred[i];
     const float excess = std::fabs(r) - v;
@@ -49,7 +49,7 @@ void ReplicateConvolution::Apply(const float* source, float* destination) {
   const int rr = rowRadius_, cr = colRadius_, W = W_;
   float* grid = grid_.get();
   // The source framed by its replicated border samples, from (0, 0).
-VELMORA_PARALLEL_FOR(GridSize(H_, W_))
+  VELMORA_PARALLEL_FOR(GridSize(H_, W_))
   for (int p = 0; p < H_ + 2 * rr; ++p) {
     const float* row = source + GridSize(std::clamp(p - rr, 0, H_ - 1), W);
     float* out = grid + GridSize(p, gridCols_);
@@ -61,7 +61,7 @@ VELMORA_PARALLEL_FOR(GridSize(H_, W_))
   const size_t half = GridSize(gridRows_, HalfCols(gridCols_));
   fftwf_complex* s = spectrum_.get();
   const fftwf_complex* k = transfer_.get();
-VELMORA_PARALLEL_FOR(half)
+  VELMORA_PARALLEL_FOR(half)
   for (size_t i = 0; i < half; ++i) {
     const float sr = s[i][0], si = s[i][1];
     s[i][0] = sr * k[i][0] - si * k[i][1];
@@ -71,14 +71,14 @@ VELMORA_PARALLEL_FOR(half)
   // The circular result at (i + rr, j + cr) is the convolution at (i, j);
   // the frame's cells outside the image are refilled at the next call.
   const float count = static_cast<float>(GridSize(gridRows_, gridCols_));
-VELMORA_PARALLEL_FOR(GridSize(H_, W_))
+  VELMORA_PARALLEL_FOR(GridSize(H_, W_))
   for (int i = 0; i < H_; ++i) {
     const float* in = grid + GridSize(i + rr, gridCols_) + cr;
     float* out = destination + GridSize(i, W);
     for (int j = 0; j < W; ++j) out[j] = in[j] / count;
   }
   // The inverse overwrote the zero margin beyond the frame.
-VELMORA_PARALLEL_FOR(GridSize(gridRows_, gridCols_))
+  VELMORA_PARALLEL_FOR(GridSize(gridRows_, gridCols_))
   for (int p = 0; p < gridRows_; ++p) {
     float* row = grid + GridSize(p, gridCols_);
     const int from = p < H_ + 2 * rr ? W + 2 * cr : 0;
