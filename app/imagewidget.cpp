@@ -241,7 +241,10 @@ void ImageWidget::reportFailure(int status) {
   QString text;
   switch (status) {
     case velmora::kJobOutOfMemory:
-      text = tr("There is not enough memory to deblur this picture.");
+      text = thread->memoryShortfall().empty()
+                 ? tr("There is not enough memory to deblur this picture.")
+                 : tr("There is not enough memory to deblur this picture: it %1.")
+                       .arg(QString::fromStdString(thread->memoryShortfall()));
       break;
     case velmora::kJobInvalidInput:
       text = tr("This picture, region or blur size cannot be deblurred.\n\n"

@@ -27,6 +27,8 @@ class WorkingThread : public QThread {
   float seconds() const { return job_.seconds; }
   const cv::Mat& result() const { return job_.result; }
   const cv::Mat& kernel() const { return job_.kernel; }
+  // Set when the job was refused for lack of memory before it started.
+  const std::string& memoryShortfall() const { return job_.memoryShortfall; }
 
   // Runs body, turning any exception that escapes it into a failed job, so
   // that nothing thrown on the worker thread ends the program.

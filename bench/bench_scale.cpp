@@ -11,7 +11,12 @@
 // planning included, as a new machine sees it.
 //
 // Built against an engine without a plan cache (VELMORA_BASELINE), the same
-// cases time that engine: the comparison with an earlier build.
+// cases time that engine: the comparison with an earlier build. That build
+// also writes the transforms its jobs execute (--write-transforms=FOLDER);
+// given them (--reference-transforms=FOLDER), this build replays them too
+// and reports reference_floor_ms and reference_ratio: the job against the
+// floor of the earlier build's transforms, so that needing fewer transforms
+// counts.
 #include <benchmark/benchmark.h>
 #include <opencv2/imgproc.hpp>
 #include <unistd.h>
@@ -129,6 +134,43 @@ double ReplaySeconds(const std::vector<LoggedTransform>& log) {
 }
 #endif
 
+std::string g_referenceFolder, g_writeFolder;
+
+std::string CaseFile(const std::string& folder, bool blind, int megapixels) {
+  return folder + "/" + (blind ? "blind_" : "known_") + std::to_string(megapixels) + "MP.txt";
+}
+
+// One transform a line: rows, cols, real (1) or complex (0), inverse (1) or
+// forward (0); an earlier build that logs no direction writes forward.
+std::vector<LoggedTransform> ReadTransforms(const std::string& path) {
+  std::vector<LoggedTransform> log;
+  std::ifstream in(path);
+  int rows, cols, real, inverse;
+  while (in >> rows >> cols >> real >> inverse) {
+    LoggedTransform t{};
+    t.rows = rows;
+    t.cols = cols;
+    t.real = real != 0;
+#if !defined(VELMORA_BASELINE)
+    t.inverse = inverse != 0;
+#endif
+    log.push_back(t);
+  }
+  return log;
+}
+
+void WriteTransforms(const std::string& path, const std::vector<LoggedTransform>& log) {
+  std::ofstream out(path);
+  for (const LoggedTransform& t : log) {
+#if !defined(VELMORA_BASELINE)
+    const int inverse = t.inverse ? 1 : 0;
+#else
+    const int inverse = 0;
+#endif
+    out << t.rows << ' ' << t.cols << ' ' << (t.real ? 1 : 0) << ' ' << inverse << '\n';
+  }
+}
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -139,6 +181,7 @@ struct CaseData {
   std::unique_ptr<Picture> picture;
   size_t transforms = 0;
   double floorSeconds = 0.0;
+  double referenceFloorSeconds = 0.0;  // of the earlier build's transforms, when given
 };
 
 CaseData& Prepare(bool blind, int megapixels) {
@@ -158,8 +201,23 @@ CaseData& Prepare(bool blind, int megapixels) {
   std::vector<double> replays;
   for (int i = 0; i < 3; ++i) replays.push_back(ReplaySeconds(log));
   data.floorSeconds = Median(replays);
+  if (!g_referenceFolder.empty()) {
+    const std::vector<LoggedTransform> reference = ReadTransforms(CaseFile(g_referenceFolder, blind, megapixels));
+    if (!reference.empty()) {
+      ReplaySeconds(reference);  // plans for its sizes, measured as well
+      MeasurePendingTransforms(3600.0);
+      replays.clear();
+      for (int i = 0; i < 3; ++i) replays.push_back(ReplaySeconds(reference));
+      data.referenceFloorSeconds = Median(replays);
+    }
+  }
 #else
-  data.picture->Run(blind);  // warm-up
+  std::vector<LoggedTransform> log;
+  SetTransformLog(&log);
+  data.picture->Run(blind);  // also the warm-up
+  SetTransformLog(nullptr);
+  if (!g_writeFolder.empty()) WriteTransforms(CaseFile(g_writeFolder, blind, megapixels), log);
+  data.transforms = log.size();
 #endif
   return data;
 }
@@ -176,6 +234,10 @@ void BM_Job(benchmark::State& state, bool blind, int megapixels) {
     state.counters["transforms"] = static_cast<double>(data.transforms);
     state.counters["floor_ms"] = data.floorSeconds * 1e3;
     state.counters["ratio"] = data.floorSeconds > 0 ? seconds / data.floorSeconds : 0.0;
+    if (data.referenceFloorSeconds > 0) {
+      state.counters["reference_floor_ms"] = data.referenceFloorSeconds * 1e3;
+      state.counters["reference_ratio"] = seconds / data.referenceFloorSeconds;
+    }
   }
 }
 
@@ -245,6 +307,17 @@ int main(int argc, char** argv) {
       // The parent reads the last line; the engine's own lines come before.
       return FirstRunChild(argv[i] + 12);
     }
+  std::vector<char*> rest;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--reference-transforms=", 23) == 0)
+      g_referenceFolder = argv[i] + 23;
+    else if (std::strncmp(argv[i], "--write-transforms=", 19) == 0)
+      g_writeFolder = argv[i] + 19;
+    else
+      rest.push_back(argv[i]);
+  }
+  argc = static_cast<int>(rest.size());
+  argv = rest.data();
   char path[4096];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
   g_self = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string(argv[0]);

@@ -106,6 +106,8 @@ void CheckStatus(int status, const DeblurJob& job) {
     case kJobEstimationFailed:
       throw CliError(kExitEstimationFailed, kInsufficientInformation, true);
     case kJobOutOfMemory:
+      if (!job.memoryShortfall.empty())  // refused before it started
+        throw BadInput("not enough memory: this picture " + job.memoryShortfall);
       throw BadInput("not enough memory to deblur this picture");  // the job caught it
     case kJobInvalidInput:
       if (job.mode == kModePartial) throw CliError(kExitBadInput, kRegionTooSmall, true);

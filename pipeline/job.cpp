@@ -3,6 +3,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "pipeline/engine_errors.h"
+#include "pipeline/memory_budget.h"
+#include "pipeline/plan_cache.h"
 
 #include <algorithm>
 #include <chrono>
@@ -91,6 +93,7 @@ DeblurJob::DeblurJob(const DeblurSettings& s, ProgressCell* cell) : settings(s),
 
 void DeblurJob::Run() {
   status = kJobNoMode;
+  memoryShortfall.clear();
   try {
     if (mode == kModeComplete) {
       RunEstimation(false);
@@ -104,6 +107,24 @@ void DeblurJob::Run() {
   } catch (const cv::Exception& e) {
     status = EngineResultFor(e);
   }
+  // Plans this run had to estimate are measured now, while the result is
+  // already there, so that the next run of this size is faster.
+  if (status != kJobNoMode) MeasurePendingTransforms(PostJobPlanningSeconds(seconds));
+}
+
+bool DeblurJob::MemoryFits(int rows, int cols, bool blind) {
+  // The job's own pictures: the float input, the planar input and output,
+  // the float and 8-bit results; then the engine's peak.
+  const size_t whole = static_cast<size_t>(input.rows) * input.cols * 3;
+  const size_t region = static_cast<size_t>(rows) * cols * 3;
+  const size_t own = (2 * whole + 2 * region) * sizeof(float) + whole;
+  const size_t needed = own + EngineMemoryBytes(rows, cols, 3, settings.kernelHeight,
+                                                settings.kernelWidth, blind, settings.reduceRinging,
+                                                settings.reduceNoise);
+  const std::optional<size_t> available = AvailableMemoryBytes();
+  if (!available || needed <= *available) return true;
+  memoryShortfall = MemoryShortfall(needed, *available);
+  return false;
 }
 
 void DeblurJob::UseKnownKernel(const cv::Mat& knownKernel) {
@@ -122,7 +143,6 @@ void DeblurJob::RunEstimation(bool partial) {
     status = kJobInvalidInput;
     return;
   }
-  ConvertInput();
   PixelRegion r{0, 0, input.rows, input.cols};
   if (partial) {
     // Below this size the kernel no longer fits the region's pyramid.
@@ -136,6 +156,12 @@ void DeblurJob::RunEstimation(bool partial) {
       return;
     }
   }
+  if (!MemoryFits(r.rows, r.cols, true)) {
+    status = kJobOutOfMemory;
+    result = cv::Mat();
+    return;
+  }
+  ConvertInput();
   const std::vector<float> planarIn = ToPlanar(input, r);
   std::vector<float> planarOut(planarIn.size());
   // The estimate goes to its own buffer: `kernel` keeps the last usable one
@@ -166,6 +192,11 @@ void DeblurJob::RunRemaining() {
     return;
   }
   const PixelRegion whole{0, 0, input.rows, input.cols};
+  if (!MemoryFits(input.rows, input.cols, false)) {
+    status = kJobOutOfMemory;
+    result = cv::Mat();
+    return;
+  }
   const std::vector<float> planarIn = ToPlanar(input, whole);
   std::vector<float> planarOut(planarIn.size());
   const double t0 = NowMilliseconds();

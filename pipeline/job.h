@@ -78,11 +78,17 @@ class DeblurJob {
   DeblurRegion region;
   int status = kJobNoMode;
   std::string kernelPath = "kernel.png";  // empty: no kernel picture
+  // Why the job was refused for lack of memory ("needs about 9.1 GiB of
+  // memory; 6.0 GiB are free"); empty otherwise.
+  std::string memoryShortfall;
 
  private:
   void RunEstimation(bool partial);
   void RunRemaining();
   void ConvertInput();
+  // False, with memoryShortfall set, when a run on rows x cols (of the
+  // whole picture of wholeRows x wholeCols) cannot fit in memory.
+  bool MemoryFits(int rows, int cols, bool blind);
   void Finish(const cv::Mat& floatResult, bool writeKernel);
 };
 

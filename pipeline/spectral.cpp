@@ -4,6 +4,7 @@
 #include "pipeline/plan_cache.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -37,6 +38,25 @@ T* Mutable(const T* p) {
 }  // namespace
 
 void SetTransformLog(std::vector<LoggedTransform>* log) { g_transformLog = log; }
+
+namespace array_accounting {
+
+namespace {
+std::atomic<long> g_live{0}, g_made{0}, g_failAt{0};
+}  // namespace
+
+void Allocating() {
+  const long made = ++g_made;
+  const long failAt = g_failAt.load(std::memory_order_relaxed);
+  if (failAt != 0 && made == failAt) throw std::bad_alloc();
+  ++g_live;
+}
+void Released() { --g_live; }
+void FailAllocation(long n) { g_failAt = n == 0 ? 0 : g_made + n; }
+long Live() { return g_live; }
+long Made() { return g_made; }
+
+}  // namespace array_accounting
 
 void Fft2d(const fftwf_complex* in, fftwf_complex* out, int rows, int cols, int sign) {
   const TransformKind kind = sign == FFTW_FORWARD ? TransformKind::kComplexForward : TransformKind::kComplexInverse;

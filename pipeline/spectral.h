@@ -20,6 +20,19 @@
 
 namespace velmora {
 
+// Bookkeeping of the engine's arrays, for the tests of what a failed
+// allocation half-way through a job leaves behind.
+namespace array_accounting {
+// Counts an allocation; throws std::bad_alloc when a failure was asked for.
+void Allocating();
+void Released();
+// Makes the n-th allocation from now on fail (n >= 1); 0 fails none.
+void FailAllocation(long n);
+// Arrays allocated and not yet freed, and allocations so far.
+long Live();
+long Made();
+}  // namespace array_accounting
+
 // Owns an fftwf_malloc'ed array of n elements of T (float or fftwf_complex).
 template <typename T>
 class FftwArray {
@@ -28,8 +41,12 @@ class FftwArray {
   explicit FftwArray(size_t n) : n_(n) {
     if (n == 0) return;
     if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    array_accounting::Allocating();
     data_ = static_cast<T*>(fftwf_malloc(n * sizeof(T)));
-    if (!data_) throw std::bad_alloc();
+    if (!data_) {
+      array_accounting::Released();
+      throw std::bad_alloc();
+    }
   }
   FftwArray(const FftwArray&) = delete;
   FftwArray& operator=(const FftwArray&) = delete;
@@ -45,18 +62,17 @@ class FftwArray {
   ~FftwArray() { reset(); }
 
   void reset() {
-    if (data_) fftwf_free(data_);
+    if (data_) {
+      fftwf_free(data_);
+      array_accounting::Released();
+    }
     data_ = nullptr;
     n_ = 0;
   }
   void zero() {
     if (data_) std::memset(static_cast<void*>(data_), 0, n_ * sizeof(T));
   }
-  // Gives up ownership (for records that free their arrays explicitly).
-  T* release() {
-    n_ = 0;
-    return std::exchange(data_, nullptr);
-  }
+
   T* get() const { return data_; }
   size_t size() const { return n_; }
   T& operator[](size_t i) const { return data_[i]; }

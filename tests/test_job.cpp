@@ -2,10 +2,15 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include <sys/resource.h>
+
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <random>
 
 #include "pipeline/job.h"
+#include "pipeline/memory_budget.h"
 
 using namespace velmora;
 
@@ -201,4 +206,58 @@ TEST(Job, RemainingRefusesAnAllZeroKernel) {
   job.Run();
   EXPECT_EQ(job.status, kJobInvalidInput);
   EXPECT_TRUE(job.result.empty());
+}
+
+TEST(MemoryBudget, ModelAndMessage) {
+  constexpr size_t kGiB = size_t{1} << 30;
+  EXPECT_EQ(MemoryShortfall(static_cast<size_t>(9.1 * kGiB), 6 * kGiB),
+            "needs about 9.1 GiB of memory; 6.0 GiB are free");
+  const size_t known = EngineMemoryBytes(2989, 3986, 3, 31, 31, false, 0, 0);
+  const size_t blind = EngineMemoryBytes(2989, 3986, 3, 31, 31, true, 0, 0);
+  EXPECT_GE(blind, known);
+  EXPECT_GT(EngineMemoryBytes(2989, 3986, 3, 31, 31, false, 1, 1), known);
+  // It grows with the picture, about four times for twice the sides.
+  const double ratio = static_cast<double>(EngineMemoryBytes(4000, 6000, 3, 31, 31, true, 0, 0)) /
+                       EngineMemoryBytes(2000, 3000, 3, 31, 31, true, 0, 0);
+  EXPECT_GT(ratio, 3.5);
+  EXPECT_LT(ratio, 4.5);
+  EXPECT_TRUE(AvailableMemoryBytes().has_value());
+}
+
+TEST(MemoryBudget, JobThatCannotFitIsRefusedBeforeItStarts) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+  // Room for a small job and for the test itself, not for a 3000 x 3000 one.
+  size_t inUse = 0;
+  {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("VmSize:", 0) == 0) inUse = std::stoull(line.substr(7)) * 1024;
+  }
+  rlimit tight = saved;
+  tight.rlim_cur = inUse + (size_t{400} << 20);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+  const std::optional<size_t> available = AvailableMemoryBytes();
+
+  DeblurJob big(DeblurSettings{}, nullptr);
+  big.input = Colourful(3000, 3000);
+  big.kernelPath.clear();
+  big.mode = kModeComplete;
+  big.Run();
+  DeblurJob small(DeblurSettings{}, nullptr);
+  small.input = Colourful(210, 230);
+  small.kernelPath.clear();
+  small.UseKnownKernel(cv::Mat(3, 3, CV_32F, cv::Scalar(1.0 / 9)));
+  small.mode = kModeRemaining;
+  small.Run();
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
+
+  ASSERT_TRUE(available.has_value());
+  EXPECT_LE(*available, size_t{400} << 20);
+  EXPECT_EQ(big.status, kJobOutOfMemory);
+  EXPECT_TRUE(big.result.empty());
+  EXPECT_EQ(big.memoryShortfall.rfind("needs about ", 0), 0u) << big.memoryShortfall;
+  EXPECT_NE(big.memoryShortfall.find("GiB are free"), std::string::npos);
+  EXPECT_EQ(small.status, kJobSucceeded);
+  EXPECT_TRUE(small.memoryShortfall.empty());
 }

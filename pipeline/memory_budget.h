@@ -1,0 +1,28 @@
+// How much memory a job needs at its peak, and how much the machine can
+// give it: a job that cannot fit is refused before it starts, with both
+// figures, rather than failing half-way.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace velmora {
+
+// The engine's own peak for one call on a rows x cols x channels picture
+// with a kernelRows x kernelCols kernel: blind (DeblurImage) or not
+// (DeblurWithKernel). The caller's input and output buffers are not
+// counted. A model of the engine's arrays, on the safe side.
+size_t EngineMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols,
+                         bool blind, int reduceRinging, int reduceNoise);
+
+// What this process may still allocate: the smallest of the memory the
+// system has available, what is left of this process's address-space and
+// data limits, and what is left of its control group's limit. Empty when
+// none of them can be read.
+std::optional<size_t> AvailableMemoryBytes();
+
+// "needs about 9.1 GiB of memory; 6.0 GiB are free".
+std::string MemoryShortfall(size_t needed, size_t available);
+
+}  // namespace velmora
