@@ -129,7 +129,7 @@ bool RunIterations(const Arguments& job, int w, int A, int rows, int cols, Plane
   // Everything the iterations need is allocated here, once per level.
   LevelWorkspace work(spectra, rows, cols);
   CImageMyPredictionEngine engine;
-  engine.SetWorkspace(work.planeA.get(), work.planeB.get());
+  engine.SetWorkspace(work.plane(0), work.plane(1), work.plane(2), work.plane(3));
   FloatArray centred(GridSize(D, F));
   bool success = true;
   for (int t = 0; t < A; ++t) {
@@ -146,7 +146,7 @@ bool RunIterations(const Arguments& job, int w, int A, int rows, int cols, Plane
     params.scaleThreshold = t <= 3 ? engine.scaleThreshold : 0.0f;
 
     float* v = kernel->data.get();
-    EstimateKernelFFT(engine.gradX.get(), engine.gradY.get(), spectra, rows, cols, D, F, v,
+    EstimateKernelFFT(engine.GradX(), engine.GradY(), spectra, rows, cols, D, F, v,
                       kKernelRegularisation, &work);
     CleanUpKernel(v, centred.get(), D, F, ratio);
     if (w == 0 && t == A - 1) break;  // the final kernel: no latent update

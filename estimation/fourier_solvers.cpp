@@ -70,9 +70,12 @@ void EstimateKernelFFT(const float* gradX, const float* gradY, const LevelSpectr
   const Scratch work(workspace, s, rows, cols);
   const int half = HalfCols(s.padCols);
   const size_t packed = GridSize(s.padRows, half);
-  float* grid = work->planeA.get();
-  fftwf_complex* ix = work->spectrumA.get();
-  fftwf_complex* iy = work->spectrumB.get();
+  // The gradients may be the workspace's last two arrays (the prediction
+  // leaves them there): each is placed in the grid before its array is
+  // written.
+  float* grid = work->plane(0);
+  fftwf_complex* ix = work->spectrum(1);
+  fftwf_complex* iy = work->spectrum(3);
   PlaceInPaddedGrid(gradX, rows, cols, s, grid);
   RealFft2d(grid, ix, s.padRows, s.padCols);
   PlaceInPaddedGrid(gradY, rows, cols, s, grid);
@@ -110,9 +113,9 @@ bool UpdateLatentImage(const float* kernel, float* latent, const LevelSpectra& s
   const Scratch work(workspace, s, rows, cols);
   const size_t n = GridSize(rows, cols);
   const size_t half = GridSize(rows, HalfCols(cols));
-  fftwf_complex* fk = work->spectrumA.get();
-  fftwf_complex* solution = work->spectrumB.get();
-  KernelToHalfSpectrum(kernel, fk, rows, cols, kernelRows, kernelCols, work->planeA.get());
+  fftwf_complex* fk = work->spectrum(1);
+  fftwf_complex* solution = work->spectrum(2);
+  KernelToHalfSpectrum(kernel, fk, rows, cols, kernelRows, kernelCols, work->plane(0));
   // The new latent image is real: only the half spectrum is solved.
   const float* wt = s.FreqWt.get();
   const float* derrs = s.FreqDerrs.get();
@@ -126,7 +129,7 @@ bool UpdateLatentImage(const float* kernel, float* latent, const LevelSpectra& s
     solution[f][0] = (kr * br + ki * bi) * w / den;
     solution[f][1] = (kr * bi - ki * br) * w / den;
   }
-  float* inverse = work->planeA.get();
+  float* inverse = work->plane(0);
   InverseRealFft2d(solution, inverse, rows, cols);
   if (check) return CheckedUpdate(inverse, latent, n);
   const float count = static_cast<float>(n);

@@ -165,11 +165,12 @@ void BuildLevelSpectra(const float* image, const float* kernel, int cols, int ro
   s->ByFre = PaddedSpectrum(s->By.get(), rows, cols, *s, grid.get());
 }
 
-LevelWorkspace::LevelWorkspace(const LevelSpectra& s, int rows, int cols)
-    : planeA(std::max(GridSize(rows, cols), GridSize(s.padRows, s.padCols))),
-      planeB(std::max(GridSize(rows, cols), GridSize(s.padRows, s.padCols))),
-      spectrumA(std::max(GridSize(rows, HalfCols(cols)), GridSize(s.padRows, HalfCols(s.padCols)))),
-      spectrumB(std::max(GridSize(rows, HalfCols(cols)), GridSize(s.padRows, HalfCols(s.padCols)))) {}
+LevelWorkspace::LevelWorkspace(const LevelSpectra& s, int rows, int cols) {
+  const size_t floats = std::max({GridSize(rows, cols), GridSize(s.padRows, s.padCols),
+                                  2 * GridSize(rows, HalfCols(cols)),
+                                  2 * GridSize(s.padRows, HalfCols(s.padCols))});
+  for (FloatArray& b : buffers) b = FloatArray(floats);
+}
 
 void PlaceInPaddedGrid(const float* plane, int rows, int cols, const LevelSpectra& s,
                        float* grid) {

@@ -25,12 +25,15 @@ struct LevelSpectra {
 };
 
 // Scratch of one level, shared by the steps of its iterations, which run
-// one after another: two real planes and two half spectra, each large enough
-// for the level grid and for the padded grid.
+// one after another: four arrays, each large enough for a plane or a half
+// spectrum of the level grid or of the padded grid. The prediction fills
+// them with its blurred and shocked planes and leaves the gradients in the
+// last two; the kernel solve reads those and writes its spectra over them.
 struct LevelWorkspace {
   LevelWorkspace(const LevelSpectra& spectra, int rows, int cols);
-  FloatArray planeA, planeB;
-  ComplexArray spectrumA, spectrumB;
+  float* plane(int i) const { return buffers[i].get(); }
+  fftwf_complex* spectrum(int i) const { return reinterpret_cast<fftwf_complex*>(buffers[i].get()); }
+  FloatArray buffers[4];
 };
 
 // The padded length for a linear convolution of length n: the smallest of

@@ -80,20 +80,29 @@ void ComputeScaleMap(const LevelSpectra& spectra, float* scaleMap, int rows, int
   const cv::Mat by = Wrap(spectra.By.get(), rows, cols);
   const cv::Size window(windowCols, windowRows);
   const cv::Point centre(-1, -1);
-  cv::Mat mBx, mBy, amBx, amBy;
-  cv::boxFilter(bx, mBx, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
-  cv::boxFilter(by, mBy, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
-  cv::boxFilter(cv::abs(bx), amBx, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
-  cv::boxFilter(cv::abs(by), amBy, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
-  for (int y = 0; y < rows; ++y) {
-    const float* a = mBx.ptr<float>(y);
-    const float* b = mBy.ptr<float>(y);
-    const float* c = amBx.ptr<float>(y);
-    const float* d = amBy.ptr<float>(y);
-    float* out = scaleMap + GridSize(y, cols);
-    for (int x = 0; x < cols; ++x)
-      out[x] = std::sqrt(a[x] * a[x] + b[x] * b[x]) / (std::sqrt(c[x] * c[x] + d[x] * d[x]) + 1.0f);
-  }
+  // Numerator first, then the denominator, in the same two means: three
+  // planes of scratch instead of six.
+  cv::Mat first(rows, cols, CV_32F), second(rows, cols, CV_32F), magnitude(rows, cols, CV_32F);
+  auto combine = [&](bool divide) {
+    VELMORA_PARALLEL_FOR(GridSize(rows, cols))
+    for (int y = 0; y < rows; ++y) {
+      const float* a = first.ptr<float>(y);
+      const float* b = second.ptr<float>(y);
+      float* out = scaleMap + GridSize(y, cols);
+      for (int x = 0; x < cols; ++x) {
+        const float length = std::sqrt(a[x] * a[x] + b[x] * b[x]);
+        out[x] = divide ? out[x] / (length + 1.0f) : length;
+      }
+    }
+  };
+  cv::boxFilter(bx, first, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
+  cv::boxFilter(by, second, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
+  combine(false);
+  cv::absdiff(bx, cv::Scalar::all(0), magnitude);
+  cv::boxFilter(magnitude, first, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
+  cv::absdiff(by, cv::Scalar::all(0), magnitude);
+  cv::boxFilter(magnitude, second, CV_32F, window, centre, true, cv::BORDER_REFLECT_101);
+  combine(true);
 }
 
 float SelectKthLargest(float* values, std::ptrdiff_t first, std::ptrdiff_t last,
@@ -129,17 +138,22 @@ void CImageMyPredictionEngine::SetParameters(const PredictionParams& p, const fl
   tscale = scale;
 }
 
-void CImageMyPredictionEngine::SetWorkspace(float* planeA, float* planeB) {
+void CImageMyPredictionEngine::SetWorkspace(float* planeA, float* planeB, float* gradXPlane,
+                                            float* gradYPlane) {
   scratchA_ = planeA;
   scratchB_ = planeB;
+  gradXOut_ = gradXPlane;
+  gradYOut_ = gradYPlane;
 }
 
 void CImageMyPredictionEngine::Predict(bool /*cpuFlag*/) {
   const size_t n = GridSize(height, width);
-  if (gradX.size() != n) {
+  if (!gradXOut_ && gradX.size() != n) {
     gradX = FloatArray(n);
     gradY = FloatArray(n);
   }
+  float* gxw = gradXOut_ ? gradXOut_ : gradX.get();
+  float* gyw = gradYOut_ ? gradYOut_ : gradY.get();
   FloatArray ownA, ownB;
   float* a = scratchA_;
   float* b = scratchB_;
@@ -159,7 +173,7 @@ void CImageMyPredictionEngine::Predict(bool /*cpuFlag*/) {
 
   const float forward[3] = {0.0f, -1.0f, 1.0f};
   const cv::Mat shocked = Wrap(b, height, width);
-  cv::Mat gx = Wrap(gradX.get(), height, width), gy = Wrap(gradY.get(), height, width);
+  cv::Mat gx = Wrap(gxw, height, width), gy = Wrap(gyw, height, width);
   cv::filter2D(shocked, gx, CV_32F, cv::Mat(1, 3, CV_32F, const_cast<float*>(forward)),
                cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT_101);
   cv::filter2D(shocked, gy, CV_32F, cv::Mat(3, 1, CV_32F, const_cast<float*>(forward)),
@@ -171,16 +185,14 @@ void CImageMyPredictionEngine::Predict(bool /*cpuFlag*/) {
   const float maskThreshold = scaleThreshold;
   scaleThreshold = static_cast<float>(scaleThreshold * 0.7);
   float* magnitude = a;
-  const float* gxs = gradX.get();
-  const float* gys = gradY.get();
+  const float* gxs = gxw;
+  const float* gys = gyw;
   VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i)
     magnitude[i] = std::sqrt(gxs[i] * gxs[i] + gys[i] * gys[i]) *
                    (scaleMap[i] >= maskThreshold ? 1.0f : 0.0f);
   if (gradThreshold <= 0.0f) gradThreshold = AutomaticGradientThreshold(magnitude, b);
   const float threshold = gradThreshold;
-  float* gxw = gradX.get();
-  float* gyw = gradY.get();
   VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
     if (magnitude[i] <= threshold) {
@@ -195,8 +207,10 @@ float CImageMyPredictionEngine::AutomaticGradientThreshold(const float* magnitud
   const size_t n = GridSize(height, width);
   bins_.resize(n);
   uint8_t* bins = bins_.data();
+  const float* gx = GradX();
+  const float* gy = GradY();
   VELMORA_PARALLEL_FOR(n)
-  for (size_t i = 0; i < n; ++i) bins[i] = GradientBin(gradX[i], gradY[i]);
+  for (size_t i = 0; i < n; ++i) bins[i] = GradientBin(gx[i], gy[i]);
   return SmallestBinSelection(magnitude, bins, n, 2 * std::max(kernelWidth, kernelHeight), scratch);
 }
 

@@ -55,9 +55,13 @@ class CImageMyPredictionEngine {
   virtual ~CImageMyPredictionEngine() = default;
 
   void SetParameters(const PredictionParams& params, const float* scaleMap, float tscale);
-  // Two scratch planes of at least height x width floats, owned by the
-  // caller, that Predict may overwrite; without them it allocates its own.
-  void SetWorkspace(float* planeA, float* planeB);
+  // Scratch planes of at least height x width floats, owned by the caller:
+  // two that Predict overwrites and two that receive the gradients in
+  // place of gradX and gradY. Without them it allocates its own.
+  void SetWorkspace(float* planeA, float* planeB, float* gradXPlane, float* gradYPlane);
+  // The gradients of the last prediction, wherever they were written.
+  const float* GradX() const { return gradXOut_ ? gradXOut_ : gradX.get(); }
+  const float* GradY() const { return gradYOut_ ? gradYOut_ : gradY.get(); }
   // Replaces gradX and gradY; decays sigma, dt, scaleThreshold and
   // gradThreshold. The shock filter has no GPU build: both flags run it here.
   void Predict(bool cpuFlag);
@@ -88,6 +92,8 @@ class CImageMyPredictionEngine {
 
   float* scratchA_ = nullptr;
   float* scratchB_ = nullptr;
+  float* gradXOut_ = nullptr;
+  float* gradYOut_ = nullptr;
   std::vector<uint8_t> bins_;
 };
 
