@@ -7,10 +7,10 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
-#include <numbers>
 #include <vector>
 
 #include "estimation/level_spectra.h"
+#include "estimation/orientation_bins.h"
 #include "estimation/shock_filter.h"
 #include "pipeline/parallel_for.h"
 
@@ -20,26 +20,6 @@ namespace {
 
 cv::Mat Wrap(const float* plane, int rows, int cols) {
   return cv::Mat(rows, cols, CV_32F, const_cast<float*>(plane));
-}
-
-// Orientation bins 0..3 of the gradient-magnitude selection: the direction
-// folded into [0, pi) and cut into quarters.
-uint8_t GradientBin(float gx, float gy) {
-  float theta = std::atan2(gy, gx);
-  if (theta < 0.0f) theta = static_cast<float>(theta + std::numbers::pi);
-  if (theta < 0.7853982f) return 0;
-  if (theta < 1.5707964f) return 1;
-  if (theta < 2.35619455575943) return 2;
-  return 3;
-}
-
-// Orientation bins of the scale-map selection: the full circle in quarters.
-uint8_t ScaleBin(float dx, float dy) {
-  const float theta = std::atan2(dy, dx);
-  if (theta < -1.5708f) return 0;
-  if (theta < 0.0f) return 1;
-  if (theta < 1.5708f) return 2;
-  return 3;
 }
 
 // The smallest over the four bins of each bin's k-th largest value; grouped
@@ -207,10 +187,7 @@ float CImageMyPredictionEngine::AutomaticGradientThreshold(const float* magnitud
   const size_t n = GridSize(height, width);
   bins_.resize(n);
   uint8_t* bins = bins_.data();
-  const float* gx = GradX();
-  const float* gy = GradY();
-  VELMORA_PARALLEL_FOR(n)
-  for (size_t i = 0; i < n; ++i) bins[i] = GradientBin(gx[i], gy[i]);
+  GradientBins(GradX(), GradY(), bins, n);
   return SmallestBinSelection(magnitude, bins, n, 2 * std::max(kernelWidth, kernelHeight), scratch);
 }
 
@@ -218,13 +195,26 @@ float CImageMyPredictionEngine::AutomaticScaleThreshold(float* scratch) {
   const size_t n = GridSize(height, width);
   bins_.resize(n);
   uint8_t* bins = bins_.data();
+  // Forward differences, 0 past the last column and row; the comparisons
+  // first, atan2 where they cannot tell.
+  auto difference = [&](int y, int x, float* dx, float* dy) {
+    const float* row = image + GridSize(y, width);
+    *dx = x + 1 < width ? row[x + 1] - row[x] : 0.0f;
+    *dy = y + 1 < height ? row[x + width] - row[x] : 0.0f;
+  };
   VELMORA_PARALLEL_FOR(n)
   for (int y = 0; y < height; ++y) {
-    const float* row = image + GridSize(y, width);
+    uint8_t* out = bins + GridSize(y, width);
     for (int x = 0; x < width; ++x) {
-      const float dx = x + 1 < width ? row[x + 1] - row[x] : 0.0f;
-      const float dy = y + 1 < height ? row[x + width] - row[x] : 0.0f;
-      bins[GridSize(y, width) + x] = ScaleBin(dx, dy);
+      float dx, dy;
+      difference(y, x, &dx, &dy);
+      out[x] = QuickScaleBin(dx, dy);
+    }
+    for (int x = 0; x < width; ++x) {
+      if (out[x] != kUndecidedBin) continue;
+      float dx, dy;
+      difference(y, x, &dx, &dy);
+      out[x] = ScaleBin(dx, dy);
     }
   }
   const int mk = std::max(kernelWidth, kernelHeight);

@@ -15,6 +15,7 @@
 #include "estimation/fourier_solvers.h"
 #include "estimation/kernel_cleanup.h"
 #include "estimation/level_spectra.h"
+#include "estimation/orientation_bins.h"
 #include "estimation/prediction.h"
 #include "estimation/shock_filter.h"
 
@@ -179,7 +180,7 @@ TEST(PredictionThresholds, ScaleThreshold) {
   EXPECT_EQ(std::count(mask.begin(), mask.end(), 1.0f), w * h);
 }
 
-int GradientBin(float gx, float gy) {
+int GoldGradientBin(float gx, float gy) {
   float theta = std::atan2(gy, gx);
   if (theta < 0) theta = static_cast<float>(theta + std::numbers::pi);
   return theta < 0.7853982f ? 0 : theta < 1.5707964f ? 1 : theta < 2.35619455575943 ? 2 : 3;
@@ -199,7 +200,7 @@ TEST(PredictionThresholds, GradientThresholdAndDecay) {
   std::vector<int> bins(w * h);
   for (int i = 0; i < w * h; ++i) {
     magnitude[i] = std::hypot(raw.gradX[i], raw.gradY[i]);
-    bins[i] = GradientBin(raw.gradX[i], raw.gradY[i]);
+    bins[i] = GoldGradientBin(raw.gradX[i], raw.gradY[i]);
   }
   p.gradThreshold = -1.0f;
   automatic.SetParameters(p, ones.data(), 1.0f);
@@ -372,3 +373,33 @@ TEST(KernelCleanUp, RejectionAndReplacements) {
 }
 
 }  // namespace
+
+TEST(OrientationBins, ComparisonsAgreeWithAtan2Everywhere) {
+  // Random directions, axis and diagonal neighbours, zeros of both signs,
+  // tiny and huge values, infinities and NaN.
+  std::vector<std::pair<float, float>> cases;
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  for (int i = 0; i < 200000; ++i) cases.emplace_back(u(rng), u(rng));
+  const float specials[] = {0.0f, -0.0f, 1.0f, -1.0f, 1e-30f, -1e-30f, 3e38f, -3e38f, INFINITY,
+                            -INFINITY, NAN, std::nextafter(1.0f, 2.0f), std::nextafter(1.0f, 0.0f)};
+  for (float a : specials)
+    for (float b : specials) cases.emplace_back(a, b);
+  for (int i = 0; i < 20000; ++i) {
+    const float a = u(rng);
+    const float eps = a * 1e-6f * u(rng);
+    for (auto [x, y] : {std::pair{a, a + eps}, {a, -a + eps}, {eps, a}, {a, eps}, {-a + eps, a}})
+      cases.emplace_back(x, y);
+  }
+  std::vector<float> gx, gy;
+  for (auto [x, y] : cases) {
+    gx.push_back(x);
+    gy.push_back(y);
+    const uint8_t scale = QuickScaleBin(x, y);
+    if (scale != kUndecidedBin) ASSERT_EQ(scale, ScaleBin(x, y)) << x << ", " << y;
+  }
+  std::vector<uint8_t> bins(cases.size());
+  GradientBins(gx.data(), gy.data(), bins.data(), bins.size());
+  for (size_t i = 0; i < cases.size(); ++i)
+    ASSERT_EQ(bins[i], GradientBin(gx[i], gy[i])) << gx[i] << ", " << gy[i];
+}
