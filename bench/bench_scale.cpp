@@ -12,7 +12,8 @@
 //
 // Built against an engine without a plan cache (VELMORA_BASELINE), the same
 // cases time that engine: the comparison with an earlier build. That build
-// also writes the transforms its jobs execute (--write-transforms=FOLDER);
+// also writes the transforms its jobs execute (--write-transforms=FOLDER,
+// their direction too where its log has it: VELMORA_BASELINE_LOGS_DIRECTION);
 // given them (--reference-transforms=FOLDER), this build replays them too
 // and reports reference_floor_ms and reference_ratio: the job against the
 // floor of the earlier build's transforms, so that needing fewer transforms
@@ -151,7 +152,7 @@ std::vector<LoggedTransform> ReadTransforms(const std::string& path) {
     t.rows = rows;
     t.cols = cols;
     t.real = real != 0;
-#if !defined(VELMORA_BASELINE)
+#if !defined(VELMORA_BASELINE) || defined(VELMORA_BASELINE_LOGS_DIRECTION)
     t.inverse = inverse != 0;
 #endif
     log.push_back(t);
@@ -162,10 +163,10 @@ std::vector<LoggedTransform> ReadTransforms(const std::string& path) {
 void WriteTransforms(const std::string& path, const std::vector<LoggedTransform>& log) {
   std::ofstream out(path);
   for (const LoggedTransform& t : log) {
-#if !defined(VELMORA_BASELINE)
+#if !defined(VELMORA_BASELINE) || defined(VELMORA_BASELINE_LOGS_DIRECTION)
     const int inverse = t.inverse ? 1 : 0;
 #else
-    const int inverse = 0;
+    const int inverse = 0;  // an engine that does not log it: forward
 #endif
     out << t.rows << ' ' << t.cols << ' ' << (t.real ? 1 : 0) << ' ' << inverse << '\n';
   }
@@ -216,7 +217,6 @@ CaseData& Prepare(bool blind, int megapixels) {
   SetTransformLog(&log);
   data.picture->Run(blind);  // also the warm-up
   SetTransformLog(nullptr);
-  if (!g_writeFolder.empty()) WriteTransforms(CaseFile(g_writeFolder, blind, megapixels), log);
   data.transforms = log.size();
 #endif
   return data;
@@ -321,6 +321,21 @@ int main(int argc, char** argv) {
   char path[4096];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
   g_self = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string(argv[0]);
+#if defined(VELMORA_BASELINE)
+  // Writing the earlier build's transforms needs one run of each case.
+  if (!g_writeFolder.empty()) {
+    for (bool blind : {true, false})
+      for (const Size& s : kSizes) {
+        Picture picture(s);
+        std::vector<LoggedTransform> log;
+        SetTransformLog(&log);
+        picture.Run(blind);
+        SetTransformLog(nullptr);
+        WriteTransforms(CaseFile(g_writeFolder, blind, s.megapixels), log);
+      }
+    return 0;
+  }
+#endif
   Register();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -15,6 +15,7 @@
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine_errors.h"
 #include "pipeline/parallel_for.h"
+#include "pipeline/plan_cache.h"
 #include "pipeline/progress.h"
 #include "pipeline/pyramid.h"
 #include "pipeline/resample.h"
@@ -290,6 +291,7 @@ int DeblurImage(const float* input, float* output, int rows, int cols, int chann
       !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth))
     return kEngineInvalidArgument;
   try {
+    const velmora::PlanningAllowance allowance(velmora::JobPlanningAllowance(rows, cols));
     return velmora::EstimateKernel(input, output, rows, cols, channels, kernel, kernelHeight,
                                    kernelWidth, gamma, tscale, smoothness, 10 * reduceRinging,
                                    reduceNoise, useCpu, progress);

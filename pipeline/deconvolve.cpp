@@ -11,6 +11,7 @@
 
 #include "pipeline/engine_errors.h"
 #include "pipeline/pad_image.h"
+#include "pipeline/plan_cache.h"
 #include "pipeline/pyramid.h"
 #include "pipeline/progress.h"
 #include "pipeline/spectral.h"
@@ -199,6 +200,7 @@ int DeblurWithKernel(const float* input, float* output, const float* kernel, int
   double sum = 0.0;
   for (size_t i = 0; i < velmora::GridSize(kernelHeight, kernelWidth); ++i) sum += kernel[i];
   if (!(sum > 0.0) || !std::isfinite(sum)) return kEngineInvalidArgument;
+  const velmora::PlanningAllowance allowance(velmora::JobPlanningAllowance(rows, cols));
   return velmora::DeconvolveImage(input, output, kernel, rows, cols, channels, kernelHeight,
                                   kernelWidth, smoothness, 10 * reduceRinging, reduceNoise, useCpu,
                                   progress);

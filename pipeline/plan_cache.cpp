@@ -13,18 +13,21 @@
 #include <mutex>
 #include <new>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace velmora {
 
 namespace {
 
-// Grids from this many points on are measured at once: ESTIMATE plans of
-// them run up to 2.5 times slower, and jobs of such sizes run long enough
-// for the planning to pay.
-constexpr double kMeasureNowPoints = 2.0e6;
-// Planning time for one measured plan; FFTW keeps the best found by then.
-constexpr double kPlanTimeLimit = 1.5;
+// Grids from this many points on are measured during a job, while its
+// planning allowance lasts: estimated plans of them run up to 2.5 times
+// slower, and they are the transforms a job spends its time in.
+constexpr double kMeasureNowPoints = 1.0e6;
+// What measuring a plan costs, roughly, per point of the grid: FFTW tries
+// the candidate algorithms one after another. A time limit would not help:
+// the good plans of large grids are only found after seconds.
+constexpr double kPlanningSecondsPerPoint = 1.0e-6;
 // Below this many points a transform is too short to share between threads.
 constexpr double kThreadedPoints = 65536;
 
@@ -55,6 +58,10 @@ class PlanCache {
  public:
   fftwf_plan Get(const PlanKey& key);
   void MeasurePending(double budgetSeconds);
+  double SetAllowance(double seconds) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return std::exchange(allowance_, seconds);
+  }
   size_t PendingCount() {
     std::lock_guard<std::mutex> guard(lock_);
     return pending_.size();
@@ -68,6 +75,7 @@ class PlanCache {
   std::mutex lock_;
   bool initialised_ = false;
   bool wisdomChanged_ = false;
+  double allowance_ = 0.0;  // seconds of measuring the running job may still spend
   std::map<PlanKey, fftwf_plan> plans_;
   std::vector<PlanKey> pending_;
   // Replaced plans may still run on another thread: they are kept.
@@ -122,10 +130,10 @@ fftwf_plan PlanCache::Get(const PlanKey& key) {
   if (auto it = plans_.find(key); it != plans_.end()) return it->second;
   Initialise();
   fftwf_plan plan = Make(key, FFTW_MEASURE | FFTW_WISDOM_ONLY);
-  if (!plan && key.points() >= kMeasureNowPoints) {
-    fftwf_set_timelimit(kPlanTimeLimit);
+  if (!plan && key.points() >= kMeasureNowPoints && allowance_ > 0.0) {
+    const auto start = std::chrono::steady_clock::now();
     plan = Make(key, FFTW_MEASURE);
-    fftwf_set_timelimit(FFTW_NO_TIMELIMIT);
+    allowance_ -= std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     wisdomChanged_ = wisdomChanged_ || plan;
   }
   if (!plan) {
@@ -145,14 +153,13 @@ void PlanCache::MeasurePending(double budgetSeconds) {
             [](const PlanKey& a, const PlanKey& b) { return a.points() > b.points(); });
   std::vector<PlanKey> left;
   for (const PlanKey& key : pending_) {
+    // Only plans that should be measured within what is left of the budget.
     const double spent = std::chrono::duration<double>(Clock::now() - start).count();
-    if (spent >= budgetSeconds) {
+    if (spent + key.points() * kPlanningSecondsPerPoint > budgetSeconds) {
       left.push_back(key);
       continue;
     }
-    fftwf_set_timelimit(std::min(kPlanTimeLimit, budgetSeconds - spent));
     fftwf_plan measured = Make(key, FFTW_MEASURE);
-    fftwf_set_timelimit(FFTW_NO_TIMELIMIT);
     if (!measured) {
       left.push_back(key);
       continue;
@@ -204,6 +211,13 @@ fftwf_plan TransformPlan(TransformKind kind, int rows, int cols, bool aligned) {
 }
 
 void MeasurePendingTransforms(double budgetSeconds) { Cache().MeasurePending(budgetSeconds); }
+
+PlanningAllowance::PlanningAllowance(double seconds) : previous_(Cache().SetAllowance(seconds)) {}
+PlanningAllowance::~PlanningAllowance() { Cache().SetAllowance(previous_); }
+
+double JobPlanningAllowance(int rows, int cols) {
+  return kJobPlanningSecondsPerMegapixel * static_cast<double>(rows) * cols / 1.0e6;
+}
 
 double PostJobPlanningSeconds(double jobSeconds) { return std::clamp(0.5 * jobSeconds, 0.0, 10.0); }
 
