@@ -124,6 +124,15 @@ TEST(PlanCache, MeasuredPlansAreSavedAsWisdom) {
   const size_t pending = PendingTransformCount();
   MeasurePendingTransforms(0.0);
   EXPECT_EQ(PendingTransformCount(), pending);
+  // A plan too costly for one budget is measured once two have paid for it.
+  MeasurePendingTransforms(60.0);  // nothing left over, no credit
+  ASSERT_EQ(PendingTransformCount(), 0u);
+  CachedSpectrum(Random(GridSize(600, 700), 4).data(), 600, 700);
+  ASSERT_EQ(PendingTransformCount(), 1u);
+  MeasurePendingTransforms(0.4);
+  EXPECT_EQ(PendingTransformCount(), 1u);
+  MeasurePendingTransforms(0.4);
+  EXPECT_EQ(PendingTransformCount(), 0u);
   std::filesystem::remove_all(folder);
 }
 
