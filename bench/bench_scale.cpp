@@ -1,12 +1,12 @@
 // Whole jobs at photographers' sizes: blind and non-blind deblurring of 1, 4,
 // 12 and 24-megapixel colour pictures blurred by a 31 x 31 camera shake.
 //
-// Job/<kind>/<size>: median time of three runs with saved plans (the plans a
-// repeated run uses), and counters: peak_MiB, the process's peak resident
+// Job/<kind>/<size>: median time of five runs with measured plans (the plans
+// a repeated run uses), and counters: peak_MiB, the process's peak resident
 // memory during the run; transforms, the 2-D transforms the job executes;
 // floor_ms, those transforms executed alone, one after another with the same
-// plans on all cores (median of three replays, measured in the same run);
-// ratio = job / floor.
+// plans on all cores, replayed right before each run; ratio = job / floor
+// (medians of the five).
 // FirstRun/<kind>/<size>: one run in a fresh process with no saved plans,
 // planning included, as a new machine sees it.
 //
@@ -177,12 +177,13 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// What the repetitions of one case share: its picture, transforms and floor.
+// What the repetitions of one case share: its picture and transforms.
 struct CaseData {
   std::unique_ptr<Picture> picture;
   size_t transforms = 0;
-  double floorSeconds = 0.0;
-  double referenceFloorSeconds = 0.0;  // of the earlier build's transforms, when given
+#if !defined(VELMORA_BASELINE)
+  std::vector<LoggedTransform> log, reference;  // the job's, and the earlier build's when given
+#endif
 };
 
 CaseData& Prepare(bool blind, int megapixels) {
@@ -193,25 +194,15 @@ CaseData& Prepare(bool blind, int megapixels) {
   CaseData& data = cases[key];
   data.picture = std::make_unique<Picture>(SizeOf(megapixels));
 #if !defined(VELMORA_BASELINE)
-  std::vector<LoggedTransform> log;
-  SetTransformLog(&log);
+  SetTransformLog(&data.log);
   data.picture->Run(blind);
   SetTransformLog(nullptr);
-  MeasurePendingTransforms(3600.0);  // as a repeated run finds them
-  data.transforms = log.size();
-  std::vector<double> replays;
-  for (int i = 0; i < 3; ++i) replays.push_back(ReplaySeconds(log));
-  data.floorSeconds = Median(replays);
-  if (!g_referenceFolder.empty()) {
-    const std::vector<LoggedTransform> reference = ReadTransforms(CaseFile(g_referenceFolder, blind, megapixels));
-    if (!reference.empty()) {
-      ReplaySeconds(reference);  // plans for its sizes, measured as well
-      MeasurePendingTransforms(3600.0);
-      replays.clear();
-      for (int i = 0; i < 3; ++i) replays.push_back(ReplaySeconds(reference));
-      data.referenceFloorSeconds = Median(replays);
-    }
-  }
+  data.transforms = data.log.size();
+  if (!g_referenceFolder.empty())
+    data.reference = ReadTransforms(CaseFile(g_referenceFolder, blind, megapixels));
+  // Plans for every size, measured, as a repeated run finds them.
+  ReplaySeconds(data.reference);
+  MeasurePendingTransforms(3600.0);
 #else
   std::vector<LoggedTransform> log;
   SetTransformLog(&log);
@@ -222,9 +213,15 @@ CaseData& Prepare(bool blind, int megapixels) {
   return data;
 }
 
+// Each repetition replays the floor right before the job, so that the
+// ratio compares the two on the machine as it was at that moment.
 void BM_Job(benchmark::State& state, bool blind, int megapixels) {
   CaseData& data = Prepare(blind, megapixels);
   for (auto _ : state) {
+#if !defined(VELMORA_BASELINE)
+    const double floor = ReplaySeconds(data.log);
+    const double reference = data.reference.empty() ? 0.0 : ReplaySeconds(data.reference);
+#endif
     ResetPeakMemory();
     const Clock::time_point start = Clock::now();
     data.picture->Run(blind);
@@ -232,12 +229,14 @@ void BM_Job(benchmark::State& state, bool blind, int megapixels) {
     state.SetIterationTime(seconds);
     state.counters["peak_MiB"] = PeakMemoryMiB();
     state.counters["transforms"] = static_cast<double>(data.transforms);
-    state.counters["floor_ms"] = data.floorSeconds * 1e3;
-    state.counters["ratio"] = data.floorSeconds > 0 ? seconds / data.floorSeconds : 0.0;
-    if (data.referenceFloorSeconds > 0) {
-      state.counters["reference_floor_ms"] = data.referenceFloorSeconds * 1e3;
-      state.counters["reference_ratio"] = seconds / data.referenceFloorSeconds;
+#if !defined(VELMORA_BASELINE)
+    state.counters["floor_ms"] = floor * 1e3;
+    state.counters["ratio"] = seconds / floor;
+    if (reference > 0) {
+      state.counters["reference_floor_ms"] = reference * 1e3;
+      state.counters["reference_ratio"] = seconds / reference;
     }
+#endif
   }
 }
 
@@ -289,7 +288,7 @@ void Register() {
       benchmark::RegisterBenchmark(
           (std::string("Job/") + kind + "/" + std::to_string(s.megapixels) + "MP").c_str(),
           [blind, s](benchmark::State& st) { BM_Job(st, blind, s.megapixels); })
-          ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(3)
+          ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(5)
           ->ReportAggregatesOnly(true);
   }
   for (auto [blind, mp] : {std::pair{true, 1}, {false, 1}, {true, 12}})

@@ -31,17 +31,34 @@ float SmallestBinSelection(const float* values, const uint8_t* bins, size_t n, s
   size_t start[4] = {0, count[0], count[0] + count[1], count[0] + count[1] + count[2]};
   size_t fill[4] = {start[0], start[1], start[2], start[3]};
   for (size_t i = 0; i < n; ++i) grouped[fill[bins[i]]++] = values[i];
-  float smallest = 0.0f;
+  // The four bins are separate ranges: they are searched side by side.
+  float selected[4];
+#pragma omp parallel for schedule(static, 1) if (n >= kParallelSamples)
   for (int b = 0; b < 4; ++b) {
     const auto first = static_cast<std::ptrdiff_t>(start[b]);
     const auto last = first + static_cast<std::ptrdiff_t>(count[b]) - 1;
-    const float t = SelectKthLargest(grouped, first, last, k);
-    smallest = b == 0 ? t : std::min(smallest, t);
+    selected[b] = SelectKthLargest(grouped, first, last, k);
   }
-  return smallest;
+  return std::min(std::min(selected[0], selected[1]), std::min(selected[2], selected[3]));
 }
 
 }  // namespace
+
+void ForwardGradients(const float* image, float* gx, float* gy, int rows, int cols) {
+  // The last column and row mirror without repeating the edge sample: the
+  // difference there is s(n - 2) - s(n - 1).
+  const int lastCol = cols >= 2 ? cols - 2 : 0;
+  VELMORA_PARALLEL_FOR(GridSize(rows, cols))
+  for (int y = 0; y < rows; ++y) {
+    const float* row = image + GridSize(y, cols);
+    const float* next = image + GridSize(y + 1 < rows ? y + 1 : (rows >= 2 ? rows - 2 : 0), cols);
+    float* ox = gx + GridSize(y, cols);
+    float* oy = gy + GridSize(y, cols);
+    for (int x = 0; x + 1 < cols; ++x) ox[x] = row[x + 1] - row[x];
+    ox[cols - 1] = row[lastCol] - row[cols - 1];
+    for (int x = 0; x < cols; ++x) oy[x] = next[x] - row[x];
+  }
+}
 
 PredictionParams InitialPredictionParams(const float* image, int width, int height,
                                          int kernelWidth, int kernelHeight) {
@@ -151,34 +168,30 @@ void CImageMyPredictionEngine::Predict(bool /*cpuFlag*/) {
   ShockFilter(a, b, width, height, shockIterations, dt, h);
   dt = dt * decay;
 
-  const float forward[3] = {0.0f, -1.0f, 1.0f};
-  const cv::Mat shocked = Wrap(b, height, width);
-  cv::Mat gx = Wrap(gxw, height, width), gy = Wrap(gyw, height, width);
-  cv::filter2D(shocked, gx, CV_32F, cv::Mat(1, 3, CV_32F, const_cast<float*>(forward)),
-               cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT_101);
-  cv::filter2D(shocked, gy, CV_32F, cv::Mat(3, 1, CV_32F, const_cast<float*>(forward)),
-               cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT_101);
+  ForwardGradients(b, gxw, gyw, height, width);
 
   // The blurred and the shocked planes are spent: a takes the masked
   // gradient magnitude, b is scratch for the threshold selections.
   if (scaleThreshold < -10.0f) scaleThreshold = AutomaticScaleThreshold(b);
   const float maskThreshold = scaleThreshold;
   scaleThreshold = static_cast<float>(scaleThreshold * 0.7);
-  float* magnitude = a;
-  const float* gxs = gxw;
-  const float* gys = gyw;
-  VELMORA_PARALLEL_FOR(n)
-  for (size_t i = 0; i < n; ++i)
-    magnitude[i] = std::sqrt(gxs[i] * gxs[i] + gys[i] * gys[i]) *
-                   (scaleMap[i] >= maskThreshold ? 1.0f : 0.0f);
-  if (gradThreshold <= 0.0f) gradThreshold = AutomaticGradientThreshold(magnitude, b);
+  const float* map = scaleMap;
+  auto magnitude = [gxw, gyw, map, maskThreshold](size_t i) {
+    return std::sqrt(gxw[i] * gxw[i] + gyw[i] * gyw[i]) * (map[i] >= maskThreshold ? 1.0f : 0.0f);
+  };
+  if (gradThreshold <= 0.0f) {
+    // The threshold is chosen among all the magnitudes: they are kept.
+    float* magnitudes = a;
+    VELMORA_PARALLEL_FOR(n)
+    for (size_t i = 0; i < n; ++i) magnitudes[i] = magnitude(i);
+    gradThreshold = AutomaticGradientThreshold(magnitudes, b);
+  }
   const float threshold = gradThreshold;
   VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
-    if (magnitude[i] <= threshold) {
-      gxw[i] = 0.0f;
-      gyw[i] = 0.0f;
-    }
+    const bool weak = magnitude(i) <= threshold;
+    gxw[i] = weak ? 0.0f : gxw[i];
+    gyw[i] = weak ? 0.0f : gyw[i];
   }
   gradThreshold = gradThreshold * decay;
 }

@@ -41,6 +41,11 @@ PredictionParams InitialPredictionParams(const float* image, int width, int heig
 void ComputeScaleMap(const LevelSpectra& spectra, float* scaleMap, int rows, int cols,
                      int windowRows, int windowCols);
 
+// Forward differences of a rows x cols plane, the last column and row
+// mirrored without repeating the edge sample (the filter [0, -1, 1] and its
+// transpose with that border).
+void ForwardGradients(const float* image, float* gx, float* gy, int rows, int cols);
+
 // The k-th largest (k from 1) of values[first .. last], reordering that
 // range. An empty range gives 0, a k beyond the count the smallest value and
 // a k below 1 the largest. Linear on average however many values are equal.

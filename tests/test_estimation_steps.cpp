@@ -2,6 +2,7 @@
 // selection and automatic thresholds, edge taper, the Fourier solvers with
 // the overshoot check, and the kernel clean-up.
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -402,4 +403,20 @@ TEST(OrientationBins, ComparisonsAgreeWithAtan2Everywhere) {
   GradientBins(gx.data(), gy.data(), bins.data(), bins.size());
   for (size_t i = 0; i < cases.size(); ++i)
     ASSERT_EQ(bins[i], GradientBin(gx[i], gy[i])) << gx[i] << ", " << gy[i];
+}
+
+TEST(PredictionSteps, ForwardGradientsEqualTheMirroredFilter) {
+  for (auto [w, h] : {std::pair{37, 23}, {2, 5}, {64, 2}}) {
+    const Plane image = Random(w * h, 3 * w + h);
+    Plane gx(w * h), gy(w * h);
+    ForwardGradients(image.data(), gx.data(), gy.data(), h, w);
+    const float taps[3] = {0.0f, -1.0f, 1.0f};
+    cv::Mat in(h, w, CV_32F, const_cast<float*>(image.data())), fx, fy;
+    cv::filter2D(in, fx, CV_32F, cv::Mat(1, 3, CV_32F, const_cast<float*>(taps)), cv::Point(-1, -1), 0.0,
+                 cv::BORDER_REFLECT_101);
+    cv::filter2D(in, fy, CV_32F, cv::Mat(3, 1, CV_32F, const_cast<float*>(taps)), cv::Point(-1, -1), 0.0,
+                 cv::BORDER_REFLECT_101);
+    EXPECT_EQ(gx, Plane(fx.begin<float>(), fx.end<float>())) << w << "x" << h;
+    EXPECT_EQ(gy, Plane(fy.begin<float>(), fy.end<float>())) << w << "x" << h;
+  }
 }
