@@ -96,6 +96,19 @@ void ReplicateEdges(const PadLevel& level, int c) {
   }
 }
 
+VELMORA_WIDE_VECTORS
+void ApplyGain(fftwf_complex* spectrum, const float* gain, int n) {
+  for (int k = 0; k < n; ++k) {
+    spectrum[k][0] = spectrum[k][0] * gain[k];
+    spectrum[k][1] = spectrum[k][1] * gain[k];
+  }
+}
+
+VELMORA_WIDE_VECTORS
+void ClampToUnit(float* values, int n) {
+  for (int k = 0; k < n; ++k) values[k] = std::clamp(values[k], 0.0f, 1.0f);
+}
+
 }  // namespace
 
 int PaddingLevelCount(int m) { return std::max(1, PyramidLevelCount(m, kPyramidRatio)); }
@@ -136,15 +149,13 @@ void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spect
   const size_t half = GridSize(rows, HalfCols(cols));
   RealFft2d(plane, work, rows, cols);
   const float* gain = spectra.gain.get();
+  const int halfCols = HalfCols(cols);
   VELMORA_PARALLEL_FOR(half)
-  for (size_t k = 0; k < half; ++k) {
-    work[k][0] = work[k][0] * gain[k];
-    work[k][1] = work[k][1] * gain[k];
-  }
+  for (int i = 0; i < rows; ++i)
+    ApplyGain(work + GridSize(i, halfCols), gain + GridSize(i, halfCols), halfCols);
   InverseRealFft2d(work, plane, rows, cols);
-  const size_t n = GridSize(rows, cols);
-  VELMORA_PARALLEL_FOR(n)
-  for (size_t i = 0; i < n; ++i) plane[i] = std::clamp(plane[i], 0.0f, 1.0f);
+  VELMORA_PARALLEL_FOR(GridSize(rows, cols))
+  for (int i = 0; i < rows; ++i) ClampToUnit(plane + GridSize(i, cols), cols);
 }
 
 bool PadImage(const float* input, float* output, const float* kernel, int cols, int rows,

@@ -20,6 +20,7 @@ inline float SoftThreshold(float g, float threshold) {
 // Divergence of the thresholded circular forward differences of row i:
 // (wx(j - 1) - wx(j)) + (wy(i - 1, j) - wy(i, j)). Each difference is
 // formed where it is needed, so no gradient plane is stored.
+VELMORA_WIDE_VECTORS
 void DivergenceRow(const float* above, const float* row, const float* below, float* d, int W,
                    float t) {
   auto wx = [&](int j) { return SoftThreshold(row[j + 1] - row[j], t); };
@@ -32,6 +33,17 @@ void DivergenceRow(const float* above, const float* row, const float* below, flo
     const int j = W - 1;
     d[j] = (SoftThreshold(row[j] - row[j - 1], t) - SoftThreshold(row[0] - row[j], t)) +
            (SoftThreshold(row[j] - above[j], t) - SoftThreshold(below[j] - row[j], t));
+  }
+}
+
+// FI = (beta FD + nomin) / ((denom1 + beta denom2) N) over n frequencies.
+VELMORA_WIDE_VECTORS
+void SolveFrequencies(fftwf_complex* fd, const fftwf_complex* nomin, const float* d1, const float* d2,
+                      float beta, float count, size_t n) {
+  for (size_t k = 0; k < n; ++k) {
+    const float den = (d1[k] + beta * d2[k]) * count;
+    fd[k][0] = (beta * fd[k][0] + nomin[k][0]) / den;
+    fd[k][1] = (beta * fd[k][1] + nomin[k][1]) / den;
   }
 }
 
@@ -87,11 +99,11 @@ void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectr
   const float* d2 = s.denom2.get();
   // The inverse transform's 1 / N is taken into the denominator.
   const float count = static_cast<float>(GridSize(H, W));
+  const int halfCols = HalfCols(W);
   VELMORA_PARALLEL_FOR(half)
-  for (size_t k = 0; k < half; ++k) {
-    const float den = (d1[k] + beta * d2[k]) * count;
-    fd[k][0] = (beta * fd[k][0] + nomin[k][0]) / den;
-    fd[k][1] = (beta * fd[k][1] + nomin[k][1]) / den;
+  for (int i = 0; i < H; ++i) {
+    const size_t at = GridSize(i, halfCols);
+    SolveFrequencies(fd + at, nomin + at, d1 + at, d2 + at, beta, count, halfCols);
   }
   InverseRealFft2d(fd, I, H, W);
 }
