@@ -48,6 +48,37 @@ bool CheckedUpdate(const float* inverse, float* latent, size_t n) {
   return !(0.2 * static_cast<double>(n) < static_cast<double>(over));
 }
 
+// The kernel's spectrum from the gradients' (ix, iy: written over ix) and
+// the blurred image's (bx, by), n frequencies.
+VELMORA_WIDE_VECTORS
+void KernelFrequencies(fftwf_complex* ix, const fftwf_complex* iy, const fftwf_complex* bx,
+                       const fftwf_complex* by, float wtKreg, int n) {
+  for (int h = 0; h < n; ++h) {
+    const fftwf_complex& p = bx[h];
+    const fftwf_complex& q = by[h];
+    const float xr = ix[h][0], xi = ix[h][1], yr = iy[h][0], yi = iy[h][1];
+    const float den = 0.5f * ((xr * xr + xi * xi) + (yr * yr + yi * yi)) + wtKreg;
+    const float re = xr * p[0] + xi * p[1] + yr * q[0] + yi * q[1];
+    const float im = xr * p[1] - xi * p[0] + yr * q[1] - yi * q[0];
+    ix[h][0] = 0.5f * re / den;
+    ix[h][1] = 0.5f * im / den;
+  }
+}
+
+// W conj(K) B / (W |K|^2 + wtIreg D) over n frequencies.
+VELMORA_WIDE_VECTORS
+void LatentFrequencies(fftwf_complex* solution, const fftwf_complex* fk, const fftwf_complex* fb,
+                       const float* wt, const float* derrs, float wtIreg, int n) {
+  for (int f = 0; f < n; ++f) {
+    const float w = wt[f], d = derrs[f];
+    const float br = fb[f][0], bi = fb[f][1];
+    const float kr = fk[f][0], ki = fk[f][1];
+    const float den = w * (kr * kr + ki * ki) + wtIreg * d;
+    solution[f][0] = (kr * br + ki * bi) * w / den;
+    solution[f][1] = (kr * bi - ki * br) * w / den;
+  }
+}
+
 // The caller's workspace, or one made for this call.
 class Scratch {
  public:
@@ -83,15 +114,9 @@ void EstimateKernelFFT(const float* gradX, const float* gradY, const LevelSpectr
   const fftwf_complex* bx = s.BxFre.get();
   const fftwf_complex* by = s.ByFre.get();
   VELMORA_PARALLEL_FOR(packed)
-  for (size_t h = 0; h < packed; ++h) {
-    const fftwf_complex& p = bx[h];
-    const fftwf_complex& q = by[h];
-    const float xr = ix[h][0], xi = ix[h][1], yr = iy[h][0], yi = iy[h][1];
-    const float den = 0.5f * ((xr * xr + xi * xi) + (yr * yr + yi * yi)) + wtKreg;
-    const float re = xr * p[0] + xi * p[1] + yr * q[0] + yi * q[1];
-    const float im = xr * p[1] - xi * p[0] + yr * q[1] - yi * q[0];
-    ix[h][0] = 0.5f * re / den;
-    ix[h][1] = 0.5f * im / den;
+  for (int r = 0; r < s.padRows; ++r) {
+    const size_t at = GridSize(r, half);
+    KernelFrequencies(ix + at, iy + at, bx + at, by + at, wtKreg, half);
   }
   InverseRealFft2d(ix, grid, s.padRows, s.padCols);
   CutKernel(grid, kernel, s.padRows, s.padCols, kernelRows, kernelCols);
@@ -117,17 +142,12 @@ bool UpdateLatentImage(const float* kernel, float* latent, const LevelSpectra& s
   fftwf_complex* solution = work->spectrum(2);
   KernelToHalfSpectrum(kernel, fk, rows, cols, kernelRows, kernelCols, work->plane(0));
   // The new latent image is real: only the half spectrum is solved.
-  const float* wt = s.FreqWt.get();
-  const float* derrs = s.FreqDerrs.get();
-  const fftwf_complex* fb = s.FreqB.get();
+  const int halfCols = HalfCols(cols);
   VELMORA_PARALLEL_FOR(half)
-  for (size_t f = 0; f < half; ++f) {
-    const float w = wt[f], d = derrs[f];
-    const float br = fb[f][0], bi = fb[f][1];
-    const float kr = fk[f][0], ki = fk[f][1];
-    const float den = w * (kr * kr + ki * ki) + wtIreg * d;
-    solution[f][0] = (kr * br + ki * bi) * w / den;
-    solution[f][1] = (kr * bi - ki * br) * w / den;
+  for (int i = 0; i < rows; ++i) {
+    const size_t at = GridSize(i, halfCols);
+    LatentFrequencies(solution + at, fk + at, s.FreqB.get() + at, s.FreqWt.get() + at,
+                      s.FreqDerrs.get() + at, wtIreg, halfCols);
   }
   float* inverse = work->plane(0);
   InverseRealFft2d(solution, inverse, rows, cols);
