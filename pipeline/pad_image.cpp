@@ -143,8 +143,11 @@ void BuildPaddingSpectra(const float* kernel, int cols, int rows, int kernelCols
 
 void ReleasePaddingSpectra(PaddingSpectra* spectra) { spectra->gain.reset(); }
 
-void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spectra,
-                   fftwf_complex* work) {
+namespace {
+
+// The step's transforms and gain, without the clamping.
+void FilterPlane(float* plane, int cols, int rows, const PaddingSpectra& spectra,
+                 fftwf_complex* work) {
   // The plane is real and so is what comes back: half spectra suffice.
   const size_t half = GridSize(rows, HalfCols(cols));
   RealFft2d(plane, work, rows, cols);
@@ -154,6 +157,36 @@ void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spect
   for (int i = 0; i < rows; ++i)
     ApplyGain(work + GridSize(i, halfCols), gain + GridSize(i, halfCols), halfCols);
   InverseRealFft2d(work, plane, rows, cols);
+}
+
+// One step of the padding loop: the refinement, then the known samples put
+// back, in one pass over the canvas (the image area needs no clamping: it
+// is overwritten).
+void RefineAndRestore(const PadLevel& level, int c, const PaddingSpectra& spectra,
+                      fftwf_complex* work) {
+  float* canvas = level.canvas + level.canvasPlaneSize() * c;
+  FilterPlane(canvas, level.canvasCols, level.canvasRows, spectra, work);
+  const float* image = level.image + level.planeSize() * c;
+  const int top = level.top(), left = level.left(), cols = level.canvasCols;
+  VELMORA_PARALLEL_FOR(level.canvasPlaneSize())
+  for (int n = 0; n < level.canvasRows; ++n) {
+    float* row = canvas + GridSize(n, cols);
+    const int i = n - top;
+    if (i < 0 || i >= level.rows) {
+      ClampToUnit(row, cols);
+      continue;
+    }
+    ClampToUnit(row, left);
+    std::copy_n(image + GridSize(i, level.cols), level.cols, row + left);
+    ClampToUnit(row + left + level.cols, cols - left - level.cols);
+  }
+}
+
+}  // namespace
+
+void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spectra,
+                   fftwf_complex* work) {
+  FilterPlane(plane, cols, rows, spectra, work);
   VELMORA_PARALLEL_FOR(GridSize(rows, cols))
   for (int i = 0; i < rows; ++i) ClampToUnit(plane + GridSize(i, cols), cols);
 }
@@ -199,10 +232,8 @@ bool PadImage(const float* input, float* output, const float* kernel, int cols, 
                        coarser.canvasCols, level.canvasRows, level.canvasCols);
           RestoreImageArea(level, c);
         }
-        for (int step = 0; step < kRefinementSteps; ++step) {
-          RefinePadding(plane, level.canvasCols, level.canvasRows, holder.spectra, work.get());
-          RestoreImageArea(level, c);
-        }
+        for (int step = 0; step < kRefinementSteps; ++step)
+          RefineAndRestore(level, c, holder.spectra, work.get());
       }
     }
     return true;
