@@ -246,9 +246,9 @@ std::string g_self;
 
 // In the child: one run with no saved plans and the planning a front end
 // does after it, timed whole.
-int FirstRunChild(const char* spec) {
-  const bool blind = std::strncmp(spec, "blind", 5) == 0;
-  Picture picture(SizeOf(std::atoi(std::strchr(spec, ':') + 1)));
+int FirstRunChild(const char* which) {
+  const bool blind = std::strncmp(which, "blind", 5) == 0;
+  Picture picture(SizeOf(std::atoi(std::strchr(which, ':') + 1)));
   const Clock::time_point start = Clock::now();
   picture.Run(blind);
 #if !defined(VELMORA_BASELINE)
