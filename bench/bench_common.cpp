@@ -3,7 +3,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <chrono>
+#include <map>
 #include <stdexcept>
+#include <tuple>
 
 #include "tools/shake.h"
 
@@ -23,17 +26,29 @@ std::vector<float> PlanarPhoto(int rows, int cols) {
 
 cv::Mat ShakeKernel(int size, uint64_t seed) { return tools::GenerateShakeKernel(size, seed); }
 
-void ReplayTransforms(const std::vector<LoggedTransform>& log) {
+double ReplayTransforms(const std::vector<LoggedTransform>& log) {
+  using Key = std::tuple<int, int, bool, bool>;
+  std::map<Key, std::pair<ComplexArray, ComplexArray>> arrays;
   for (const LoggedTransform& t : log) {
+    auto& a = arrays[{t.rows, t.cols, t.real, t.inverse}];
+    if (a.first.get()) continue;
     const size_t n = GridSize(t.rows, t.cols);
-    ComplexArray in(n), out(n);
-    in.zero();
-    if (t.real)
-      RealFft2d(reinterpret_cast<float*>(in.get()), out.get(), t.rows, t.cols);
-    else
-      Fft2d(in.get(), out.get(), t.rows, t.cols, FFTW_FORWARD);
-    benchmark::DoNotOptimize(out.get());
+    a.first = ComplexArray(n);
+    a.second = ComplexArray(n);
+    a.first.zero();
+    a.second.zero();
   }
+  const auto start = std::chrono::steady_clock::now();
+  for (const LoggedTransform& t : log) {
+    auto& a = arrays[{t.rows, t.cols, t.real, t.inverse}];
+    if (!t.real)
+      Fft2d(a.first.get(), a.second.get(), t.rows, t.cols, t.inverse ? FFTW_BACKWARD : FFTW_FORWARD);
+    else if (t.inverse)
+      InverseRealFft2d(a.first.get(), reinterpret_cast<float*>(a.second.get()), t.rows, t.cols);
+    else
+      RealFft2d(reinterpret_cast<float*>(a.first.get()), a.second.get(), t.rows, t.cols);
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace velmora::bench

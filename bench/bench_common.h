@@ -17,9 +17,10 @@ std::vector<float> PlanarPhoto(int rows, int cols);
 // A size x size shake kernel from the project's generator.
 cv::Mat ShakeKernel(int size, uint64_t seed);
 
-// Plans, executes and destroys one transform of every logged size, as the
-// engine does: the floor the transform library sets for that work.
-void ReplayTransforms(const std::vector<LoggedTransform>& log);
+// Executes the logged transforms in order with the engine's plans, on
+// arrays made beforehand, and returns the seconds the execution took: the
+// floor the transform library sets for that work.
+double ReplayTransforms(const std::vector<LoggedTransform>& log);
 
 // Runs body once with the transform log on and returns the logged sizes.
 template <typename Body>

@@ -1,7 +1,8 @@
 // Non-blind deblurring of a 1024 x 768 colour picture with a 31 x 31 shake
 // kernel, and boundary padding alone. Each case also reports its number of
-// 2-D transforms, and a "floor" twin replays exactly those transforms: the
-// ratio of the two is what the rest of the work costs.
+// 2-D transforms, and a "floor" twin replays exactly those transforms (their
+// execution time only): the ratio of the two is what the rest of the work
+// costs.
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -53,7 +54,7 @@ void Measure(benchmark::State& state, Body body) {
 template <typename Body>
 void Floor(benchmark::State& state, Body body) {
   const auto sizes = bench::LogTransforms(body);
-  for (auto _ : state) bench::ReplayTransforms(sizes);
+  for (auto _ : state) state.SetIterationTime(bench::ReplayTransforms(sizes));
   state.counters["transforms"] = static_cast<double>(sizes.size());
 }
 
@@ -68,11 +69,11 @@ void BM_FloorPadImage(benchmark::State& s) { Floor(s, Pad); }
   BENCHMARK(fn)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true)
 
 VELMORA_CASE(BM_PadImage);
-VELMORA_CASE(BM_FloorPadImage);
+VELMORA_CASE(BM_FloorPadImage)->UseManualTime();
 VELMORA_CASE(BM_DeblurTVL2)->ArgName("ringing")->Arg(0)->Arg(1);
-VELMORA_CASE(BM_FloorTVL2)->ArgName("ringing")->Arg(0)->Arg(1);
+VELMORA_CASE(BM_FloorTVL2)->UseManualTime()->ArgName("ringing")->Arg(0)->Arg(1);
 VELMORA_CASE(BM_DeblurTVL1)->ArgName("ringing")->Arg(0)->Arg(1);
-VELMORA_CASE(BM_FloorTVL1)->ArgName("ringing")->Arg(0)->Arg(1);
+VELMORA_CASE(BM_FloorTVL1)->UseManualTime()->ArgName("ringing")->Arg(0)->Arg(1);
 
 }  // namespace
 

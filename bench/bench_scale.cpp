@@ -106,35 +106,6 @@ double PeakMemoryMiB() {
   return 0.0;
 }
 
-#if !defined(VELMORA_BASELINE)
-// Replays the logged transforms with the plans in the cache, on arrays made
-// beforehand: execution only.
-double ReplaySeconds(const std::vector<LoggedTransform>& log) {
-  using Key = std::tuple<int, int, bool, bool>;
-  std::map<Key, std::pair<ComplexArray, ComplexArray>> arrays;
-  for (const LoggedTransform& t : log) {
-    auto& a = arrays[{t.rows, t.cols, t.real, t.inverse}];
-    if (a.first.get()) continue;
-    const size_t n = GridSize(t.rows, t.cols);
-    a.first = ComplexArray(n);
-    a.second = ComplexArray(n);
-    a.first.zero();
-    a.second.zero();
-  }
-  const Clock::time_point start = Clock::now();
-  for (const LoggedTransform& t : log) {
-    auto& a = arrays[{t.rows, t.cols, t.real, t.inverse}];
-    if (!t.real)
-      Fft2d(a.first.get(), a.second.get(), t.rows, t.cols, t.inverse ? FFTW_BACKWARD : FFTW_FORWARD);
-    else if (t.inverse)
-      InverseRealFft2d(a.first.get(), reinterpret_cast<float*>(a.second.get()), t.rows, t.cols);
-    else
-      RealFft2d(reinterpret_cast<float*>(a.first.get()), a.second.get(), t.rows, t.cols);
-  }
-  return Seconds(start);
-}
-#endif
-
 std::string g_referenceFolder, g_writeFolder;
 
 std::string CaseFile(const std::string& folder, bool blind, int megapixels) {
@@ -160,6 +131,7 @@ std::vector<LoggedTransform> ReadTransforms(const std::string& path) {
   return log;
 }
 
+#if defined(VELMORA_BASELINE)
 void WriteTransforms(const std::string& path, const std::vector<LoggedTransform>& log) {
   std::ofstream out(path);
   for (const LoggedTransform& t : log) {
@@ -171,11 +143,7 @@ void WriteTransforms(const std::string& path, const std::vector<LoggedTransform>
     out << t.rows << ' ' << t.cols << ' ' << (t.real ? 1 : 0) << ' ' << inverse << '\n';
   }
 }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+#endif
 
 // What the repetitions of one case share: its picture and transforms.
 struct CaseData {
@@ -201,7 +169,7 @@ CaseData& Prepare(bool blind, int megapixels) {
   if (!g_referenceFolder.empty())
     data.reference = ReadTransforms(CaseFile(g_referenceFolder, blind, megapixels));
   // Plans for every size, measured, as a repeated run finds them.
-  ReplaySeconds(data.reference);
+  bench::ReplayTransforms(data.reference);
   MeasurePendingTransforms(3600.0);
 #else
   std::vector<LoggedTransform> log;
@@ -219,8 +187,8 @@ void BM_Job(benchmark::State& state, bool blind, int megapixels) {
   CaseData& data = Prepare(blind, megapixels);
   for (auto _ : state) {
 #if !defined(VELMORA_BASELINE)
-    const double floor = ReplaySeconds(data.log);
-    const double reference = data.reference.empty() ? 0.0 : ReplaySeconds(data.reference);
+    const double floor = bench::ReplayTransforms(data.log);
+    const double reference = data.reference.empty() ? 0.0 : bench::ReplayTransforms(data.reference);
 #endif
     ResetPeakMemory();
     const Clock::time_point start = Clock::now();

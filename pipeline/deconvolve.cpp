@@ -54,9 +54,9 @@ class PlaneSolver {
     if (reduceNoise >= 1) convolution_.emplace(kernel, padRows, padCols, kernelRows, kernelCols);
   }
 
-  // The first solve of a plane; the ringing solve that may follow shares
-  // its data numerator.
-  bool Solve(const float* canvas, float* result, float weight, bool firstOfPlane) {
+  // A solve of the current plane; the ringing solve that may follow the
+  // first shares its data numerator.
+  bool Solve(const float* canvas, float* result, float weight) {
     if (!spectra_) return Refuse(canvas, result, weight);
     if (!ContinuationGoesOn(1.0f / weight, weight)) {  // a weight of 0: nothing to do
       std::copy_n(canvas, GridSize(padRows_, padCols_), result);
@@ -65,13 +65,14 @@ class PlaneSolver {
     if (reduceNoise_ >= 1) {
       SolveTVL1(canvas, result, *spectra_, *work_, *convolution_, weight);
     } else {
-      if (firstOfPlane || !numeratorReady_) DataNumerator(canvas, *spectra_, *work_);
+      if (!numeratorReady_) DataNumerator(canvas, *spectra_, *work_);
       numeratorReady_ = true;
       SolveTVL2(canvas, result, *spectra_, *work_, weight);
     }
     return true;
   }
 
+  // The numerator belongs to one plane.
   void NextPlane() { numeratorReady_ = false; }
 
  private:
@@ -172,9 +173,9 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
       stages.Stage(40.0 + static_cast<double>(c) / channels);
       const float* plane = canvas.get() + canvasPlane * c;
       solver.NextPlane();
-      CheckSolve(solver.Solve(plane, result.get(), firstWeight, true), kernelRows, kernelCols, true);
+      CheckSolve(solver.Solve(plane, result.get(), firstWeight), kernelRows, kernelCols, true);
       if (deringFactor > 1) {
-        CheckSolve(solver.Solve(plane, second.get(), secondWeight, false), kernelRows, kernelCols,
+        CheckSolve(solver.Solve(plane, second.get(), secondWeight), kernelRows, kernelCols,
                    false);
         ReduceRinging(result.get(), second.get(), padRows, padCols);
       }

@@ -1,3 +1,4 @@
+#include "pipeline/difference_spectra.h"
 #include "pipeline/parallel_for.h"
 #include "pipeline/tv_common.h"
 
@@ -52,17 +53,16 @@ void SolveFrequencies(fftwf_complex* fd, const fftwf_complex* nomin, const float
 KernelSpectra::KernelSpectra(const float* kernel, int H_, int W_, int kernelRows, int kernelCols)
     : H(H_), W(W_), K(GridSize(H_, HalfCols(W_))), denom1(GridSize(H_, HalfCols(W_))),
       denom2(GridSize(H_, HalfCols(W_))) {
-  static const float diff[2] = {1, -1};
-  const size_t n = GridSize(H, HalfCols(W));
   KernelToHalfSpectrum(kernel, K.get(), H, W, kernelRows, kernelCols);
-  ComplexArray fh(n), fv(n);
-  KernelToHalfSpectrum(diff, fh.get(), H, W, 1, 2);
-  KernelToHalfSpectrum(diff, fv.get(), H, W, 2, 1);
-  VELMORA_PARALLEL_FOR(n)
-  for (size_t i = 0; i < n; ++i) {
-    denom1[i] = K[i][0] * K[i][0] + K[i][1] * K[i][1];
-    denom2[i] = (fh[i][0] * fh[i][0] + fh[i][1] * fh[i][1]) + (fv[i][0] * fv[i][0] + fv[i][1] * fv[i][1]);
-  }
+  const DifferenceEnergies energies(H, W);
+  const int half = HalfCols(W);
+  VELMORA_PARALLEL_FOR(GridSize(H, half))
+  for (int i = 0; i < H; ++i)
+    for (int j = 0; j < half; ++j) {
+      const size_t k = GridSize(i, half) + j;
+      denom1[k] = K[k][0] * K[k][0] + K[k][1] * K[k][1];
+      denom2[k] = energies.First(i, j);
+    }
 }
 
 TVWorkspace::TVWorkspace(int H_, int W_)

@@ -20,7 +20,7 @@ struct KernelSpectra {
   int H, W;
   ComplexArray K;      // the kernel's transfer function
   FloatArray denom1;   // |K|^2
-  FloatArray denom2;   // |Fh|^2 + |Fv|^2 of the forward differences [1, -1] and [1; -1]
+  FloatArray denom2;   // |Fh|^2 + |Fv|^2 of the forward differences [1, -1] and [1; -1] (closed form)
 };
 
 // The arrays one solve works in, reused by every plane of a job.
