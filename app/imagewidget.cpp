@@ -221,8 +221,12 @@ void ImageWidget::finishJob() {
   // A job that failed before producing a picture leaves the input shown.
   failed_ = thread->result().empty();
   if (!failed_) image = thread->result().clone();
-  ui->lbl_param->setText(settingsCaption(", Reduce Noises") +
-                         QString::asprintf("<br />Running time %.3fs", seconds));
+  QString caption = settingsCaption(", Reduce Noises") +
+                    QString::asprintf("<br />Running time %.3fs", seconds);
+  // A job that asked for the GPU and ran on the CPU says so where its time is.
+  if (status != velmora::kJobGpuFailed && !thread->processorNotice().empty())
+    caption += "<br />" + QString::fromStdString(thread->processorNotice()).toHtmlEscaped();
+  ui->lbl_param->setText(caption);
   showImage(image);
   restoreScroll();
   SubMainWindow* document = SubMainWindow::of(this);
@@ -249,6 +253,10 @@ void ImageWidget::reportFailure(int status) {
     case velmora::kJobInvalidInput:
       text = tr("This picture, region or blur size cannot be deblurred.\n\n"
                 "Please choose a larger region or a smaller blur size.");
+      break;
+    case velmora::kJobGpuFailed:
+      text = tr("The GPU failed during this job:\n%1\n\nLater jobs run on the CPU.")
+                 .arg(QString::fromStdString(thread->processorNotice()));
       break;
     case velmora::kJobNoMode:
       text = tr("The job ended without a result.");

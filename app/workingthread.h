@@ -29,6 +29,7 @@ class WorkingThread : public QThread {
   const cv::Mat& kernel() const { return job_.kernel; }
   // Set when the job was refused for lack of memory before it started.
   const std::string& memoryShortfall() const { return job_.memoryShortfall; }
+  const std::string& processorNotice() const { return job_.processorNotice; }
 
   // Runs body, turning any exception that escapes it into a failed job, so
   // that nothing thrown on the worker thread ends the program.

@@ -14,6 +14,7 @@
 #include "cli/picture.h"
 #include "cli/staged_file.h"
 #include "pipeline/progress.h"
+#include "src/cuda_device.h"
 
 namespace velmora::cli {
 
@@ -21,8 +22,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Until the GPU path is built every job runs on the CPU.
-constexpr bool kGpuUsable = false;
+// The desktop program's start-up tests, run only when the GPU was asked
+// for. Without a usable GPU the one line that says so goes to stderr.
+bool GpuUsableFor(const DeblurRequest& request) {
+  if (!request.gpuRequested) return false;
+  const char* problem = nullptr;
+  std::string cufftProblem;
+  if (!gpu::BuiltWithCuda()) {
+    problem = "this build has no GPU path";
+  } else if (!TestCudaDevice()) {
+    problem = "no CUDA device was found";
+  } else if (!LoadCufft()) {
+    cufftProblem = std::string(gpu::CufftLibraryName()) + " could not be loaded";
+    problem = cufftProblem.c_str();
+  }
+  if (!problem) return true;
+  if (!request.quiet) std::fprintf(stderr, "velmora-deblur: warning: %s; running on the CPU\n", problem);
+  return false;
+}
 
 struct Plan {
   fs::path output;
@@ -60,9 +77,9 @@ Plan Prepare(const DeblurRequest& request) {
   return plan;
 }
 
-DeblurSettings SettingsFor(const DeblurRequest& request) {
+DeblurSettings SettingsFor(const DeblurRequest& request, bool gpuUsable) {
   DeblurSettings settings;
-  settings.useCpu = !kGpuUsable;
+  settings.useCpu = !gpuUsable;
   settings.kernelHeight = request.blurSize.height;
   settings.kernelWidth = request.blurSize.width;
   settings.gamma = request.gamma;
@@ -109,6 +126,9 @@ void CheckStatus(int status, const DeblurJob& job) {
       if (!job.memoryShortfall.empty())  // refused before it started
         throw BadInput("not enough memory: this picture " + job.memoryShortfall);
       throw BadInput("not enough memory to deblur this picture");  // the job caught it
+    case kJobGpuFailed:
+      throw CliError(kExitInternal, "the GPU failed during the job (" + job.processorNotice +
+                                        "); run again without --gpu to use the CPU");
     case kJobInvalidInput:
       if (job.mode == kModePartial) throw CliError(kExitBadInput, kRegionTooSmall, true);
       throw BadInput("the engine refused the picture, the kernel or the settings");
@@ -121,11 +141,10 @@ void CheckStatus(int status, const DeblurJob& job) {
 
 int RunDeblur(const DeblurRequest& request) {
   const Plan plan = Prepare(request);
-  if (request.gpuRequested && !kGpuUsable && !request.quiet)
-    std::fprintf(stderr, "velmora-deblur: warning: this build has no GPU path; running on the CPU\n");
+  const bool gpuUsable = GpuUsableFor(request);
 
   ProgressCell cell = -1.0f;
-  DeblurJob job(SettingsFor(request), &cell);
+  DeblurJob job(SettingsFor(request, gpuUsable), &cell);
   job.input = plan.picture;
   // The job writes the kernel picture under a temporary name: it appears
   // under its own name only once whole.
@@ -134,9 +153,14 @@ int RunDeblur(const DeblurRequest& request) {
   job.kernelPath = kernelPicture.temporary().string();
 
   float seconds = 0.0f;  // engine calls only, summed over the modes run
+  std::string toldNotice;  // a notice is told once, not once per mode
   auto run = [&](const char* mode, const char* label) {
     const int status = RunMode(job, mode, cell, request, label);
     seconds += job.seconds;
+    if (status != kJobGpuFailed && !job.processorNotice.empty() &&
+        job.processorNotice != toldNotice && !request.quiet)
+      std::fprintf(stderr, "velmora-deblur: warning: %s\n", job.processorNotice.c_str());
+    toldNotice = job.processorNotice;
     return status;
   };
   int status = kJobNoMode;

@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include "estimation/fourier_solvers.h"
+#include "estimation/gpu_estimation_steps.h"
 #include "estimation/kernel_cleanup.h"
 #include "estimation/level_spectra.h"
 #include "estimation/prediction.h"
@@ -20,6 +22,7 @@
 #include "pipeline/pyramid.h"
 #include "pipeline/resample.h"
 #include "pipeline/spectral.h"
+#include "src/gpu_check.h"
 
 namespace velmora {
 
@@ -132,6 +135,9 @@ bool RunIterations(const Arguments& job, int w, int A, int rows, int cols, Plane
   CImageMyPredictionEngine engine;
   engine.SetWorkspace(work.plane(0), work.plane(1), work.plane(2), work.plane(3));
   FloatArray centred(GridSize(D, F));
+  // The GPU solvers take whole spectra: made once for all the iterations.
+  std::optional<GpuLevelSteps> gpu;
+  if (!job.useCpu) gpu.emplace(spectra, rows, cols);
   bool success = true;
   for (int t = 0; t < A; ++t) {
     if (job.progress) {
@@ -147,12 +153,17 @@ bool RunIterations(const Arguments& job, int w, int A, int rows, int cols, Plane
     params.scaleThreshold = t <= 3 ? engine.scaleThreshold : 0.0f;
 
     float* v = kernel->data.get();
-    EstimateKernelFFT(engine.GradX(), engine.GradY(), spectra, rows, cols, D, F, v,
-                      kKernelRegularisation, &work);
+    if (gpu)
+      gpu->EstimateKernelFFT(engine.GradX(), engine.GradY(), D, F, v, kKernelRegularisation);
+    else
+      EstimateKernelFFT(engine.GradX(), engine.GradY(), spectra, rows, cols, D, F, v,
+                        kKernelRegularisation, &work);
     CleanUpKernel(v, centred.get(), D, F, ratio);
     if (w == 0 && t == A - 1) break;  // the final kernel: no latent update
-    success = UpdateLatentImage(v, latent, spectra, rows, cols, D, F, kImageRegularisation,
-                                w == 0 && t > 0, &work);
+    const bool check = w == 0 && t > 0;
+    success = gpu ? gpu->UpdateLatentImage(v, latent, D, F, kImageRegularisation, check)
+                  : UpdateLatentImage(v, latent, spectra, rows, cols, D, F, kImageRegularisation,
+                                      check, &work);
     if (!success) break;
   }
   return success;
@@ -299,5 +310,7 @@ int DeblurImage(const float* input, float* output, int rows, int cols, int chann
     return kEngineOutOfMemory;
   } catch (const cv::Exception& e) {
     return velmora::EngineResultFor(e);
+  } catch (const velmora::gpu::GpuFault&) {
+    return kEngineGpuFailed;
   }
 }

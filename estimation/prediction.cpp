@@ -13,6 +13,7 @@
 #include "estimation/orientation_bins.h"
 #include "estimation/shock_filter.h"
 #include "pipeline/parallel_for.h"
+#include "src/cuestimatekernel.h"
 
 namespace velmora {
 
@@ -143,7 +144,7 @@ void CImageMyPredictionEngine::SetWorkspace(float* planeA, float* planeB, float*
   gradYOut_ = gradYPlane;
 }
 
-void CImageMyPredictionEngine::Predict(bool /*cpuFlag*/) {
+void CImageMyPredictionEngine::Predict(bool cpuFlag) {
   const size_t n = GridSize(height, width);
   if (!gradXOut_ && gradX.size() != n) {
     gradX = FloatArray(n);
@@ -165,7 +166,10 @@ void CImageMyPredictionEngine::Predict(bool /*cpuFlag*/) {
                    cv::BORDER_REFLECT_101);
   sigma = sigma * decay;
 
-  ShockFilter(a, b, width, height, shockIterations, dt, h);
+  if (cpuFlag)
+    ShockFilter(a, b, width, height, shockIterations, dt, h);
+  else
+    gpu::ShockFilterGpu(a, b, width, height, shockIterations, dt, h);
   dt = dt * decay;
 
   ForwardGradients(b, gxw, gyw, height, width);

@@ -68,7 +68,7 @@ class CImageMyPredictionEngine {
   const float* GradX() const { return gradXOut_ ? gradXOut_ : gradX.get(); }
   const float* GradY() const { return gradYOut_ ? gradYOut_ : gradY.get(); }
   // Replaces gradX and gradY; decays sigma, dt, scaleThreshold and
-  // gradThreshold. The shock filter has no GPU build: both flags run it here.
+  // gradThreshold. Without cpuFlag the shock filter runs on the GPU.
   void Predict(bool cpuFlag);
   // mask (height x width) = 1 where the scale map reaches scaleThreshold,
   // choosing that threshold first when it is still unset.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "pipeline/engine_errors.h"
 #include "pipeline/pad_image.h"
@@ -16,6 +17,8 @@
 #include "pipeline/progress.h"
 #include "pipeline/spectral.h"
 #include "pipeline/tv_deconv.h"
+#include "src/fast_deconv_gpu.h"
+#include "src/gpu_check.h"
 
 namespace velmora {
 
@@ -121,6 +124,54 @@ void Crop(const float* canvas, float* plane, int rows, int cols, int padCols, in
     std::copy_n(canvas + GridSize(i + top, padCols) + left, cols, plane + GridSize(i, cols));
 }
 
+// The CPU path: the planes one after another, each restored into one
+// reused result plane and cropped into output.
+void SolvePlanesOnCpu(const float* canvas, float* output, const float* kernel, int rows, int cols,
+                      int channels, int kernelRows, int kernelCols, float firstWeight,
+                      float secondWeight, int deringFactor, int reduceNoise,
+                      const StageProgress& stages) {
+  const int padRows = CanvasSide(rows, kernelRows), padCols = CanvasSide(cols, kernelCols);
+  const int top = CanvasOffset(padRows, rows), left = CanvasOffset(padCols, cols);
+  const size_t canvasPlane = GridSize(padRows, padCols);
+  PlaneSolver solver(kernel, padRows, padCols, kernelRows, kernelCols, reduceNoise);
+  FloatArray result(canvasPlane);
+  FloatArray second(deringFactor > 1 ? canvasPlane : 0);
+  for (int c = 0; c < channels; ++c) {
+    stages.Stage(40.0 + static_cast<double>(c) / channels);
+    const float* plane = canvas + canvasPlane * c;
+    solver.NextPlane();
+    CheckSolve(solver.Solve(plane, result.get(), firstWeight), kernelRows, kernelCols, true);
+    if (deringFactor > 1) {
+      CheckSolve(solver.Solve(plane, second.get(), secondWeight), kernelRows, kernelCols, false);
+      ReduceRinging(result.get(), second.get(), padRows, padCols);
+    }
+    Crop(result.get(), output + GridSize(rows, cols) * c, rows, cols, padCols, top, left);
+  }
+}
+
+// The GPU solvers take the three colour planes at once and odd kernels only;
+// anything else keeps the CPU path, which answers every case.
+bool SolvesOnGpu(bool useCpu, int channels, int kernelRows, int kernelCols) {
+  return !useCpu && channels == 3 && kernelRows % 2 == 1 && kernelCols % 2 == 1;
+}
+
+// The GPU path: canvas (three padRows x padCols planes) restored in place.
+void SolveColourOnGpu(float* canvas, const float* kernel, int padRows, int padCols, int kernelRows,
+                      int kernelCols, float firstWeight, float secondWeight, int deringFactor,
+                      int reduceNoise) {
+  const size_t canvasPlane = GridSize(padRows, padCols);
+  std::vector<cv::Mat> planes;
+  for (int c = 0; c < 3; ++c) planes.emplace_back(padRows, padCols, CV_32F, canvas + canvasPlane * c);
+  cv::Mat inM, out;
+  cv::merge(planes, inM);
+  const cv::Mat taps(kernelRows, kernelCols, CV_32F, const_cast<float*>(kernel));
+  if (reduceNoise >= 1)
+    gpu::FastDeconvTVL1Gpu(inM, out, taps, firstWeight, deringFactor, secondWeight);
+  else
+    gpu::FastDeconvTVL2Gpu(inM, out, taps, firstWeight, deringFactor, secondWeight);
+  cv::split(out, planes);  // the planes are views of the canvas: written in place
+}
+
 }  // namespace
 
 int CanvasSide(int side, int kernelSide) { return ((side + 2 * kernelSide - 1) / 256 + 1) * 256; }
@@ -163,28 +214,25 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
     stages.Stage(40);
     std::printf("start deconvolution...\n");
     std::fflush(stdout);
-    // The GPU solvers plug in here; until then both modes solve on the CPU.
     const float firstWeight = FirstSolveWeight(smoothness, reduceNoise);
     const float secondWeight = SecondSolveWeight(smoothness, deringFactor, reduceNoise);
-    PlaneSolver solver(kernel, padRows, padCols, kernelRows, kernelCols, reduceNoise);
-    FloatArray result(canvasPlane);
-    FloatArray second(deringFactor > 1 ? canvasPlane : 0);
-    for (int c = 0; c < channels; ++c) {
-      stages.Stage(40.0 + static_cast<double>(c) / channels);
-      const float* plane = canvas.get() + canvasPlane * c;
-      solver.NextPlane();
-      CheckSolve(solver.Solve(plane, result.get(), firstWeight), kernelRows, kernelCols, true);
-      if (deringFactor > 1) {
-        CheckSolve(solver.Solve(plane, second.get(), secondWeight), kernelRows, kernelCols,
-                   false);
-        ReduceRinging(result.get(), second.get(), padRows, padCols);
-      }
-      Crop(result.get(), output + GridSize(rows, cols) * c, rows, cols, padCols, top, left);
+    if (SolvesOnGpu(useCpu, channels, kernelRows, kernelCols)) {
+      SolveColourOnGpu(canvas.get(), kernel, padRows, padCols, kernelRows, kernelCols, firstWeight,
+                       secondWeight, deringFactor, reduceNoise);
+      stages.Stage(90);
+      for (int c = 0; c < channels; ++c)
+        Crop(canvas.get() + canvasPlane * c, output + GridSize(rows, cols) * c, rows, cols, padCols,
+             top, left);
+    } else {
+      SolvePlanesOnCpu(canvas.get(), output, kernel, rows, cols, channels, kernelRows, kernelCols,
+                       firstWeight, secondWeight, deringFactor, reduceNoise, stages);
     }
   } catch (const std::bad_alloc&) {
     return kEngineOutOfMemory;
   } catch (const cv::Exception& e) {
     return EngineResultFor(e);
+  } catch (const gpu::GpuFault&) {
+    return kEngineGpuFailed;
   }
   stages.Stage(100);
   return 0;

@@ -34,6 +34,7 @@ enum EngineResult : int {
   kEngineOutOfMemory = -2,     // an allocation failed; outputs are undefined
   kEngineInvalidArgument = -3, // sizes, channel count or kernel refused
   kEngineInternalError = -4,   // an image-library operation failed otherwise
+  kEngineGpuFailed = -5,       // a device call failed; the GPU path is off from now on
 };
 
 // Estimates the blur kernel from the picture, then deconvolves it.

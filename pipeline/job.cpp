@@ -3,8 +3,10 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "pipeline/engine_errors.h"
+#include "pipeline/gpu_choice.h"
 #include "pipeline/memory_budget.h"
 #include "pipeline/plan_cache.h"
+#include "src/gpu_check.h"
 
 #include <algorithm>
 #include <chrono>
@@ -94,6 +96,7 @@ DeblurJob::DeblurJob(const DeblurSettings& s, ProgressCell* cell) : settings(s),
 void DeblurJob::Run() {
   status = kJobNoMode;
   memoryShortfall.clear();
+  processorNotice.clear();
   try {
     if (mode == kModeComplete) {
       RunEstimation(false);
@@ -106,6 +109,9 @@ void DeblurJob::Run() {
     status = kJobOutOfMemory;
   } catch (const cv::Exception& e) {
     status = EngineResultFor(e);
+  } catch (const gpu::GpuFault& fault) {
+    status = kJobGpuFailed;
+    processorNotice = fault.what();
   }
   // Plans this run had to estimate are measured now, while the result is
   // already there, so that the next run of this size is faster.
@@ -125,6 +131,15 @@ bool DeblurJob::MemoryFits(int rows, int cols, bool blind) {
   if (!available || needed <= *available) return true;
   memoryShortfall = MemoryShortfall(needed, *available);
   return false;
+}
+
+bool DeblurJob::RunsOnCpu(int rows, int cols, int kernelRows, int kernelCols) {
+  if (settings.useCpu) return true;
+  return !GpuTakesJob(rows, cols, kernelRows, kernelCols, &processorNotice);
+}
+
+void DeblurJob::NoteEngineResult(int engine) {
+  if (engine == kEngineGpuFailed) processorNotice = gpu::GpuDisabledReason();
 }
 
 void DeblurJob::UseKnownKernel(const cv::Mat& knownKernel) {
@@ -161,6 +176,7 @@ void DeblurJob::RunEstimation(bool partial) {
     result = cv::Mat();
     return;
   }
+  const bool useCpu = RunsOnCpu(r.rows, r.cols, settings.kernelHeight, settings.kernelWidth);
   ConvertInput();
   const std::vector<float> planarIn = ToPlanar(input, r);
   std::vector<float> planarOut(planarIn.size());
@@ -171,9 +187,9 @@ void DeblurJob::RunEstimation(bool partial) {
   const int engine = DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
                                  estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
                                  settings.gamma, settings.tscale, settings.smoothness,
-                                 settings.reduceRinging, settings.reduceNoise, settings.useCpu,
-                                 progress);
+                                 settings.reduceRinging, settings.reduceNoise, useCpu, progress);
   const double t1 = NowMilliseconds();
+  NoteEngineResult(engine);
   cv::Mat floatResult = input.clone();
   if (engine == 1) FromPlanar(planarOut, r, &floatResult);
   status = engine;
@@ -197,14 +213,16 @@ void DeblurJob::RunRemaining() {
     result = cv::Mat();
     return;
   }
+  const bool useCpu = RunsOnCpu(input.rows, input.cols, kernel.rows, kernel.cols);
   const std::vector<float> planarIn = ToPlanar(input, whole);
   std::vector<float> planarOut(planarIn.size());
   const double t0 = NowMilliseconds();
   const int engine = DeblurWithKernel(planarIn.data(), planarOut.data(), kernel.ptr<float>(),
                                       input.rows, input.cols, 3, kernel.rows, kernel.cols,
                                       settings.smoothness, settings.reduceRinging,
-                                      settings.reduceNoise, settings.useCpu, progress);
+                                      settings.reduceNoise, useCpu, progress);
   const double t1 = NowMilliseconds();
+  NoteEngineResult(engine);
   cv::Mat floatResult = input.clone();
   if (engine == 0) FromPlanar(planarOut, whole, &floatResult);
   status = engine == 0 ? kJobSucceeded : engine;

@@ -35,6 +35,7 @@ enum JobStatus : int {
   kJobOutOfMemory = kEngineOutOfMemory,
   kJobInvalidInput = kEngineInvalidArgument,  // unusable picture, kernel or region
   kJobInternalError = kEngineInternalError,
+  kJobGpuFailed = kEngineGpuFailed,  // the next job runs on the CPU
 };
 
 inline constexpr const char* kInsufficientInformation =
@@ -81,6 +82,9 @@ class DeblurJob {
   // Why the job was refused for lack of memory ("needs about 9.1 GiB of
   // memory; 6.0 GiB are free"); empty otherwise.
   std::string memoryShortfall;
+  // One line when a job asked for the GPU and ran on the CPU, or when the
+  // GPU failed during the job (then the check's line).
+  std::string processorNotice;
 
  private:
   void RunEstimation(bool partial);
@@ -89,6 +93,10 @@ class DeblurJob {
   // False, with memoryShortfall set, when a run on rows x cols (of the
   // whole picture of wholeRows x wholeCols) cannot fit in memory.
   bool MemoryFits(int rows, int cols, bool blind);
+  // Whether this run of rows x cols goes to the CPU; sets processorNotice.
+  bool RunsOnCpu(int rows, int cols, int kernelRows, int kernelCols);
+  // Records the fault line of a job the GPU failed.
+  void NoteEngineResult(int engine);
   void Finish(const cv::Mat& floatResult, bool writeKernel);
 };
 

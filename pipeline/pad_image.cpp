@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "pipeline/difference_spectra.h"
 #include "pipeline/pyramid.h"
 #include "pipeline/resample.h"
 #include "pipeline/spectral.h"
+#include "src/cupadimage.h"
 
 namespace velmora {
 
@@ -182,6 +184,26 @@ void RefineAndRestore(const PadLevel& level, int c, const PaddingSpectra& spectr
   }
 }
 
+// A level's spectra on the GPU path: four whole rows x cols spectra, built
+// and used by the device steps.
+struct GpuSpectra {
+  explicit GpuSpectra(const PadLevel& level)
+      : F(Size(level)), F2(Size(level)), Wt(Size(level)), Derrs(Size(level)) {
+    int rows = 0, cols = 0;
+    gpu::BuildPaddingSpectraGpu(level.kernel, level.canvasCols, level.canvasRows, level.kernelCols,
+                                level.kernelRows, At(F), At(F2), At(Wt), At(Derrs), &rows, &cols);
+  }
+  void Refine(float* plane, const PadLevel& level) const {
+    gpu::RefinePaddingGpu(plane, level.canvasCols, level.canvasRows, kInverseRegularisation,
+                          kReblurSmoothing, At(F), At(F2), At(Wt), At(Derrs));
+  }
+  static size_t Size(const PadLevel& level) {
+    return GridSize(level.canvasRows, level.canvasCols);
+  }
+  static gpu::Float2* At(const ComplexArray& a) { return reinterpret_cast<gpu::Float2*>(a.get()); }
+  ComplexArray F, F2, Wt, Derrs;
+};
+
 }  // namespace
 
 void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spectra,
@@ -194,7 +216,6 @@ void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spect
 bool PadImage(const float* input, float* output, const float* kernel, int cols, int rows,
               int channels, int kernelCols, int kernelRows, int padCols, int padRows,
               bool useCpu) {
-  (void)useCpu;  // the GPU steps plug in here; the CPU steps serve both modes for now
   if (!input || !output || !kernel || rows < 1 || cols < 1 || channels < 1 || kernelRows < 1 ||
       kernelCols < 1 || padRows < rows || padCols < cols || kernelRows > padRows ||
       kernelCols > padCols)
@@ -215,13 +236,19 @@ bool PadImage(const float* input, float* output, const float* kernel, int cols, 
     for (int m = 1; m < levelCount; ++m) BuildCoarserLevel(base, channels, m, &levels[m]);
 
     // One spectrum array serves every level: the finest is the largest.
-    ComplexArray work(GridSize(padRows, HalfCols(padCols)));
+    ComplexArray work(useCpu ? GridSize(padRows, HalfCols(padCols)) : 0);
     for (int o = levelCount - 1; o >= 0; --o) {
       const PadLevel& level = levels[o];
-      SpectraHolder holder;
-      BuildPaddingSpectra(level.kernel, level.canvasCols, level.canvasRows, level.kernelCols,
-                          level.kernelRows, kInverseRegularisation, kReblurSmoothing,
-                          &holder.spectra);
+      std::optional<SpectraHolder> cpu;
+      std::optional<GpuSpectra> gpu;
+      if (useCpu) {
+        cpu.emplace();
+        BuildPaddingSpectra(level.kernel, level.canvasCols, level.canvasRows, level.kernelCols,
+                            level.kernelRows, kInverseRegularisation, kReblurSmoothing,
+                            &cpu->spectra);
+      } else {
+        gpu.emplace(level);
+      }
       for (int c = 0; c < channels; ++c) {
         float* plane = level.canvas + level.canvasPlaneSize() * c;
         if (o == levelCount - 1) {
@@ -232,8 +259,14 @@ bool PadImage(const float* input, float* output, const float* kernel, int cols, 
                        coarser.canvasCols, level.canvasRows, level.canvasCols);
           RestoreImageArea(level, c);
         }
-        for (int step = 0; step < kRefinementSteps; ++step)
-          RefineAndRestore(level, c, holder.spectra, work.get());
+        for (int step = 0; step < kRefinementSteps; ++step) {
+          if (cpu) {
+            RefineAndRestore(level, c, cpu->spectra, work.get());
+          } else {
+            gpu->Refine(plane, level);
+            RestoreImageArea(level, c);
+          }
+        }
       }
     }
     return true;

@@ -6,7 +6,11 @@
 #include <cuda_runtime_api.h>
 #endif
 
+#include <algorithm>
 #include <string>
+
+#include "src/gpu_check.h"
+#include "src/gpu_host.h"
 
 #ifndef VELMORA_CUFFT_LIBRARY
 #define VELMORA_CUFFT_LIBRARY "libcufft.so"
@@ -46,6 +50,38 @@ bool LoadCufftFrom(const char* library) {
   }
   LoadedEntryPoints() = found;
   return true;
+}
+
+bool BuiltWithCuda() {
+#ifdef VELMORA_HAVE_CUDA
+  return true;
+#else
+  return false;
+#endif
+}
+
+bool GpuPathUsable() {
+  static const bool devicePresent = TestCudaDevice();
+  return devicePresent && Cufft().Complete() && !GpuDisabled();
+}
+
+bool QueryDeviceLimits(DeviceLimits* limits) {
+#ifdef VELMORA_HAVE_CUDA
+  int device = 0, width = 0, height = 0, depth = 0;
+  size_t freeBytes = 0, totalBytes = 0;
+  if (cudaGetDevice(&device) != cudaSuccess ||
+      cudaDeviceGetAttribute(&width, cudaDevAttrMaxTexture3DWidth, device) != cudaSuccess ||
+      cudaDeviceGetAttribute(&height, cudaDevAttrMaxTexture3DHeight, device) != cudaSuccess ||
+      cudaDeviceGetAttribute(&depth, cudaDevAttrMaxTexture3DDepth, device) != cudaSuccess ||
+      cudaMemGetInfo(&freeBytes, &totalBytes) != cudaSuccess)
+    return false;
+  limits->maxTexture3dSide = std::min(width, height);
+  limits->freeBytes = freeBytes;
+  return true;
+#else
+  (void)limits;
+  return false;
+#endif
 }
 
 }  // namespace velmora::gpu

@@ -33,6 +33,18 @@ inline bool DeviceCountMeansDevice(bool callSucceeded, int count) {
 // library stays loaded for the life of the process once a load succeeded.
 bool LoadCufftFrom(const char* library);
 
+struct DeviceLimits;
+
+// Whether this build holds the GPU modules.
+bool BuiltWithCuda();
+
+// Whether a job may take the GPU path at all: a device was found, cuFFT is
+// loaded, and nothing has switched the path off (gpu_check.h).
+bool GpuPathUsable();
+
+// The device's texture and free-memory limits; false when it cannot say.
+bool QueryDeviceLimits(DeviceLimits* limits);
+
 }  // namespace velmora::gpu
 
 // True when the CUDA runtime reports at least one device; false in a build

@@ -1,0 +1,93 @@
+#include "pipeline/gpu_choice.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+
+#include "pipeline/deconvolve.h"
+#include "src/cuda_device.h"
+#include "src/gpu_check.h"
+#include "src/gpu_host.h"
+
+namespace velmora {
+
+namespace {
+
+// The self-check's answer, once per process: empty when the GPU agrees.
+struct SelfCheck {
+  std::once_flag once;
+  std::string problem;
+};
+
+SelfCheck& TheSelfCheck() {
+  static SelfCheck check;
+  return check;
+}
+
+std::string RunSelfCheck() {
+  try {
+    const std::vector<std::string> disagreeing = CompareGpuWithCpu();
+    if (disagreeing.empty()) return {};
+    std::string steps;
+    for (const std::string& step : disagreeing) steps += (steps.empty() ? "" : ", ") + step;
+    std::fprintf(stderr, "GPU self-check: %s differ from the CPU\n", steps.c_str());
+    gpu::DisableGpu(kGpuDisagrees);
+    return kGpuDisagrees;
+  } catch (const gpu::GpuFault& fault) {
+    return std::string("the GPU failed its self-check (") + fault.what() + "); using the CPU";
+  } catch (const std::exception& e) {
+    gpu::DisableGpu(e.what());
+    return std::string("the GPU self-check could not run (") + e.what() + "); using the CPU";
+  }
+}
+
+}  // namespace
+
+double RelativeError(const float* gpu, const float* cpu, size_t n) {
+  double difference = 0.0, reference = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const double d = static_cast<double>(gpu[i]) - cpu[i];
+    difference += d * d;
+    reference += static_cast<double>(cpu[i]) * cpu[i];
+  }
+  if (!std::isfinite(difference)) return INFINITY;
+  if (reference == 0.0) return difference == 0.0 ? 0.0 : INFINITY;
+  return std::sqrt(difference / reference);
+}
+
+bool GpuTakesJob(int rows, int cols, int kernelRows, int kernelCols, std::string* notice) {
+  notice->clear();
+  if (!gpu::GpuPathUsable()) {
+    // An unusable device was told at start-up; what switched it off since is
+    // told with every job.
+    if (gpu::GpuDisabled())
+      *notice = gpu::GpuDisabledReason() == kGpuDisagrees
+                    ? kGpuDisagrees
+                    : "the GPU failed earlier in this session; running on the CPU";
+    return false;
+  }
+  gpu::DeviceLimits limits;
+  if (!gpu::QueryDeviceLimits(&limits)) {
+    *notice = "the GPU does not report its limits; running on the CPU";
+    return false;
+  }
+  const std::string fit =
+      gpu::GpuFitMessage(CanvasSide(rows, kernelRows), CanvasSide(cols, kernelCols), limits);
+  if (!fit.empty()) {
+    *notice = fit;
+    return false;
+  }
+  SelfCheck& check = TheSelfCheck();
+  std::call_once(check.once, [&check] { check.problem = RunSelfCheck(); });
+  if (!check.problem.empty()) {
+    *notice = check.problem;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace velmora

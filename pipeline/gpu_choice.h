@@ -1,0 +1,46 @@
+// Which processor runs a job that asked for the GPU. The GPU path must be
+// usable, the job's canvas must fit the device, and before the first GPU job
+// of the process a small built-in case runs on both paths: a GPU whose
+// answers disagree with the CPU's is never used.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+inline constexpr const char* kGpuDisagrees = "GPU results disagree with the CPU; using the CPU";
+
+// Relative errors the GPU may show against the CPU (||gpu - cpu|| / ||cpu||
+// over the whole result). Both paths compute in single precision, with
+// different transforms and, on the device, fused multiply-adds; rounding
+// alone stays near 1e-6. The bounds leave room for that, amplified by ten
+// padding steps per level and by the solvers' thresholds, while any wrong
+// formula, index or boundary rule gives errors of 1e-2 and more.
+inline constexpr double kPaddingBound = 1e-4;
+inline constexpr double kSolveBound = 1e-3;
+inline constexpr double kEstimationBound = 1e-3;
+
+double RelativeError(const float* gpu, const float* cpu, size_t n);
+
+// True when a job of rows x cols with a kernelRows x kernelCols kernel runs
+// on the GPU. Otherwise *notice says why not, in one line, when there is
+// something to tell (the canvas does not fit, the self-check failed or the
+// GPU failed earlier); an unusable GPU is told at start-up instead.
+bool GpuTakesJob(int rows, int cols, int kernelRows, int kernelCols, std::string* notice);
+
+// The built-in comparison: padding, one TV-L2 solve and the estimation steps
+// of one level on both paths. Returns the names of the steps that disagree
+// (empty when all agree). A device fault propagates as GpuFault.
+std::vector<std::string> CompareGpuWithCpu();
+
+// The estimation part of it: the shock filter, the kernel solve and the
+// latent update of one level of picture (planar red, green, blue, rows x
+// cols) on both paths, kernel being the picture's blur. Returns the names
+// of the steps that disagree.
+std::vector<std::string> CompareEstimationSteps(const float* picture, int rows, int cols,
+                                                const cv::Mat& kernel);
+
+}  // namespace velmora
