@@ -2,6 +2,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "pipeline/deconvolve.h"
 #include "pipeline/engine_errors.h"
 #include "pipeline/gpu_choice.h"
 #include "pipeline/memory_budget.h"
@@ -44,6 +45,15 @@ void FromPlanar(const std::vector<float>& planar, const PixelRegion& r, cv::Mat*
     for (int j = 0; j < r.cols; ++j)
       for (int k = 0; k < 3; ++k) row[j][2 - k] = planar[plane * k + static_cast<size_t>(i) * r.cols + j];
   }
+}
+
+// What the GPU path holds in host memory beyond the CPU path's arrays, per
+// canvas pixel: the padding's four whole spectra, and the colour canvas, its
+// four-channel copy, the result and the ringing solve's, plus staging.
+size_t GpuHostBytes(int rows, int cols, int kernelRows, int kernelCols) {
+  const size_t canvas =
+      static_cast<size_t>(CanvasSide(rows, kernelRows)) * CanvasSide(cols, kernelCols);
+  return canvas * (4 * 8 + 12 + 16 + 12 + 12 + 8);
 }
 
 }  // namespace
@@ -118,7 +128,7 @@ void DeblurJob::Run() {
   if (status != kJobNoMode) MeasurePendingTransforms(PostJobPlanningSeconds(seconds));
 }
 
-bool DeblurJob::MemoryFits(int rows, int cols, bool blind) {
+bool DeblurJob::MemoryFits(int rows, int cols, bool blind, bool useCpu) {
   // The job's own pictures: the float input, the planar input and output,
   // the float and 8-bit results; then the engine's peak.
   const size_t whole = static_cast<size_t>(input.rows) * input.cols * 3;
@@ -126,7 +136,8 @@ bool DeblurJob::MemoryFits(int rows, int cols, bool blind) {
   const size_t own = (2 * whole + 2 * region) * sizeof(float) + whole;
   const size_t needed = own + EngineMemoryBytes(rows, cols, 3, settings.kernelHeight,
                                                 settings.kernelWidth, blind, settings.reduceRinging,
-                                                settings.reduceNoise);
+                                                settings.reduceNoise) +
+                        (useCpu ? 0 : GpuHostBytes(rows, cols, settings.kernelHeight, settings.kernelWidth));
   const std::optional<size_t> available = AvailableMemoryBytes();
   if (!available || needed <= *available) return true;
   memoryShortfall = MemoryShortfall(needed, *available);
@@ -171,12 +182,12 @@ void DeblurJob::RunEstimation(bool partial) {
       return;
     }
   }
-  if (!MemoryFits(r.rows, r.cols, true)) {
+  const bool useCpu = RunsOnCpu(r.rows, r.cols, settings.kernelHeight, settings.kernelWidth);
+  if (!MemoryFits(r.rows, r.cols, true, useCpu)) {
     status = kJobOutOfMemory;
     result = cv::Mat();
     return;
   }
-  const bool useCpu = RunsOnCpu(r.rows, r.cols, settings.kernelHeight, settings.kernelWidth);
   ConvertInput();
   const std::vector<float> planarIn = ToPlanar(input, r);
   std::vector<float> planarOut(planarIn.size());
@@ -208,12 +219,12 @@ void DeblurJob::RunRemaining() {
     return;
   }
   const PixelRegion whole{0, 0, input.rows, input.cols};
-  if (!MemoryFits(input.rows, input.cols, false)) {
+  const bool useCpu = RunsOnCpu(input.rows, input.cols, kernel.rows, kernel.cols);
+  if (!MemoryFits(input.rows, input.cols, false, useCpu)) {
     status = kJobOutOfMemory;
     result = cv::Mat();
     return;
   }
-  const bool useCpu = RunsOnCpu(input.rows, input.cols, kernel.rows, kernel.cols);
   const std::vector<float> planarIn = ToPlanar(input, whole);
   std::vector<float> planarOut(planarIn.size());
   const double t0 = NowMilliseconds();

@@ -92,7 +92,7 @@ class DeblurJob {
   void ConvertInput();
   // False, with memoryShortfall set, when a run on rows x cols (of the
   // whole picture of wholeRows x wholeCols) cannot fit in memory.
-  bool MemoryFits(int rows, int cols, bool blind);
+  bool MemoryFits(int rows, int cols, bool blind, bool useCpu);
   // Whether this run of rows x cols goes to the CPU; sets processorNotice.
   bool RunsOnCpu(int rows, int cols, int kernelRows, int kernelCols);
   // Records the fault line of a job the GPU failed.
