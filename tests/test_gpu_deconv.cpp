@@ -29,6 +29,7 @@
 #include "src/gpu_check.h"
 #include "src/gpu_host.h"
 #include "src/gpu_launch.h"
+#include "tests/gpu_emulation.h"
 
 using namespace velmora;
 using namespace velmora::gpu;
@@ -38,26 +39,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // Host emulation of the device solvers
 
-// Runs body(x, y, i) for every thread of a rows x cols launch that names an
-// element.
-template <typename Body>
-void ForEachThread(int rows, int cols, Body body) {
-  const LaunchShape shape = Launch2d(rows, cols);
-  for (unsigned by = 0; by < shape.gridY; ++by)
-    for (unsigned bx = 0; bx < shape.gridX; ++bx)
-      for (unsigned ty = 0; ty < shape.blockY; ++ty)
-        for (unsigned tx = 0; tx < shape.blockX; ++tx) {
-          const unsigned x = bx * kBlockSide + tx, y = by * kBlockSide + ty;
-          if (InGrid(x, y, rows, cols)) body(x, y, static_cast<size_t>(y) * cols + x);
-        }
-}
-
 using Grid = std::vector<Float2>;
-
-void Transform(const Float2* in, Float2* out, int rows, int cols, int sign) {
-  Fft2d(reinterpret_cast<const fftwf_complex*>(in), reinterpret_cast<fftwf_complex*>(out), rows,
-        cols, sign);
-}
+using emulation::ForEachThread;
+using emulation::Transform;
 
 // The device state of one solve, held in host memory.
 class EmulatedSolver {

@@ -22,6 +22,7 @@
 #include "src/gpu_check.h"
 #include "src/gpu_host.h"
 #include "src/gpu_launch.h"
+#include "tests/gpu_emulation.h"
 
 using namespace velmora;
 using namespace velmora::gpu;
@@ -36,32 +37,13 @@ using Complex = std::complex<double>;
 // ---------------------------------------------------------------------------
 // Host emulation of the device routines
 
-// Runs body(i) for every thread of a rows x cols launch that names an
-// element, i = y * cols + x, as the kernels index.
+// The padding kernels index by element only.
 template <typename Body>
 void Launch(int rows, int cols, Body body) {
-  const LaunchShape s = Launch2d(rows, cols);
-  for (unsigned by = 0; by < s.gridY; ++by)
-    for (unsigned bx = 0; bx < s.gridX; ++bx)
-      for (unsigned ty = 0; ty < s.blockY; ++ty)
-        for (unsigned tx = 0; tx < s.blockX; ++tx) {
-          const unsigned x = bx * s.blockX + tx, y = by * s.blockY + ty;
-          if (InGrid(x, y, rows, cols)) body(static_cast<size_t>(y) * cols + x);
-        }
+  emulation::ForEachThread(rows, cols, [&](unsigned, unsigned, size_t i) { body(i); });
 }
 
-std::vector<Float2> Transform(const std::vector<Float2>& grid, int rows, int cols, int sign) {
-  const size_t n = GridSize(rows, cols);
-  ComplexArray in(n), out(n);
-  for (size_t i = 0; i < n; ++i) {
-    in[i][0] = grid[i].x;
-    in[i][1] = grid[i].y;
-  }
-  Fft2d(in.get(), out.get(), rows, cols, sign);
-  std::vector<Float2> result(n);
-  for (size_t i = 0; i < n; ++i) result[i] = MakeFloat2(out[i][0], out[i][1]);
-  return result;
-}
+using emulation::Transform;
 
 // The device's kernel-to-spectrum: wrapped placement, forward transform.
 std::vector<Float2> SpectrumOf(const float* kernel, int kr, int kc, int rows, int cols) {
