@@ -17,26 +17,26 @@ constexpr const char* kModule = "src/cuestimatekernel.cu";
 __global__ void d_computeIpad(Float2* d_Ixpad, const Float2* d_IxFre, const Float2* d_IyFre,
                               const Float2* d_BxFre, const Float2* d_ByFre, float wt_kreg,
                               unsigned iW, unsigned iH) {
-  const Element e = ThisElement();
-  if (!InGrid(e.x, e.y, iH, iW)) return;
-  const size_t i = static_cast<size_t>(e.y) * iW + e.x;
+  Element e;
+  size_t i;
+  if (!ThisElementOf(iW, iH, &e, &i)) return;
   d_Ixpad[i] = estimate::ComputeIpad(d_IxFre[i], d_IyFre[i], d_BxFre[i], d_ByFre[i], wt_kreg);
 }
 
 __global__ void d_computeI(Float2* d_I, const Float2* d_F, const float* d_FreqWt,
                            const float* d_FreqDerrs, const Float2* d_FreqB, float wt_ireg,
                            unsigned iW, unsigned iH) {
-  const Element e = ThisElement();
-  if (!InGrid(e.x, e.y, iH, iW)) return;
-  const size_t i = static_cast<size_t>(e.y) * iW + e.x;
+  Element e;
+  size_t i;
+  if (!ThisElementOf(iW, iH, &e, &i)) return;
   d_I[i] = estimate::ComputeI(d_F[i], d_FreqWt[i], d_FreqDerrs[i], d_FreqB[i], wt_ireg);
 }
 
 __global__ void d_computeOrshockS1(float* d_grad, float* d_grad2, float* d_Ix, float* d_Iy,
                                    Texture2d<float> tex, unsigned iW, unsigned iH) {
-  const Element e = ThisElement();
-  if (!InGrid(e.x, e.y, iH, iW)) return;
-  const size_t i = static_cast<size_t>(e.y) * iW + e.x;
+  Element e;
+  size_t i;
+  if (!ThisElementOf(iW, iH, &e, &i)) return;
   const estimate::ShockSlopes s = estimate::ComputeOrshockS1(tex, e.x, e.y, iH, iW);
   d_grad[i] = s.grad;
   d_grad2[i] = s.grad2;
@@ -48,9 +48,9 @@ __global__ void d_computeOrshockS2(float* d_output, const float* d_grad, const f
                                    Texture2d<float> tex, Texture2d<float> xtex,
                                    Texture2d<float> ytex, float dt, float h, unsigned iW,
                                    unsigned iH) {
-  const Element e = ThisElement();
-  if (!InGrid(e.x, e.y, iH, iW)) return;
-  const size_t i = static_cast<size_t>(e.y) * iW + e.x;
+  Element e;
+  size_t i;
+  if (!ThisElementOf(iW, iH, &e, &i)) return;
   d_output[i] =
       estimate::ComputeOrshockS2(tex, xtex, ytex, d_grad[i], d_grad2[i], dt, h, e.x, e.y, iH, iW);
 }

@@ -14,24 +14,24 @@ constexpr const char* kModule = "src/cupadimage.cu";
 
 __global__ void d_computeDerrs(const Float2* d_Gx, const Float2* d_Gy, Float2* d_FreqDerrs,
                                unsigned iW, unsigned iH) {
-  const Element e = ThisElement();
-  if (!InGrid(e.x, e.y, iH, iW)) return;
-  const size_t i = static_cast<size_t>(e.y) * iW + e.x;
+  Element e;
+  size_t i;
+  if (!ThisElementOf(iW, iH, &e, &i)) return;
   d_FreqDerrs[i] = pad::ComputeDerrs(d_Gx[i], d_Gy[i]);
 }
 
 __global__ void d_computeWt(const Float2* d_Gx, const Float2* d_Gy, const Float2* d_tmpimg,
                             Float2* d_FreqWt, const Float2* d_FreqDerrs, unsigned iW, unsigned iH) {
-  const Element e = ThisElement();
-  if (!InGrid(e.x, e.y, iH, iW)) return;
-  const size_t i = static_cast<size_t>(e.y) * iW + e.x;
+  Element e;
+  size_t i;
+  if (!ThisElementOf(iW, iH, &e, &i)) return;
   d_FreqWt[i] = pad::ComputeWt(d_Gx[i], d_Gy[i], d_tmpimg[i], d_FreqDerrs[i].x);
 }
 
 __global__ void d_computeF2(const Float2* d_FreqF, Float2* d_FreqF2, unsigned iW, unsigned iH) {
-  const Element e = ThisElement();
-  if (!InGrid(e.x, e.y, iH, iW)) return;
-  const size_t i = static_cast<size_t>(e.y) * iW + e.x;
+  Element e;
+  size_t i;
+  if (!ThisElementOf(iW, iH, &e, &i)) return;
   d_FreqF2[i] = pad::ComputeF2(d_FreqF[i]);
 }
 
@@ -39,18 +39,18 @@ __global__ void d_computeFreqI(Float2* d_dinout, const Float2* d_FreqB, const Fl
                                const Float2* d_FreqF2, const Float2* d_FreqWt,
                                const Float2* d_FreqDerrs, float wt_ireg, float wt_breg, unsigned iW,
                                unsigned iH) {
-  const Element e = ThisElement();
-  if (!InGrid(e.x, e.y, iH, iW)) return;
-  const size_t i = static_cast<size_t>(e.y) * iW + e.x;
+  Element e;
+  size_t i;
+  if (!ThisElementOf(iW, iH, &e, &i)) return;
   d_dinout[i] = pad::ComputeFreqI(d_FreqB[i], d_FreqF[i], d_FreqF2[i].x, d_FreqWt[i].x,
                                   d_FreqDerrs[i].x, wt_ireg, wt_breg);
 }
 
 __global__ void d_computeOut(float* d_dinout, const Float2* d_iFreqI, float NORMAL_FACTOR,
                              unsigned iW, unsigned iH) {
-  const Element e = ThisElement();
-  if (!InGrid(e.x, e.y, iH, iW)) return;
-  const size_t i = static_cast<size_t>(e.y) * iW + e.x;
+  Element e;
+  size_t i;
+  if (!ThisElementOf(iW, iH, &e, &i)) return;
   d_dinout[i] = pad::ComputeOut(d_iFreqI[i], NORMAL_FACTOR);
 }
 

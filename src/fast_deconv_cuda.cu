@@ -15,36 +15,30 @@ constexpr const char* kModule = "src/fast_deconv_cuda.cu";
 
 // --- Device kernels -------------------------------------------------------
 
-__device__ inline bool Index(unsigned dataW, unsigned dataH, Element* e, size_t* i) {
-  *e = ThisElement();
-  *i = static_cast<size_t>(e->y) * dataW + e->x;
-  return InGrid(e->x, e->y, dataH, dataW);
-}
-
 __global__ void d_compute_nomin1(Float2* d_B, const Float2* d_otf, unsigned dataW, unsigned dataH) {
   Element e;
   size_t i;
-  if (Index(dataW, dataH, &e, &i)) d_B[i] = deconv::ComputeNomin1(d_B[i], d_otf[i]);
+  if (ThisElementOf(dataW, dataH, &e, &i)) d_B[i] = deconv::ComputeNomin1(d_B[i], d_otf[i]);
 }
 
 __global__ void d_compute_denom1(const Float2* d_otf, float* d_denom1, unsigned dataW,
                                  unsigned dataH) {
   Element e;
   size_t i;
-  if (Index(dataW, dataH, &e, &i)) d_denom1[i] = deconv::ComputeDenom1(d_otf[i]);
+  if (ThisElementOf(dataW, dataH, &e, &i)) d_denom1[i] = deconv::ComputeDenom1(d_otf[i]);
 }
 
 __global__ void d_regular_denom1(float* d_denom1, float min_val, unsigned dataW, unsigned dataH) {
   Element e;
   size_t i;
-  if (Index(dataW, dataH, &e, &i)) d_denom1[i] = deconv::RegularDenom1(d_denom1[i], min_val);
+  if (ThisElementOf(dataW, dataH, &e, &i)) d_denom1[i] = deconv::RegularDenom1(d_denom1[i], min_val);
 }
 
 __global__ void d_compute_denom2(float* g, Texture1d<Float2> gxTex, Texture1d<Float2> gyTex,
                                  unsigned dataW, unsigned dataH) {
   Element e;
   size_t i;
-  if (Index(dataW, dataH, &e, &i))
+  if (ThisElementOf(dataW, dataH, &e, &i))
     g[i] = deconv::ComputeDenom2(gxTex(static_cast<float>(e.x)), gyTex(static_cast<float>(e.y)));
 }
 
@@ -52,14 +46,14 @@ __global__ void d_updateS(Float4* d_s, const Float2* n0, const Float2* n1, const
                           unsigned dataW, unsigned dataH, float NORMAL_FACTOR) {
   Element e;
   size_t i;
-  if (Index(dataW, dataH, &e, &i)) d_s[i] = deconv::UpdateS(n0[i], n1[i], n2[i], NORMAL_FACTOR);
+  if (ThisElementOf(dataW, dataH, &e, &i)) d_s[i] = deconv::UpdateS(n0[i], n1[i], n2[i], NORMAL_FACTOR);
 }
 
 __global__ void d_updateHV(Float4* d_h, Float4* d_v, Texture2d<Float4> sTex, unsigned dataW,
                            unsigned dataH, float thre) {
   Element e;
   size_t i;
-  if (!Index(dataW, dataH, &e, &i)) return;
+  if (!ThisElementOf(dataW, dataH, &e, &i)) return;
   Float4 h, v;
   deconv::UpdateHV(sTex, e.x, e.y, dataW, dataH, thre, &h, &v);
   d_h[i] = h;
@@ -70,7 +64,7 @@ __global__ void d_updateN(Float2* n0, Float2* n1, Float2* n2, Texture2d<Float4> 
                           Texture2d<Float4> vTex, unsigned dataW, unsigned dataH) {
   Element e;
   size_t i;
-  if (Index(dataW, dataH, &e, &i)) deconv::UpdateN(hTex, vTex, e.x, e.y, dataW, dataH, n0 + i, n1 + i, n2 + i);
+  if (ThisElementOf(dataW, dataH, &e, &i)) deconv::UpdateN(hTex, vTex, e.x, e.y, dataW, dataH, n0 + i, n1 + i, n2 + i);
 }
 
 __global__ void d_updateFS(Float2* FS, Texture2d<float> denom1Tex, Texture2d<float> denom2Tex,
@@ -78,7 +72,7 @@ __global__ void d_updateFS(Float2* FS, Texture2d<float> denom1Tex, Texture2d<flo
                            float beta) {
   Element e;
   size_t i;
-  if (!Index(dataW, dataH, &e, &i)) return;
+  if (!ThisElementOf(dataW, dataH, &e, &i)) return;
   const float x = static_cast<float>(e.x), y = static_cast<float>(e.y);
   FS[i] = deconv::UpdateFS(FS[i], denom1Tex(x, y), denom2Tex(x, y),
                            nomin1Tex(x, y, static_cast<float>(c)), beta);
@@ -88,7 +82,7 @@ __global__ void d_updateFI(Float2* FS, const Float2* d_otf, Texture3d<Float2> no
                            unsigned dataW, unsigned dataH, int c) {
   Element e;
   size_t i;
-  if (!Index(dataW, dataH, &e, &i)) return;
+  if (!ThisElementOf(dataW, dataH, &e, &i)) return;
   const Float2 m = nomin1Tex(static_cast<float>(e.x), static_cast<float>(e.y), static_cast<float>(c));
   FS[i] = deconv::UpdateFI(m, d_otf[i]);
 }
@@ -97,7 +91,7 @@ __global__ void d_updateV(Float2* V, Texture2d<Float4> oTex, unsigned dataW, uns
                           float NORMAL_FACTOR, float thre) {
   Element e;
   size_t i;
-  if (!Index(dataW, dataH, &e, &i)) return;
+  if (!ThisElementOf(dataW, dataH, &e, &i)) return;
   const Float4 o = oTex(static_cast<float>(e.x), static_cast<float>(e.y));
   V[i] = deconv::UpdateV(V[i].x, Channel(o, c), NORMAL_FACTOR, thre);
 }

@@ -175,6 +175,14 @@ __device__ inline Element ThisElement() {
   return Element{blockIdx.x * kBlockSide + threadIdx.x, blockIdx.y * kBlockSide + threadIdx.y};
 }
 
+// The same with its index y * cols + x in a row-major grid of cols x rows;
+// false for the idle threads of the partial last blocks.
+__device__ inline bool ThisElementOf(unsigned cols, unsigned rows, Element* e, size_t* i) {
+  *e = ThisElement();
+  *i = static_cast<size_t>(e->y) * cols + e->x;
+  return InGrid(e->x, e->y, rows, cols);
+}
+
 // Launches kernel over a rows x cols grid with the common geometry and
 // checks that the launch was accepted.
 template <typename Kernel, typename... Args>
