@@ -19,6 +19,7 @@
 #include "estimation/orientation_bins.h"
 #include "estimation/prediction.h"
 #include "estimation/shock_filter.h"
+#include "tests/seeded.h"
 
 using namespace velmora;
 
@@ -27,13 +28,7 @@ namespace {
 using Plane = std::vector<float>;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-Plane Random(size_t n, unsigned seed, float lo = 0.0f, float hi = 1.0f) {
-  std::mt19937 random(seed);
-  std::uniform_real_distribution<float> u(lo, hi);
-  Plane v(n);
-  for (float& x : v) x = u(random);
-  return v;
-}
+using test_inputs::Random;
 
 Plane Impulse(int rows, int cols) {
   Plane k(rows * cols, 0.0f);
@@ -397,7 +392,9 @@ TEST(OrientationBins, ComparisonsAgreeWithAtan2Everywhere) {
     gx.push_back(x);
     gy.push_back(y);
     const uint8_t scale = QuickScaleBin(x, y);
-    if (scale != kUndecidedBin) ASSERT_EQ(scale, ScaleBin(x, y)) << x << ", " << y;
+    if (scale != kUndecidedBin) {
+      ASSERT_EQ(scale, ScaleBin(x, y)) << x << ", " << y;
+    }
   }
   std::vector<uint8_t> bins(cases.size());
   GradientBins(gx.data(), gy.data(), bins.data(), bins.size());

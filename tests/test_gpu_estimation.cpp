@@ -22,6 +22,7 @@
 #include "src/cuestimatekernel.cuh"
 #include "src/cuestimatekernel.h"
 #include "src/gpu_host.h"
+#include "tests/seeded.h"
 
 using namespace velmora;
 using gpu::Float2;
@@ -36,13 +37,7 @@ using Grid = std::vector<Float2>;
 constexpr float kWtKreg = 40.0f;
 constexpr float kWtIreg = 0.002f;
 
-Plane Random(size_t n, unsigned seed, float lo = 0.0f, float hi = 1.0f) {
-  std::mt19937 random(seed);
-  std::uniform_real_distribution<float> u(lo, hi);
-  Plane v(n);
-  for (float& x : v) x = u(random);
-  return v;
-}
+using test_inputs::Random;
 
 fftwf_complex* Fftw(Float2* p) { return reinterpret_cast<fftwf_complex*>(p); }
 

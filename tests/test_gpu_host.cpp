@@ -18,6 +18,7 @@
 #include "src/gpu_elements.cuh"
 #include "src/gpu_host.h"
 #include "src/gpu_launch.h"
+#include "tests/seeded.h"
 
 using namespace velmora;
 using namespace velmora::gpu;
@@ -27,11 +28,7 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 std::vector<float> RandomPlane(size_t n, unsigned seed, float lo = -1.0f, float hi = 1.0f) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> u(lo, hi);
-  std::vector<float> v(n);
-  for (float& x : v) x = u(rng);
-  return v;
+  return test_inputs::Random(n, seed, lo, hi);
 }
 
 // A forward transform of a complex host grid with the CPU's transforms.

@@ -12,18 +12,13 @@
 
 #include "pipeline/plan_cache.h"
 #include "pipeline/spectral.h"
+#include "tests/seeded.h"
 
 using namespace velmora;
 
 namespace {
 
-std::vector<float> Random(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-  std::vector<float> v(n);
-  for (float& x : v) x = u(rng);
-  return v;
-}
+std::vector<float> Random(size_t n, unsigned seed) { return test_inputs::Random(n, seed, -1.0f, 1.0f); }
 
 // The half spectrum by a plan made for this call alone.
 std::vector<float> FreshSpectrum(const std::vector<float>& plane, int rows, int cols) {

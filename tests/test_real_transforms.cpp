@@ -14,6 +14,7 @@
 #include "pipeline/spectral.h"
 #include "pipeline/tv_common.h"
 #include "pipeline/tv_deconv.h"
+#include "tests/seeded.h"
 
 using namespace velmora;
 
@@ -21,13 +22,7 @@ namespace {
 
 constexpr float kRelativeBound = 2e-5f;
 
-std::vector<float> Random(size_t n, unsigned seed, float lo = 0.0f, float hi = 1.0f) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> u(lo, hi);
-  std::vector<float> p(n);
-  for (float& v : p) v = u(rng);
-  return p;
-}
+using test_inputs::Random;
 
 float MaxDifference(const std::vector<float>& a, const std::vector<float>& b) {
   float m = 0;
