@@ -9,13 +9,15 @@
 
 #include <opencv2/core.hpp>
 
+#include "estimation/final_restore.h"
 #include "estimation/fourier_solvers.h"
 #include "estimation/gpu_estimation_steps.h"
 #include "estimation/kernel_cleanup.h"
 #include "estimation/level_spectra.h"
 #include "estimation/prediction.h"
+#include "estimation/working_image.h"
 #include "pipeline/deconvolve.h"
-#include "pipeline/engine_errors.h"
+#include "pipeline/engine_guard.h"
 #include "pipeline/parallel_for.h"
 #include "pipeline/plan_cache.h"
 #include "pipeline/progress.h"
@@ -61,36 +63,13 @@ struct Arguments {
   ProgressCell* progress;
 };
 
-// The grey, gamma-adjusted picture the kernel is estimated on.
-void WorkingImage(const Arguments& job, float* w) {
-  const size_t n = GridSize(job.rows, job.cols);
-  // x to the power 1 is x: the common case needs no power at all.
-  const float gamma = job.gamma;
-  const bool linear = gamma == 1.0f;
-  auto adjust = [gamma, linear](float x) { return linear ? x : PowF(x, gamma); };
-  const float* s = job.source;
-  VELMORA_PARALLEL_FOR(n)
-  for (size_t i = 0; i < n; ++i) {
-    float v;
-    if (job.channels == 1) {
-      v = adjust(s[i]);
-    } else {
-      const double r = adjust(s[i]);
-      const double g = adjust(s[i + n]);
-      const double b = adjust(s[i + 2 * n]);
-      v = static_cast<float>(0.2989 * r + 0.587 * g + 0.114 * b);
-    }
-    w[i] = ClampUnit(v);
-  }
-}
-
 // Every coarser level is shrunk from level 0 directly, never from the level
 // above it, so that its size and content follow from the full size alone.
 std::vector<Plane> ImagePyramid(const Arguments& a, int levels) {
   std::vector<Plane> pyramid;
   pyramid.push_back(MakePlane(a.rows, a.cols));
   const float* base = pyramid[0].data.get();
-  WorkingImage(a, pyramid[0].data.get());
+  GreyWorkingImage(a.source, a.rows, a.cols, a.channels, a.gamma, pyramid[0].data.get());
   for (int p = 1; p < levels; ++p) {
     const float s = PowInt(kPyramidRatio, p);
     pyramid.push_back(MakePlane(ScaledSize(a.rows, s), ScaledSize(a.cols, s)));
@@ -211,32 +190,6 @@ bool RunLevel(const Arguments& job, int w, int r, std::vector<Plane>& images,
   return success;
 }
 
-// The restoration with the final kernel: a copy of the source when the
-// kernel is practically an impulse.
-int Restore(const Arguments& job, const float* kernel) {
-  WriteProgress(job.progress, 50.0f);
-  const size_t n = GridSize(job.rows, job.cols) * job.channels;
-  int result = 1;
-  if (IsImpulseLike(kernel, job.d, job.e)) {
-    std::copy_n(job.source, n, job.outputImage);
-  } else if (job.d % 2 == 0 || job.e % 2 == 0) {
-    // The solvers refuse even sides (and say so): run them on scratch so
-    // that the caller's output stays untouched, and report the refusal.
-    FloatArray scratch(n);
-    const int refused = DeconvolveImage(job.source, scratch.get(), kernel, job.rows, job.cols,
-                                        job.channels, job.d, job.e, job.smoothness,
-                                        job.deringFactor, job.reduceNoise, job.useCpu, job.progress);
-    result = refused != 0 ? refused : kEngineInvalidArgument;
-  } else {
-    const int solved = DeconvolveImage(job.source, job.outputImage, kernel, job.rows, job.cols,
-                                       job.channels, job.d, job.e, job.smoothness,
-                                       job.deringFactor, job.reduceNoise, job.useCpu, job.progress);
-    if (solved != 0) result = solved;
-  }
-  WriteProgress(job.progress, 99.0f);
-  return result;
-}
-
 }  // namespace
 
 int LevelCount(int m) { return PyramidLevelCount(m, kPyramidRatio); }
@@ -284,7 +237,10 @@ int EstimateKernel(const float* source, float* outputImage, int rows, int cols, 
   for (int w = r - 1; w >= 0; --w) success = RunLevel(job, w, r, images, kernels, &previousLatent);
   images.clear();  // the deconvolution works on the colour source
   int result = 0;
-  if (success) result = Restore(job, kernels[0].data.get());
+  if (success)
+    result = RestoreWithKernel(source, outputImage, rows, cols, channels, kernels[0].data.get(),
+                               kernelHeight, kernelWidth, smoothness, deringFactor, reduceNoise,
+                               useCpu, progress);
   kernels.clear();
   WriteProgress(progress, 99.9f);
   if (!success) Print("Kernel Estimation Fails!\n");
@@ -301,16 +257,9 @@ int DeblurImage(const float* input, float* output, int rows, int cols, int chann
   if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
       !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth))
     return kEngineInvalidArgument;
-  try {
-    const velmora::PlanningAllowance allowance(velmora::JobPlanningAllowance(rows, cols));
+  return velmora::GuardedEngineCall(rows, cols, [&] {
     return velmora::EstimateKernel(input, output, rows, cols, channels, kernel, kernelHeight,
                                    kernelWidth, gamma, tscale, smoothness, 10 * reduceRinging,
                                    reduceNoise, useCpu, progress);
-  } catch (const std::bad_alloc&) {
-    return kEngineOutOfMemory;
-  } catch (const cv::Exception& e) {
-    return velmora::EngineResultFor(e);
-  } catch (const velmora::gpu::GpuFault&) {
-    return kEngineGpuFailed;
-  }
+  });
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "pipeline/spectral.h"
 #include "pipeline/pyramid.h"
@@ -78,6 +79,77 @@ void CleanUpKernel(float* kernel, float* centred, int kernelRows, int kernelCols
   const float sumCentred = Sum(centred, n);
   if (0.9 * Sum(kernel, n) <= sumCentred)
     for (size_t i = 0; i < n; ++i) kernel[i] = centred[i] / sumCentred;
+}
+
+void ShiftToCentre(float* kernel, int kernelRows, int kernelCols) {
+  const size_t n = GridSize(kernelRows, kernelCols);
+  double sum = 0.0, cy = 0.0, cx = 0.0;
+  for (int i = 0; i < kernelRows; ++i)
+    for (int j = 0; j < kernelCols; ++j) {
+      const double k = kernel[GridSize(i, kernelCols) + j];
+      sum += k;
+      cy += i * k;
+      cx += j * k;
+    }
+  if (!(sum > 0.0)) return;
+  const int dy = kernelRows / 2 - static_cast<int>(std::lround(cy / sum));
+  const int dx = kernelCols / 2 - static_cast<int>(std::lround(cx / sum));
+  if (dy == 0 && dx == 0) return;
+  std::vector<float> moved(n, 0.0f);
+  double kept = 0.0;
+  for (int i = 0; i < kernelRows; ++i)
+    for (int j = 0; j < kernelCols; ++j) {
+      const int r = i + dy, c = j + dx;
+      if (r < 0 || c < 0 || r >= kernelRows || c >= kernelCols) continue;
+      moved[GridSize(r, kernelCols) + c] = kernel[GridSize(i, kernelCols) + j];
+      kept += kernel[GridSize(i, kernelCols) + j];
+    }
+  const float gain = kept > 0.0 ? static_cast<float>(sum / kept) : 0.0f;
+  for (size_t i = 0; i < n; ++i) kernel[i] = moved[i] * gain;
+}
+
+bool CleanUpSharpKernel(float* kernel, int kernelRows, int kernelCols, float cutRatio,
+                        float keepConnectedRatio) {
+  const size_t n = GridSize(kernelRows, kernelCols);
+  float mx = 0.0f;
+  for (size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(kernel[i])) return false;
+    mx = std::max(mx, kernel[i]);
+  }
+  if (!(mx > 0.0f)) return false;
+  // Strong entries are kept; weaker ones that touch the kept part join it,
+  // spreading along faint stretches of the path.
+  const float strong = cutRatio * mx, weak = std::min(keepConnectedRatio, cutRatio) * mx;
+  std::vector<char> keep(n, 0);
+  std::vector<int> frontier;
+  for (size_t i = 0; i < n; ++i)
+    if (kernel[i] >= strong) {
+      keep[i] = 1;
+      frontier.push_back(static_cast<int>(i));
+    }
+  while (!frontier.empty()) {
+    const int at = frontier.back();
+    frontier.pop_back();
+    const int r = at / kernelCols, c = at % kernelCols;
+    for (int dr = -1; dr <= 1; ++dr)
+      for (int dc = -1; dc <= 1; ++dc) {
+        const int rr = r + dr, cc = c + dc;
+        if (rr < 0 || cc < 0 || rr >= kernelRows || cc >= kernelCols) continue;
+        const size_t next = GridSize(rr, kernelCols) + cc;
+        if (!keep[next] && kernel[next] >= weak && kernel[next] > 0.0f) {
+          keep[next] = 1;
+          frontier.push_back(static_cast<int>(next));
+        }
+      }
+  }
+  double sum = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!keep[i]) kernel[i] = 0.0f;
+    sum += kernel[i];
+  }
+  for (size_t i = 0; i < n; ++i) kernel[i] = static_cast<float>(kernel[i] / sum);
+  ShiftToCentre(kernel, kernelRows, kernelCols);
+  return true;
 }
 
 bool IsImpulseLike(const float* kernel, int kernelRows, int kernelCols) {

@@ -16,6 +16,20 @@ void CentreKernel(const float* kernel, float* result, int width, int height);
 // impulse. centred is scratch of the same size.
 void CleanUpKernel(float* kernel, float* centred, int kernelRows, int kernelCols, double ratio);
 
+// The sharp estimator's clean-up of a raw estimate, in place: negatives and
+// entries below cutRatio of the maximum are cut, except entries down to
+// keepConnectedRatio of it that touch (with their eight neighbours) a kept
+// one; the rest is normalised to sum 1 and moved by whole cells so that its
+// centre of mass falls on the centre cell. Returns false, the kernel then
+// undefined, when nothing positive and finite is left.
+bool CleanUpSharpKernel(float* kernel, int kernelRows, int kernelCols, float cutRatio,
+                        float keepConnectedRatio);
+
+// Moves a non-negative kernel by whole cells so that its centre of mass,
+// rounded, is the centre cell; what leaves the grid is dropped and the rest
+// renormalised to its former sum.
+void ShiftToCentre(float* kernel, int kernelRows, int kernelCols);
+
 // Whether a final kernel is practically no blur.
 bool IsImpulseLike(const float* kernel, int kernelRows, int kernelCols);
 

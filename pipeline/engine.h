@@ -47,6 +47,14 @@ int DeblurImage(const float* input, float* output, int rows, int cols, int chann
                 float tscale, float smoothness, int reduceRinging, int reduceNoise,
                 bool useCpu, ProgressCell* progress);
 
+// DeblurImage with the sharp (L0-gradient) kernel estimator instead of the
+// classic one; its estimation has no tscale and always runs on the CPU,
+// useCpu picks the deconvolution's processor. Both kernel sides must be odd.
+int DeblurImageSharp(const float* input, float* output, int rows, int cols, int channels,
+                     float* kernel, int kernelHeight, int kernelWidth, float gamma,
+                     float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
+                     ProgressCell* progress);
+
 // Deconvolves the picture with a known kernel (used as given, not
 // normalised). Returns 0 on success or an EngineResult.
 int DeblurWithKernel(const float* input, float* output, const float* kernel, int rows,

@@ -116,7 +116,9 @@ void PlanCache::Initialise() {
 fftwf_plan PlanCache::Make(const PlanKey& key, unsigned flags) {
   const size_t n = static_cast<size_t>(key.rows) * key.cols;
   const size_t half = static_cast<size_t>(key.rows) * (key.cols / 2 + 1);
-  const bool real = key.kind == TransformKind::kRealForward || key.kind == TransformKind::kRealInverse;
+  const bool real = key.kind == TransformKind::kRealForward || key.kind == TransformKind::kRealInverse ||
+                    key.kind == TransformKind::kRealLineForward ||
+                    key.kind == TransformKind::kRealLineInverse;
   Scratch scratch(real ? std::max(n * sizeof(float), ComplexBytes(half)) : ComplexBytes(n),
                   real ? std::max(n * sizeof(float), ComplexBytes(half)) : ComplexBytes(n));
   if (!scratch.ok()) return nullptr;
@@ -137,6 +139,10 @@ fftwf_plan PlanCache::Make(const PlanKey& key, unsigned flags) {
       return fftwf_plan_dft_1d(key.cols, cin, cout, FFTW_FORWARD, flags);
     case TransformKind::kLineInverse:
       return fftwf_plan_dft_1d(key.cols, cin, cout, FFTW_BACKWARD, flags);
+    case TransformKind::kRealLineForward:
+      return fftwf_plan_dft_r2c_1d(key.cols, static_cast<float*>(scratch.in), cout, flags);
+    case TransformKind::kRealLineInverse:
+      return fftwf_plan_dft_c2r_1d(key.cols, cin, static_cast<float*>(scratch.out), flags);
   }
   return nullptr;
 }

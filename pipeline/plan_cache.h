@@ -23,6 +23,8 @@ enum class TransformKind : int {
   kRealInverse,      // the inverse; destroys its input
   kLineForward,      // 1-D complex of length cols (rows is 1)
   kLineInverse,
+  kRealLineForward,  // 1-D real of length cols to cols / 2 + 1 complex (rows is 1)
+  kRealLineInverse,  // the inverse; destroys its input
 };
 
 // The plan for kind and size, for arrays with (aligned) or without

@@ -80,6 +80,26 @@ void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols) {
   LogTransform(rows, cols, true, true);
 }
 
+void RealFft1d(const float* in, fftwf_complex* out, int n) {
+  fftwf_execute_dft_r2c(TransformPlan(TransformKind::kRealLineForward, 1, n, Aligned(in, out)),
+                        Mutable(in), out);
+}
+
+void InverseRealFft1d(fftwf_complex* in, float* out, int n) {
+  fftwf_execute_dft_c2r(TransformPlan(TransformKind::kRealLineInverse, 1, n, Aligned(in, out)), in,
+                        out);
+}
+
+int FastTransformLength(int n, bool even) {
+  for (int m = std::max(n, 1);; ++m) {
+    if (even && m % 2 != 0) continue;
+    int rest = m;
+    for (int p : {2, 3, 5, 7})
+      while (rest % p == 0) rest /= p;
+    if (rest == 1) return m;
+  }
+}
+
 void RealToComplex(const float* plane, fftwf_complex* out, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     out[i][0] = plane[i];

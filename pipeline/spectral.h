@@ -106,6 +106,15 @@ void RealFft2d(const float* in, fftwf_complex* out, int rows, int cols);
 // real part of the full inverse. in is overwritten.
 void InverseRealFft2d(fftwf_complex* in, float* out, int rows, int cols);
 
+// 1-D real transforms of n points (a row of a plane), as the 2-D ones.
+void RealFft1d(const float* in, fftwf_complex* out, int n);
+void InverseRealFft1d(fftwf_complex* in, float* out, int n);
+
+// The smallest length of at least n whose only prime factors are 2, 3, 5
+// and 7: the lengths the transforms are fast at. A real transform's last
+// dimension should also be even (odd ones run several times slower).
+int FastTransformLength(int n, bool even = false);
+
 // Benchmarks only: a log of the 2-D transforms executed while one is set.
 struct LoggedTransform {
   int rows, cols;

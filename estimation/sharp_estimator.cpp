@@ -1,0 +1,186 @@
+#include "estimation/sharp_estimator.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "estimation/estimation_window.h"
+#include "estimation/final_restore.h"
+#include "estimation/kernel_cleanup.h"
+#include "estimation/l0_latent.h"
+#include "estimation/masked_kernel_solve.h"
+#include "estimation/working_image.h"
+#include "pipeline/deconvolve.h"
+#include "pipeline/engine_guard.h"
+#include "pipeline/progress.h"
+#include "pipeline/pyramid.h"
+#include "pipeline/spectral.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr double kLevelRatio = 0.70710678118654752;  // 1 / sqrt 2
+constexpr int kSmallestSide = 5;                      // the coarsest kernel's side, about
+constexpr int kPictureBeyondKernel = 4;               // a level picture's least excess
+
+void Print(const char* line) {
+  std::fputs(line, stdout);
+  std::fflush(stdout);
+}
+
+struct Kernel {
+  std::vector<float> taps;
+  int rows = 0, cols = 0;
+};
+
+// A horizontal pair of taps at the centre: the coarsest level's start.
+Kernel StartingKernel(int rows, int cols) {
+  Kernel k{std::vector<float>(GridSize(rows, cols), 0.0f), rows, cols};
+  const size_t centre = GridSize(rows / 2, cols) + cols / 2;
+  k.taps[centre] = 0.5f;
+  k.taps[centre + 1] = 0.5f;
+  return k;
+}
+
+float Tap(const Kernel& k, int r, int c) {
+  if (r < 0 || c < 0 || r >= k.rows || c >= k.cols) return 0.0f;
+  return k.taps[GridSize(r, k.cols) + c];
+}
+
+// The coarser level's kernel scaled up by sqrt 2 about its centre cell
+// (bilinear), then normalised and centred.
+Kernel ScaleUp(const Kernel& from, int rows, int cols) {
+  Kernel to{std::vector<float>(GridSize(rows, cols), 0.0f), rows, cols};
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      const double y = (i - rows / 2) * kLevelRatio + from.rows / 2;
+      const double x = (j - cols / 2) * kLevelRatio + from.cols / 2;
+      const int y0 = static_cast<int>(std::floor(y)), x0 = static_cast<int>(std::floor(x));
+      const float fy = static_cast<float>(y - y0), fx = static_cast<float>(x - x0);
+      to.taps[GridSize(i, cols) + j] =
+          (1 - fy) * ((1 - fx) * Tap(from, y0, x0) + fx * Tap(from, y0, x0 + 1)) +
+          fy * ((1 - fx) * Tap(from, y0 + 1, x0) + fx * Tap(from, y0 + 1, x0 + 1));
+    }
+  NormaliseKernel(to.taps.data(), rows, cols);
+  ShiftToCentre(to.taps.data(), rows, cols);
+  return to;
+}
+
+// The level's picture, shrunk from the finest by area averaging.
+cv::Mat LevelPicture(const cv::Mat& finest, double scale, int kernelRows, int kernelCols) {
+  const int rows = std::max(static_cast<int>(std::lround(finest.rows * scale)), kernelRows + kPictureBeyondKernel);
+  const int cols = std::max(static_cast<int>(std::lround(finest.cols * scale)), kernelCols + kPictureBeyondKernel);
+  if (rows == finest.rows && cols == finest.cols) return finest.clone();
+  cv::Mat level;
+  cv::resize(finest, level, cv::Size(cols, rows), 0.0, 0.0, cv::INTER_AREA);
+  return level;
+}
+
+}  // namespace
+
+int SharpLevelCount(int n) {
+  const int levels = static_cast<int>(std::floor(std::log(static_cast<double>(kSmallestSide) / n) /
+                                                 std::log(kLevelRatio))) + 1;
+  return std::max(1, levels);
+}
+
+double SharpLevelScale(int level) { return std::pow(kLevelRatio, level); }
+
+int SharpKernelSide(int side, int level) {
+  int s = static_cast<int>(std::ceil(side * SharpLevelScale(level) - 1e-9));
+  if (s % 2 == 0) ++s;
+  return std::min(side, std::max(3, s));
+}
+
+bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, int kernelRows,
+                         int kernelCols, const SharpEstimatorParams& params,
+                         ProgressCell* progress) {
+  std::fill_n(kernel, GridSize(kernelRows, kernelCols), 0.0f);
+  if (rows < kernelRows + kPictureBeyondKernel || cols < kernelCols + kPictureBeyondKernel)
+    return false;
+  const cv::Mat finest(rows, cols, CV_32F, const_cast<float*>(grey));
+  const int levels = SharpLevelCount(std::max(kernelRows, kernelCols));
+  // Progress follows the pixels worked on, level by level.
+  double work = 0.0, done = 0.0;
+  for (int level = 0; level < levels; ++level)
+    work += rows * SharpLevelScale(level) * cols * SharpLevelScale(level);
+  Kernel k;
+  float lambda = params.lambdaStart;
+  for (int level = levels - 1; level >= 0; --level) {
+    std::printf("Level %d\n", level);
+    std::fflush(stdout);
+    const int kr = level == 0 ? kernelRows : SharpKernelSide(kernelRows, level);
+    const int kc = level == 0 ? kernelCols : SharpKernelSide(kernelCols, level);
+    k = k.taps.empty() ? StartingKernel(kr, kc) : ScaleUp(k, kr, kc);
+    const cv::Mat picture = LevelPicture(finest, SharpLevelScale(level), kr, kc);
+    const PeriodicCanvas canvas = MakePeriodicCanvas(picture.ptr<float>(), picture.rows,
+                                                     picture.cols, kr + 2, kc + 2);
+    L0Workspace scratch(canvas);
+    FloatArray latent(GridSize(canvas.canvasRows, canvas.canvasCols));
+    MaskedKernelProblem problem(picture.ptr<float>(), picture.rows, picture.cols, kr, kc);
+    const double share = rows * SharpLevelScale(level) * cols * SharpLevelScale(level) / work;
+    for (int t = 0; t < params.iterationsPerLevel; ++t) {
+      WriteProgress(progress, static_cast<float>(50.0 * (done + share * t / params.iterationsPerLevel)));
+      L0LatentUpdate(canvas, k.taps.data(), kr, kc, lambda, params.betaMax, latent.get(), &scratch);
+      problem.Solve(latent.get(), canvas.canvasCols, params.kernelWeight, params.cgSteps,
+                    k.taps.data());
+      if (!CleanUpSharpKernel(k.taps.data(), kr, kc, params.cutRatio, params.keepConnectedRatio))
+        return false;
+      lambda = std::max(lambda / params.lambdaDecay, params.lambdaFloor);
+    }
+    done += share;
+  }
+  std::copy(k.taps.begin(), k.taps.end(), kernel);
+  return true;
+}
+
+int EstimateKernelSharp(const float* source, float* outputImage, int rows, int cols, int channels,
+                        float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
+                        float smoothness, int deringFactor, int reduceNoise, bool useCpu,
+                        ProgressCell* progress, const SharpEstimatorParams& params) {
+  Print("start kernel estimation...\n");
+  bool success = false;
+  {
+    FloatArray grey(GridSize(rows, cols));
+    GreyWorkingImage(source, rows, cols, channels, gamma, grey.get());
+    const EstimationWindow w =
+        ChooseEstimationWindow(grey.get(), source, rows, cols, channels, params.windowPixels);
+    FloatArray window(GridSize(w.rows, w.cols));
+    for (int i = 0; i < w.rows; ++i)
+      std::copy_n(grey.get() + GridSize(w.row0 + i, cols) + w.col0, w.cols,
+                  window.get() + GridSize(i, w.cols));
+    grey.reset();
+    success = EstimateSharpKernel(window.get(), w.rows, w.cols, outputKernel, kernelHeight,
+                                  kernelWidth, params, progress);
+  }
+  int result = 0;
+  if (success)
+    result = RestoreWithKernel(source, outputImage, rows, cols, channels, outputKernel,
+                               kernelHeight, kernelWidth, smoothness, deringFactor, reduceNoise,
+                               useCpu, progress);
+  WriteProgress(progress, 99.9f);
+  if (!success) Print("Kernel Estimation Fails!\n");
+  return result;
+}
+
+}  // namespace velmora
+
+int DeblurImageSharp(const float* input, float* output, int rows, int cols, int channels,
+                     float* kernel, int kernelHeight, int kernelWidth, float gamma,
+                     float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
+                     ProgressCell* progress) {
+  // The estimator works with a centre tap: both sides odd.
+  if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
+      kernelHeight % 2 == 0 || kernelWidth % 2 == 0 ||
+      !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth))
+    return kEngineInvalidArgument;
+  return velmora::GuardedEngineCall(rows, cols, [&] {
+    return velmora::EstimateKernelSharp(input, output, rows, cols, channels, kernel, kernelHeight,
+                                        kernelWidth, gamma, smoothness, 10 * reduceRinging,
+                                        reduceNoise, useCpu, progress);
+  });
+}
