@@ -156,6 +156,8 @@ QString ImageWidget::settingsCaption(const char* noiseText) const {
   QString text = QString::asprintf("Smoothness = %.2f", settings.smoothness);
   if (settings.reduceRinging > 0) text += QStringLiteral(", Reduce Ringing");
   if (settings.reduceNoise > 0) text += QLatin1String(noiseText);
+  // The default estimator goes unnamed, as it always has.
+  if (options.estimator == velmora::KernelEstimator::kSharp) text += tr(", Sharp Estimator");
   return text;
 }
 
@@ -173,6 +175,7 @@ void ImageWidget::startJob() {
   if (mode != velmora::kModeRemaining || !thread) {
     delete thread;
     thread = new WorkingThread(settings, &progress);
+    thread->setOptions(options);
     thread->setMode(mode.c_str());
     if (mode == velmora::kModePartial) thread->setRegion(region);
     thread->setInput(image.clone());

@@ -58,6 +58,7 @@ class ImageWidget : public QWidget {
   cv::Mat image;     // result pages: the input until the job ends, then the result
   cv::Mat rgbImage;  // the pixels behind `picture`
   DeblurSettings settings;
+  velmora::JobOptions options;
   ProgressCell progress = -1.0f;
   WorkingThread* thread = nullptr;  // owned; kept for a following whole-image run
   bool isInput = false;

@@ -131,6 +131,9 @@ void SubMainWindow::syncControls() {
   ui->hsl_wtdeconv->setValue(static_cast<int>((settings.smoothness + 1e-6) * 100));
   ui->chb_dering->setChecked(settings.reduceRinging != 0);
   ui->chb_denoise->setChecked(settings.reduceNoise != 0);
+  (options.estimator == velmora::KernelEstimator::kSharp ? ui->rdb_estimatorSharp
+                                                         : ui->rdb_estimatorClassic)
+      ->setChecked(true);
 }
 
 void SubMainWindow::on_rdb_kernelSmall_clicked() { setKernelPreset(0); }
@@ -167,6 +170,11 @@ void SubMainWindow::on_chb_dering_stateChanged(int state) {
 
 void SubMainWindow::on_chb_denoise_stateChanged(int state) {
   settings.reduceNoise = state == Qt::Checked ? 1 : 0;
+}
+
+// The choice follows the checked button, however it became checked.
+void SubMainWindow::on_rdb_estimatorSharp_toggled(bool checked) {
+  options.estimator = checked ? velmora::KernelEstimator::kSharp : velmora::KernelEstimator::kClassic;
 }
 
 void SubMainWindow::on_btn_helpWtdeconv_clicked() { QToolTip::showText(QCursor::pos(), helpSmoothnessText); }
@@ -266,6 +274,7 @@ void SubMainWindow::on_btn_run_clicked() {
   ui->tabs->setCurrentWidget(page);
   page->image = image.clone();
   page->settings = settings;
+  page->options = options;
   page->regionSelected = regionSelected;
   if (regionSelected) page->region = region;
   page->mode = regionSelected ? velmora::kModePartial : velmora::kModeComplete;

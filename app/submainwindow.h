@@ -55,6 +55,7 @@ class SubMainWindow : public QWidget {
 
   // Shared with the pages and the wizard.
   DeblurSettings settings;
+  velmora::JobOptions options;  // follows the Estimator buttons
   cv::Mat image;  // the picture, 8-bit blue-green-red, full size
   float zoom = 1.0f;
   int scrollX = 0;
@@ -78,6 +79,7 @@ class SubMainWindow : public QWidget {
   void on_hsl_wtdeconv_valueChanged(int value);
   void on_chb_dering_stateChanged(int state);
   void on_chb_denoise_stateChanged(int state);
+  void on_rdb_estimatorSharp_toggled(bool checked);
   void on_btn_helpWtdeconv_clicked();
   void on_btn_helpDering_clicked();
   void on_btn_helpDenoise_clicked();

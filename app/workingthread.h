@@ -20,6 +20,7 @@ class WorkingThread : public QThread {
   const std::string& mode() const { return job_.mode; }
   void setRegion(const velmora::DeblurRegion& region) { job_.region = region; }
   void setInput(const cv::Mat& picture) { job_.input = picture; }
+  void setOptions(const velmora::JobOptions& options) { job_.options = options; }
 
   // Valid once the thread has finished (isFinished()); never read while it
   // runs, because the thread writes them.

@@ -145,6 +145,7 @@ int RunDeblur(const DeblurRequest& request) {
 
   ProgressCell cell = -1.0f;
   DeblurJob job(SettingsFor(request, gpuUsable), &cell);
+  job.options.estimator = request.estimator;
   job.input = plan.picture;
   // The job writes the kernel picture under a temporary name: it appears
   // under its own name only once whole.

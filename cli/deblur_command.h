@@ -21,6 +21,7 @@ struct DeblurRequest {
   bool reduceRinging = false;
   bool reduceNoise = false;
   float gamma = 1.0f;
+  KernelEstimator estimator = KernelEstimator::kClassic;
   std::optional<DeblurRegion> region;
   bool whole = false;         // after the region, restore the whole picture
   bool gpuRequested = false;  // --gpu

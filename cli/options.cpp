@@ -93,6 +93,13 @@ float ParseGamma(std::string_view text) {
   throw BadInput("bad gamma " + Quoted(text) + ": expected 1.0 or 2.2");
 }
 
+KernelEstimator ParseEstimator(std::string_view text) {
+  KernelEstimator estimator = KernelEstimator::kClassic;
+  if (!ParseEstimatorName(Lower(text), &estimator))
+    throw BadInput("bad estimator " + Quoted(text) + ": expected classic or sharp");
+  return estimator;
+}
+
 DeblurRegion ParseRegion(std::string_view text) {
   std::array<double, 4> values{};
   size_t start = 0;

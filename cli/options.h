@@ -29,6 +29,9 @@ float ParseSmoothness(std::string_view text);
 // 1.0 or 2.2, however the number is written.
 float ParseGamma(std::string_view text);
 
+// "classic" or "sharp", in any letter case.
+KernelEstimator ParseEstimator(std::string_view text);
+
 // "X,Y,W,H": fractions of the picture's width and height, origin top-left,
 // the region inside the picture (X + W <= 1, Y + H <= 1) and not empty.
 DeblurRegion ParseRegion(std::string_view text);

@@ -108,8 +108,48 @@ void ShiftToCentre(float* kernel, int kernelRows, int kernelCols) {
   for (size_t i = 0; i < n; ++i) kernel[i] = moved[i] * gain;
 }
 
+namespace {
+
+// Drops the 8-connected pieces of a non-negative kernel that carry less
+// than share of its mass.
+void PruneWeakPieces(float* kernel, int kernelRows, int kernelCols, float share) {
+  const size_t n = GridSize(kernelRows, kernelCols);
+  std::vector<int> piece(n, -1);
+  std::vector<double> mass;
+  std::vector<int> stack;
+  double total = 0.0;
+  for (size_t start = 0; start < n; ++start) {
+    if (kernel[start] <= 0.0f || piece[start] >= 0) continue;
+    const int id = static_cast<int>(mass.size());
+    mass.push_back(0.0);
+    piece[start] = id;
+    stack.push_back(static_cast<int>(start));
+    while (!stack.empty()) {
+      const int at = stack.back();
+      stack.pop_back();
+      mass[id] += kernel[at];
+      const int r = at / kernelCols, c = at % kernelCols;
+      for (int dr = -1; dr <= 1; ++dr)
+        for (int dc = -1; dc <= 1; ++dc) {
+          const int rr = r + dr, cc = c + dc;
+          if (rr < 0 || cc < 0 || rr >= kernelRows || cc >= kernelCols) continue;
+          const size_t next = GridSize(rr, kernelCols) + cc;
+          if (kernel[next] > 0.0f && piece[next] < 0) {
+            piece[next] = id;
+            stack.push_back(static_cast<int>(next));
+          }
+        }
+    }
+    total += mass[id];
+  }
+  for (size_t i = 0; i < n; ++i)
+    if (piece[i] >= 0 && mass[piece[i]] < share * total) kernel[i] = 0.0f;
+}
+
+}  // namespace
+
 bool CleanUpSharpKernel(float* kernel, int kernelRows, int kernelCols, float cutRatio,
-                        float keepConnectedRatio) {
+                        float keepConnectedRatio, float pruneShare) {
   const size_t n = GridSize(kernelRows, kernelCols);
   float mx = 0.0f;
   for (size_t i = 0; i < n; ++i) {
@@ -142,11 +182,11 @@ bool CleanUpSharpKernel(float* kernel, int kernelRows, int kernelCols, float cut
         }
       }
   }
-  double sum = 0.0;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < n; ++i)
     if (!keep[i]) kernel[i] = 0.0f;
-    sum += kernel[i];
-  }
+  if (pruneShare > 0.0f) PruneWeakPieces(kernel, kernelRows, kernelCols, pruneShare);
+  double sum = 0.0;
+  for (size_t i = 0; i < n; ++i) sum += kernel[i];
   for (size_t i = 0; i < n; ++i) kernel[i] = static_cast<float>(kernel[i] / sum);
   ShiftToCentre(kernel, kernelRows, kernelCols);
   return true;

@@ -22,8 +22,10 @@ void CleanUpKernel(float* kernel, float* centred, int kernelRows, int kernelCols
 // one; the rest is normalised to sum 1 and moved by whole cells so that its
 // centre of mass falls on the centre cell. Returns false, the kernel then
 // undefined, when nothing positive and finite is left.
+// Afterwards pieces (8-connected) with less than pruneShare of the mass are
+// dropped too.
 bool CleanUpSharpKernel(float* kernel, int kernelRows, int kernelCols, float cutRatio,
-                        float keepConnectedRatio);
+                        float keepConnectedRatio, float pruneShare = 0.0f);
 
 // Moves a non-negative kernel by whole cells so that its centre of mass,
 // rounded, is the centre cell; what leaves the grid is dropped and the rest

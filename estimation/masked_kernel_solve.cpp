@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <stdexcept>
 
 #include "pipeline/parallel_for.h"
@@ -252,8 +253,26 @@ void MaskedKernelProblem::LatentGradients(const float* latent, int latentStride)
       float* out = g + GridSize(r, gridCols_);
       for (int c = 0; c < wd_; ++c) out[c] = next[c] - x[c];
     }
-    RealFft2d(g, gradientSpectrum_[d].get(), gridRows_, gridCols_);
   }
+  if (gradientShare_ < 1.0f) {
+    std::vector<float> magnitude;
+    magnitude.reserve(GridSize(hd_, wd_));
+    for (int r = 0; r < hd_; ++r)
+      for (int c = 0; c < wd_; ++c) {
+        const size_t at = GridSize(r, gridCols_) + c;
+        magnitude.push_back(gradient_[0][at] * gradient_[0][at] + gradient_[1][at] * gradient_[1][at]);
+      }
+    const size_t keep = std::max<size_t>(1, static_cast<size_t>(gradientShare_ * magnitude.size()));
+    std::nth_element(magnitude.begin(), magnitude.begin() + (keep - 1), magnitude.end(), std::greater<float>());
+    const float threshold = magnitude[keep - 1];
+    for (int r = 0; r < hd_; ++r)
+      for (int c = 0; c < wd_; ++c) {
+        const size_t at = GridSize(r, gridCols_) + c;
+        if (gradient_[0][at] * gradient_[0][at] + gradient_[1][at] * gradient_[1][at] < threshold)
+          gradient_[0][at] = gradient_[1][at] = 0.0f;
+      }
+  }
+  for (int d = 0; d < 2; ++d) RealFft2d(gradient_[d].get(), gradientSpectrum_[d].get(), gridRows_, gridCols_);
 }
 
 void MaskedKernelProblem::BuildGram() {
@@ -365,6 +384,19 @@ void MaskedKernelProblem::ApplyFourierOperator(const float* k, float* out, float
     }
 }
 
+double MaskedKernelProblem::DataError(const float* kernel) {
+  const int taps = kr_ * kc_;
+  std::vector<float> applied(taps);
+  if (gram_.size() == static_cast<size_t>(taps) * taps) {
+    for (int i = 0; i < taps; ++i) applied[i] = Dot(gram_.data() + static_cast<size_t>(i) * taps, kernel, taps);
+  } else {
+    ApplyFourierOperator(kernel, applied.data(), 0.0f);
+  }
+  double error = 0.0;
+  for (int i = 0; i < taps; ++i) error += static_cast<double>(kernel[i]) * (applied[i] - 2.0 * rhs_[i]);
+  return error;
+}
+
 void MaskedKernelProblem::Solve(const float* latent, int latentStride, float weight, int steps,
                                 float* kernel, bool dense) {
   LatentGradients(latent, latentStride);
@@ -393,6 +425,7 @@ void MaskedKernelProblem::Solve(const float* latent, int latentStride, float wei
     BuildGram();
     DenseConjugateGradient(gram_.data(), rhs_.data(), taps, weight, steps, kernel);
   } else {
+    gram_.clear();
     ConjugateGradient([&](const float* p, float* q) { ApplyFourierOperator(p, q, weight); },
                       rhs_.data(), taps, steps, kernel);
   }

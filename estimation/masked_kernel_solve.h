@@ -34,10 +34,24 @@ class MaskedKernelProblem {
   void Solve(const float* latent, int latentStride, float weight, int steps, float* kernel,
              bool dense = true);
 
+  // Only the strongest share of the latent picture's gradients (by
+  // magnitude) take part from the next Solve on; 1 keeps them all.
+  void KeepStrongestGradients(float share) { gradientShare_ = share; }
+
   // For tests: the normal matrix (taps x taps, row-major, without the
   // weight) and the right-hand side of the last Solve with dense = true.
   const std::vector<float>& Gram() const { return gram_; }
   const std::vector<float>& RightHandSide() const { return rhs_; }
+
+  // The data term of kernel for the latent picture of the last Solve, less
+  // the constant ||M dy||^2: k'(A'A)k - 2 k'A'b. Comparable between kernels,
+  // and between latent pictures of the same blurred picture.
+  double DataError(const float* kernel);
+
+  // Pixels per direction the mask keeps.
+  double MaskedPixels() const {
+    return static_cast<double>(rows_ - kr_) * (cols_ - kc_);
+  }
 
   int kernelRows() const { return kr_; }
   int kernelCols() const { return kc_; }
@@ -56,6 +70,7 @@ class MaskedKernelProblem {
   ComplexArray spectrum_;         // scratch half spectrum
   FloatArray plane_;              // scratch grid plane
   std::vector<float> gram_, rhs_;
+  float gradientShare_ = 1.0f;
 };
 
 // Conjugate gradients on (A + weight I) x = b, A symmetric (n x n,

@@ -1,6 +1,9 @@
 #include "estimation/sharp_estimator.h"
 
 #include <opencv2/imgproc.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <cstdlib>
+#include <string>
 
 #include <algorithm>
 #include <cmath>
@@ -37,12 +40,14 @@ struct Kernel {
   int rows = 0, cols = 0;
 };
 
-// A horizontal pair of taps at the centre: the coarsest level's start.
-Kernel StartingKernel(int rows, int cols) {
+// A pair of taps at the centre, the coarsest level's start: horizontal
+// (start 0), vertical (1) or diagonal (2, 3).
+Kernel StartingKernel(int rows, int cols, int start) {
   Kernel k{std::vector<float>(GridSize(rows, cols), 0.0f), rows, cols};
-  const size_t centre = GridSize(rows / 2, cols) + cols / 2;
-  k.taps[centre] = 0.5f;
-  k.taps[centre + 1] = 0.5f;
+  static constexpr int kStep[4][2] = {{0, 1}, {1, 0}, {1, 1}, {1, -1}};
+  const int r = rows / 2, c = cols / 2;
+  k.taps[GridSize(r, cols) + c] = 0.5f;
+  k.taps[GridSize(r + kStep[start][0], cols) + c + kStep[start][1]] = 0.5f;
   return k;
 }
 
@@ -96,6 +101,56 @@ int SharpKernelSide(int side, int level) {
   return std::min(side, std::max(3, s));
 }
 
+namespace {
+
+// Where the estimation stands between levels.
+struct Estimate {
+  Kernel kernel;
+  float lambda = 0.0f;
+  double dataError = 0.0;
+  bool usable = true;
+};
+
+// The iterations of one level from the estimate given; progress runs from
+// done to done + share.
+Estimate RunLevel(const cv::Mat& picture, Estimate e, const SharpEstimatorParams& params,
+                  int level, int sideForPruning, ProgressCell* progress, double done,
+                  double share) {
+  const int kr = e.kernel.rows, kc = e.kernel.cols;
+  Kernel& k = e.kernel;
+  const PeriodicCanvas canvas =
+      MakePeriodicCanvas(picture.ptr<float>(), picture.rows, picture.cols, kr + 2, kc + 2);
+  L0Workspace scratch(canvas);
+  FloatArray latent(GridSize(canvas.canvasRows, canvas.canvasCols));
+  MaskedKernelProblem problem(picture.ptr<float>(), picture.rows, picture.cols, kr, kc);
+  problem.KeepStrongestGradients(params.gradientShare);
+  const float weight = params.kernelWeightPixels > 0.0
+                           ? static_cast<float>(params.kernelWeight * problem.MaskedPixels() /
+                                                params.kernelWeightPixels)
+                           : params.kernelWeight;
+  const float prune = sideForPruning >= params.pruneFromSide ? params.pruneShare : 0.0f;
+  for (int t = 0; t < params.iterationsPerLevel; ++t) {
+    if (progress)
+      WriteProgress(progress, static_cast<float>(50.0 * (done + share * t / params.iterationsPerLevel)));
+    L0LatentUpdate(canvas, k.taps.data(), kr, kc, e.lambda, params.betaMax, latent.get(), &scratch);
+    problem.Solve(latent.get(), canvas.canvasCols, weight, params.cgSteps, k.taps.data());
+    if (!CleanUpSharpKernel(k.taps.data(), kr, kc, params.cutRatio, params.keepConnectedRatio, prune)) {
+      e.usable = false;
+      return e;
+    }
+    e.lambda = std::max(e.lambda / params.lambdaDecay, params.lambdaFloor);
+    if (std::getenv("SHARP_DEBUG")) {
+      cv::Mat kk(kr, kc, CV_32F, k.taps.data()); double mx; cv::minMaxLoc(kk, nullptr, &mx);
+      cv::Mat v; kk.convertTo(v, CV_8U, 255 / mx); cv::resize(v, v, cv::Size(), 8, 8, cv::INTER_NEAREST);
+      cv::imwrite(std::string(std::getenv("SHARP_DEBUG")) + "_l" + std::to_string(level) + "_t" + std::to_string(t) + ".png", v);
+    }
+  }
+  e.dataError = problem.DataError(k.taps.data());
+  return e;
+}
+
+}  // namespace
+
 bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, int kernelRows,
                          int kernelCols, const SharpEstimatorParams& params,
                          ProgressCell* progress) {
@@ -104,35 +159,56 @@ bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, i
     return false;
   const cv::Mat finest(rows, cols, CV_32F, const_cast<float*>(grey));
   const int levels = SharpLevelCount(std::max(kernelRows, kernelCols));
-  // Progress follows the pixels worked on, level by level.
-  double work = 0.0, done = 0.0;
-  for (int level = 0; level < levels; ++level)
-    work += rows * SharpLevelScale(level) * cols * SharpLevelScale(level);
-  Kernel k;
-  float lambda = params.lambdaStart;
+  const int side = std::max(kernelRows, kernelCols);
+  const int starts = std::clamp(params.starts, 1, 4);
+  // Progress follows the pixels worked on, level by level, the coarsest
+  // counted once per start.
+  std::vector<double> share(levels);
+  double work = 0.0;
+  for (int level = 0; level < levels; ++level) {
+    share[level] = rows * SharpLevelScale(level) * cols * SharpLevelScale(level) *
+                   (level == levels - 1 ? starts : 1);
+    work += share[level];
+  }
+  double done = 0.0;
+  Estimate e;
+  e.lambda = params.lambdaStart;
   for (int level = levels - 1; level >= 0; --level) {
     std::printf("Level %d\n", level);
     std::fflush(stdout);
     const int kr = level == 0 ? kernelRows : SharpKernelSide(kernelRows, level);
     const int kc = level == 0 ? kernelCols : SharpKernelSide(kernelCols, level);
-    k = k.taps.empty() ? StartingKernel(kr, kc) : ScaleUp(k, kr, kc);
     const cv::Mat picture = LevelPicture(finest, SharpLevelScale(level), kr, kc);
-    const PeriodicCanvas canvas = MakePeriodicCanvas(picture.ptr<float>(), picture.rows,
-                                                     picture.cols, kr + 2, kc + 2);
-    L0Workspace scratch(canvas);
-    FloatArray latent(GridSize(canvas.canvasRows, canvas.canvasCols));
-    MaskedKernelProblem problem(picture.ptr<float>(), picture.rows, picture.cols, kr, kc);
-    const double share = rows * SharpLevelScale(level) * cols * SharpLevelScale(level) / work;
-    for (int t = 0; t < params.iterationsPerLevel; ++t) {
-      WriteProgress(progress, static_cast<float>(50.0 * (done + share * t / params.iterationsPerLevel)));
-      L0LatentUpdate(canvas, k.taps.data(), kr, kc, lambda, params.betaMax, latent.get(), &scratch);
-      problem.Solve(latent.get(), canvas.canvasCols, params.kernelWeight, params.cgSteps,
-                    k.taps.data());
-      if (!CleanUpSharpKernel(k.taps.data(), kr, kc, params.cutRatio, params.keepConnectedRatio))
-        return false;
-      lambda = std::max(lambda / params.lambdaDecay, params.lambdaFloor);
+    const double part = share[level] / work;
+    if (level == levels - 1) {
+      // The coarsest level from each start; the best explanation goes on.
+      Estimate best;
+      best.usable = false;
+      for (int start = 0; start < starts; ++start) {
+        Estimate from = e;
+        from.kernel = StartingKernel(kr, kc, start);
+        Estimate tried = RunLevel(picture, from, params, level, side, progress,
+                                  done + part * start / starts, part / starts);
+        if (std::getenv("SHARP_DEBUG")) std::fprintf(stderr, "start %d error %g\n", start, tried.dataError);
+        if (tried.usable && (!best.usable || tried.dataError < best.dataError)) best = tried;
+      }
+      e = best;
+    } else {
+      e.kernel = ScaleUp(e.kernel, kr, kc);
+      e = RunLevel(picture, e, params, level, side, progress, done, part);
     }
-    done += share;
+    if (!e.usable) {
+      if (!e.kernel.taps.empty() && level == 0) std::copy(e.kernel.taps.begin(), e.kernel.taps.end(), kernel);
+      return false;
+    }
+    done += part;
+  }
+  Kernel& k = e.kernel;
+  if (params.subPixelCentre) {
+    std::vector<float> centred(k.taps.size());
+    CentreKernel(k.taps.data(), centred.data(), k.cols, k.rows);
+    k.taps = std::move(centred);
+    NormaliseKernel(k.taps.data(), k.rows, k.cols);
   }
   std::copy(k.taps.begin(), k.taps.end(), kernel);
   return true;

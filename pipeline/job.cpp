@@ -58,6 +58,19 @@ size_t GpuHostBytes(int rows, int cols, int kernelRows, int kernelCols) {
 
 }  // namespace
 
+const char* EstimatorName(KernelEstimator estimator) {
+  return estimator == KernelEstimator::kSharp ? "sharp" : "classic";
+}
+
+bool ParseEstimatorName(const std::string& name, KernelEstimator* estimator) {
+  for (KernelEstimator e : {KernelEstimator::kClassic, KernelEstimator::kSharp})
+    if (name == EstimatorName(e)) {
+      *estimator = e;
+      return true;
+    }
+  return false;
+}
+
 PixelRegion RegionInPixels(const DeblurRegion& region, int rows, int cols) {
   auto span = [](double start, double extent, int n, int* first, int* count) {
     const double lo = std::clamp(std::trunc(start * n), 0.0, n - 1.0);
@@ -134,9 +147,13 @@ bool DeblurJob::MemoryFits(int rows, int cols, bool blind, bool useCpu) {
   const size_t whole = static_cast<size_t>(input.rows) * input.cols * 3;
   const size_t region = static_cast<size_t>(rows) * cols * 3;
   const size_t own = (2 * whole + 2 * region) * sizeof(float) + whole;
-  const size_t needed = own + EngineMemoryBytes(rows, cols, 3, settings.kernelHeight,
-                                                settings.kernelWidth, blind, settings.reduceRinging,
-                                                settings.reduceNoise) +
+  const bool sharp = blind && options.estimator == KernelEstimator::kSharp;
+  const size_t engine =
+      sharp ? SharpEngineMemoryBytes(rows, cols, 3, settings.kernelHeight, settings.kernelWidth,
+                                     settings.reduceRinging, settings.reduceNoise)
+            : EngineMemoryBytes(rows, cols, 3, settings.kernelHeight, settings.kernelWidth, blind,
+                                settings.reduceRinging, settings.reduceNoise);
+  const size_t needed = own + engine +
                         (useCpu ? 0 : GpuHostBytes(rows, cols, settings.kernelHeight, settings.kernelWidth));
   const std::optional<size_t> available = AvailableMemoryBytes();
   if (!available || needed <= *available) return true;
@@ -195,10 +212,16 @@ void DeblurJob::RunEstimation(bool partial) {
   // until this run has produced a better one.
   cv::Mat estimate(settings.kernelHeight, settings.kernelWidth, CV_32F, cv::Scalar(0));
   const double t0 = NowMilliseconds();
-  const int engine = DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
-                                 estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
-                                 settings.gamma, settings.tscale, settings.smoothness,
-                                 settings.reduceRinging, settings.reduceNoise, useCpu, progress);
+  const int engine =
+      options.estimator == KernelEstimator::kSharp
+          ? DeblurImageSharp(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
+                             estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
+                             settings.gamma, settings.smoothness, settings.reduceRinging,
+                             settings.reduceNoise, useCpu, progress)
+          : DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
+                        estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
+                        settings.gamma, settings.tscale, settings.smoothness,
+                        settings.reduceRinging, settings.reduceNoise, useCpu, progress);
   const double t1 = NowMilliseconds();
   NoteEngineResult(engine);
   cv::Mat floatResult = input.clone();

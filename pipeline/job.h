@@ -27,6 +27,21 @@ inline constexpr const char* kModeComplete = "complete";
 inline constexpr const char* kModePartial = "partial";
 inline constexpr const char* kModeRemaining = "remaining";
 
+// How a blind job estimates the kernel: the classic estimator (shock-filter
+// edge prediction), or the sharp one (an L0 gradient prior, a masked kernel
+// solve); the classic is the default.
+enum class KernelEstimator { kClassic, kSharp };
+
+// The estimator's name as the command line and the captions spell it
+// ("classic", "sharp"), and back; false for an unknown name.
+const char* EstimatorName(KernelEstimator estimator);
+bool ParseEstimatorName(const std::string& name, KernelEstimator* estimator);
+
+// What a job is asked beyond the settings record.
+struct JobOptions {
+  KernelEstimator estimator = KernelEstimator::kClassic;
+};
+
 // Job status values.
 enum JobStatus : int {
   kJobSucceeded = 1,
@@ -70,6 +85,7 @@ class DeblurJob {
   void UseKnownKernel(const cv::Mat& knownKernel);
 
   DeblurSettings settings;
+  JobOptions options;
   cv::Mat input;   // 8-bit BGR before the first run, 32-bit float BGR / 255 after
   cv::Mat result;  // 8-bit BGR, the whole picture
   cv::Mat kernel;  // the last usable kernel (estimated or known), kept between runs

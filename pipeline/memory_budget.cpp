@@ -3,17 +3,26 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
 
 #include "pipeline/deconvolve.h"
 #include "estimation/level_spectra.h"
+#include "estimation/masked_kernel_solve.h"
+#include "estimation/sharp_params.h"
 #include "pipeline/spectral.h"
 
 namespace velmora {
 
 namespace {
+
+// The sharp estimator's defaults the model follows (sharp_params.h and
+// masked_kernel_solve.h): its window and the largest kernel whose normal
+// matrix it builds.
+constexpr double kSharpWindowPixels = SharpEstimatorParams().windowPixels;
+constexpr double kSharpDenseTaps = kDenseGramLimit;
 
 // Plans, thread stacks and the image library's own buffers.
 constexpr double kFixedBytes = 64.0 * (1 << 20);
@@ -40,6 +49,19 @@ double DeconvolutionFloats(double n, double canvas, int channels, int reduceRing
   if (reduceRinging > 0) solve += 3.0 * canvas;
   if (reduceNoise > 0) solve += 3.3 * canvas;
   return std::max(padding, solve);
+}
+
+// The sharp estimation's peak, in floats: while the window is chosen, the
+// grey picture and its gradient magnitude (and a byte mask); then, on the
+// window, the level's canvas and transforms, the kernel step's planes and
+// its normal matrix.
+double SharpEstimationFloats(double n, double window, int kernelRows, int kernelCols) {
+  const double taps = static_cast<double>(kernelRows) * kernelCols;
+  const double margins = (std::sqrt(window) + kernelRows + 2.0) * (std::sqrt(window) + kernelCols + 2.0);
+  const double choosing = 2.25 * n;
+  const double estimating = 2.0 * window + 8.0 * margins + 10.0 * margins +
+                            (taps <= kSharpDenseTaps ? taps * taps : 6.0 * margins);
+  return std::max(choosing, estimating);
 }
 
 std::optional<size_t> ReadNumber(const std::string& path) {
@@ -83,6 +105,17 @@ size_t EngineMemoryBytes(int rows, int cols, int channels, int kernelRows, int k
                           PaddedLength(cols + kernelCols - 1);
     floats = std::max(floats, EstimationFloats(n, padded));
   }
+  return static_cast<size_t>(kMargin * floats * sizeof(float) + kFixedBytes);
+}
+
+size_t SharpEngineMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols,
+                              int reduceRinging, int reduceNoise) {
+  const double n = static_cast<double>(rows) * cols;
+  const double canvas =
+      static_cast<double>(CanvasSide(rows, kernelRows)) * CanvasSide(cols, kernelCols);
+  const double floats =
+      std::max(DeconvolutionFloats(n, canvas, channels, reduceRinging, reduceNoise),
+               SharpEstimationFloats(n, std::min(n, kSharpWindowPixels), kernelRows, kernelCols));
   return static_cast<size_t>(kMargin * floats * sizeof(float) + kFixedBytes);
 }
 

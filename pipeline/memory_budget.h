@@ -16,6 +16,11 @@ namespace velmora {
 size_t EngineMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols,
                          bool blind, int reduceRinging, int reduceNoise);
 
+// The same for DeblurImageSharp: its estimation works on a window of at
+// most kSharpWindowPixels pixels (the whole picture below that).
+size_t SharpEngineMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols,
+                              int reduceRinging, int reduceNoise);
+
 // What this process may still allocate: the smallest of the memory the
 // system has available, what is left of this process's address-space and
 // data limits, and what is left of its control group's limit. Empty when

@@ -84,6 +84,30 @@ std::vector<Point> CameraTrajectory(Random& random) {
   return path;
 }
 
+// A sweep: the heading turns steadily with a slow wobble, the speed swells
+// and fades, and each instant gets the same exposure, so the fast stretches
+// are faint.
+std::vector<Point> SweepTrajectory(Random& random) {
+  constexpr int kSteps = 240;
+  const double heading = 2.0 * std::numbers::pi * random.Uniform();
+  const double turn = (random.Uniform() < 0.5 ? -1.0 : 1.0) * (0.3 + 1.0 * random.Uniform()) * std::numbers::pi;
+  const double wobble = 0.3 * random.Uniform(), wobblePhase = 2.0 * std::numbers::pi * random.Uniform();
+  const double swell = 0.5 + 0.45 * random.Uniform(), swellPhase = 2.0 * std::numbers::pi * random.Uniform();
+  const double swellCycles = 1.0 + 2.0 * random.Uniform();
+  Point p;
+  std::vector<Point> path{p};
+  path.reserve(kSteps + 1);
+  for (int t = 0; t < kSteps; ++t) {
+    const double s = static_cast<double>(t) / kSteps;
+    const double angle = heading + turn * s + wobble * std::sin(4.0 * std::numbers::pi * s + wobblePhase);
+    const double speed = 1.0 + swell * std::sin(2.0 * std::numbers::pi * swellCycles * s + swellPhase);
+    p.x += speed * std::cos(angle);
+    p.y += speed * std::sin(angle);
+    path.push_back(p);
+  }
+  return path;
+}
+
 Point Centroid(const std::vector<Sample>& samples) {
   double sx = 0.0, sy = 0.0, sw = 0.0;
   for (const Sample& s : samples) {
@@ -133,12 +157,13 @@ void Splat(const Sample& s, cv::Mat* kernel) {
 
 }  // namespace
 
-cv::Mat GenerateShakeKernel(int size, uint64_t seed) {
+cv::Mat GenerateShakeKernel(int size, uint64_t seed, ShakeKind kind) {
   if (size < 3 || size % 2 == 0)
     throw std::invalid_argument("shake kernel size must be odd and at least 3, got " +
                                 std::to_string(size));
   Random random(seed);
-  const std::vector<Point> path = CameraTrajectory(random);
+  const std::vector<Point> path =
+      kind == ShakeKind::kSweep ? SweepTrajectory(random) : CameraTrajectory(random);
   const double half = (size - 1) / 2.0;
   // Between 70 and 95 % of the half-side, so the blur is clearly of the
   // requested size without touching the border.
