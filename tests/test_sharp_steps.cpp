@@ -259,3 +259,53 @@ TEST(L0Latent, PeriodicCanvasBlendsTheBordersIntoEachOther) {
       }
     }
 }
+
+// The clean-up after each kernel step: weak and negative entries go, faint
+// stretches touching the kept path stay when asked, isolated specks can be
+// pruned, and the mass is moved by whole cells onto the centre.
+TEST(SharpKernelCleanUp, CutsKeepsConnectedPrunesAndCentres) {
+  const int side = 9;
+  auto at = [side](int r, int c) { return r * side + c; };
+  std::vector<float> k(side * side, 0.0f);
+  // A path along row 2 from column 2 to 6, fading at its right end, a
+  // negative lobe, and a lone speck far away.
+  for (int c = 2; c <= 5; ++c) k[at(2, c)] = 1.0f;
+  k[at(2, 6)] = 0.03f;
+  k[at(6, 3)] = -0.4f;
+  k[at(5, 7)] = 0.2f;
+
+  std::vector<float> plain = k;
+  ASSERT_TRUE(CleanUpSharpKernel(plain.data(), side, side, 0.05f, 0.05f));
+  // The faint end (3 % of the maximum) is cut, the speck (20 %) kept; the
+  // centre of mass, moved by whole cells, lands on the centre.
+  double sum = 0.0, cy = 0.0, cx = 0.0;
+  for (int r = 0; r < side; ++r)
+    for (int c = 0; c < side; ++c) {
+      const float v = plain[at(r, c)];
+      EXPECT_GE(v, 0.0f);
+      sum += v;
+      cy += r * v;
+      cx += c * v;
+    }
+  EXPECT_NEAR(sum, 1.0, 1e-6);
+  EXPECT_NEAR(cy / sum, side / 2, 0.5);
+  EXPECT_NEAR(cx / sum, side / 2, 0.5);
+  const int nonzero = static_cast<int>(std::count_if(plain.begin(), plain.end(), [](float v) { return v > 0.0f; }));
+  EXPECT_EQ(nonzero, 5);  // four path cells and the speck
+
+  std::vector<float> faint = k;
+  ASSERT_TRUE(CleanUpSharpKernel(faint.data(), side, side, 0.05f, 0.02f));
+  EXPECT_EQ(std::count_if(faint.begin(), faint.end(), [](float v) { return v > 0.0f; }), 6);
+
+  std::vector<float> pruned = k;
+  ASSERT_TRUE(CleanUpSharpKernel(pruned.data(), side, side, 0.05f, 0.05f, 0.1f));
+  EXPECT_EQ(std::count_if(pruned.begin(), pruned.end(), [](float v) { return v > 0.0f; }), 4);
+}
+
+TEST(SharpKernelCleanUp, NothingUsableIsAFailure) {
+  std::vector<float> negative(25, -1.0f);
+  EXPECT_FALSE(CleanUpSharpKernel(negative.data(), 5, 5, 0.05f, 0.05f));
+  std::vector<float> notFinite(25, 0.1f);
+  notFinite[3] = std::nanf("");
+  EXPECT_FALSE(CleanUpSharpKernel(notFinite.data(), 5, 5, 0.05f, 0.05f));
+}

@@ -1,0 +1,211 @@
+// The sharp estimator as a whole: a known blur recovered from a synthetic
+// picture, the pyramid it works on, the failure answer for pictures that
+// carry no blur information, finite results on extreme samples, progress,
+// and the window a large picture is estimated on.
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "estimation/estimation_window.h"
+#include "estimation/sharp_estimator.h"
+#include "pipeline/engine.h"
+#include "pipeline/job.h"
+#include "tests/progress_recorder.h"
+#include "tools/metrics.h"
+#include "tools/shake.h"
+
+using namespace velmora;
+
+namespace {
+
+// Overlapping flat shapes of random grey levels: edges in every direction.
+cv::Mat Shapes(int rows, int cols, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  cv::Mat picture(rows, cols, CV_32F, cv::Scalar(0.4));
+  for (int i = 0; i < 40; ++i) {
+    const cv::Point at(static_cast<int>(u(random) * cols), static_cast<int>(u(random) * rows));
+    const int r = 5 + static_cast<int>(u(random) * 30);
+    if (i % 2)
+      cv::circle(picture, at, r, cv::Scalar(u(random)), cv::FILLED);
+    else
+      cv::rectangle(picture, cv::Rect(at.x, at.y, r, 3 + static_cast<int>(u(random) * 2 * r)),
+                    cv::Scalar(u(random)), cv::FILLED);
+  }
+  return picture;
+}
+
+std::vector<float> ThreePlanes(const cv::Mat& grey) {
+  std::vector<float> planes;
+  for (int c = 0; c < 3; ++c) planes.insert(planes.end(), grey.begin<float>(), grey.end<float>());
+  return planes;
+}
+
+struct SharpRun {
+  int result = -100;
+  std::vector<float> output, kernel;
+  std::string console;
+};
+
+SharpRun DeblurSharp(const std::vector<float>& input, int rows, int cols, int side,
+                ProgressCell* cell = nullptr) {
+  SharpRun r;
+  r.output.assign(input.size(), -7.0f);
+  r.kernel.assign(static_cast<size_t>(side) * side, -7.0f);
+  testing::internal::CaptureStdout();
+  r.result = DeblurImageSharp(input.data(), r.output.data(), rows, cols, 3, r.kernel.data(), side,
+                              side, 1.0f, 0.04f, 0, 0, true, cell);
+  r.console = testing::internal::GetCapturedStdout();
+  return r;
+}
+
+}  // namespace
+
+TEST(SharpEstimator, PyramidFollowsTheKernelSize) {
+  EXPECT_EQ(SharpLevelCount(31), 6);
+  std::vector<int> sides;
+  for (int level = 5; level >= 0; --level) sides.push_back(SharpKernelSide(31, level));
+  EXPECT_EQ(sides, (std::vector<int>{7, 9, 11, 17, 23, 31}));
+  EXPECT_EQ(SharpLevelCount(5), 1);
+  EXPECT_EQ(SharpLevelCount(3), 1);  // never below one level
+  EXPECT_EQ(SharpKernelSide(3, 2), 3);
+}
+
+// Hand-held and sweeping shakes are found in a noise-free synthetic picture.
+TEST(SharpEstimator, RecoversAKnownKernelFromASyntheticPicture) {
+  const cv::Mat sharp = Shapes(220, 260, 5);
+  for (const tools::ShakeKind kind : {tools::ShakeKind::kHandHeld, tools::ShakeKind::kSweep}) {
+    const cv::Mat truth = tools::GenerateShakeKernel(15, 3, kind);
+    const cv::Mat blurred = tools::BlurImage(sharp, truth, 0.0, 1);
+    cv::Mat estimate(15, 15, CV_32F);
+    testing::internal::CaptureStdout();
+    const bool found = EstimateSharpKernel(blurred.ptr<float>(), blurred.rows, blurred.cols,
+                                           estimate.ptr<float>(), 15, 15, SharpEstimatorParams(), nullptr);
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(found);
+    EXPECT_NEAR(cv::sum(estimate)[0], 1.0, 1e-4);
+    double lowest = 0.0;
+    cv::minMaxLoc(estimate, &lowest);
+    EXPECT_GE(lowest, 0.0);
+    EXPECT_GE(tools::KernelSimilarity(estimate, truth), 0.9) << (kind == tools::ShakeKind::kSweep ? "sweep" : "hand-held");
+  }
+}
+
+// A flat picture tells nothing about the blur: the job fails as the classic
+// one does, output untouched, with the console line.
+TEST(SharpEstimator, FlatPictureIsInsufficientInformation) {
+  const cv::Mat flat(120, 130, CV_32F, cv::Scalar(0.5));
+  const SharpRun r = DeblurSharp(ThreePlanes(flat), 120, 130, 9);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_TRUE(std::all_of(r.output.begin(), r.output.end(), [](float v) { return v == -7.0f; }));
+  EXPECT_NE(r.console.find("Kernel Estimation Fails!"), std::string::npos);
+}
+
+TEST(SharpEstimator, RefusesWhatItCannotEstimate) {
+  const cv::Mat picture = Shapes(40, 60, 2);
+  const std::vector<float> planes = ThreePlanes(picture);
+  // A kernel wider than the picture is refused outright, an even one too.
+  EXPECT_EQ(DeblurSharp(planes, 40, 60, 41).result, kEngineInvalidArgument);
+  EXPECT_EQ(DeblurSharp(planes, 40, 60, 10).result, kEngineInvalidArgument);
+  // One that leaves no room for its footprint fails as an estimation.
+  EXPECT_EQ(DeblurSharp(planes, 40, 60, 39).result, 0);
+}
+
+// Samples far outside [0, 1] (an over-exposed float picture, black
+// holes) leave the kernel and the result finite.
+TEST(SharpEstimator, ExtremeSamplesGiveFiniteResults) {
+  cv::Mat picture = Shapes(140, 150, 8) * 40.0f;
+  picture(cv::Rect(20, 20, 30, 30)).setTo(-5.0f);
+  const cv::Mat blurred = tools::BlurImage(picture, tools::GenerateShakeKernel(9, 2), 0.0, 1);
+  const SharpRun r = DeblurSharp(ThreePlanes(blurred), 140, 150, 9);
+  ASSERT_EQ(r.result, 1);
+  EXPECT_TRUE(std::all_of(r.kernel.begin(), r.kernel.end(), [](float v) { return std::isfinite(v) && v >= 0.0f; }));
+  EXPECT_TRUE(std::all_of(r.output.begin(), r.output.end(), [](float v) { return std::isfinite(v); }));
+}
+
+TEST(SharpEstimator, ProgressRisesToTheEnd) {
+  const cv::Mat blurred = tools::BlurImage(Shapes(200, 200, 3), tools::GenerateShakeKernel(9, 4), 0.005, 2);
+  ProgressCell cell = -1.0f;
+  std::vector<float> seen;
+  {
+    testing_support::ProgressRecorder recorder(&cell);
+    ASSERT_EQ(DeblurSharp(ThreePlanes(blurred), 200, 200, 9, &cell).result, 1);
+    seen = recorder.Stop();
+  }
+  ASSERT_FALSE(seen.empty());
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_FLOAT_EQ(cell, 99.9f);
+  EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](float v) { return v > 0.0f && v < 50.0f; }));
+}
+
+TEST(EstimationWindow, SmallPicturesAreUsedWhole) {
+  const cv::Mat picture = Shapes(100, 120, 1);
+  const std::vector<float> planes = ThreePlanes(picture);
+  const EstimationWindow w = ChooseEstimationWindow(picture.ptr<float>(), planes.data(), 100, 120, 3, 12000);
+  EXPECT_EQ(w.row0, 0);
+  EXPECT_EQ(w.col0, 0);
+  EXPECT_EQ(w.rows, 100);
+  EXPECT_EQ(w.cols, 120);
+}
+
+// In a picture flat on the left and busy on the right, the window goes
+// right; when the busy part's middle is clipped white, it avoids it.
+TEST(EstimationWindow, PrefersStrongEdgesAwayFromClipping) {
+  const int rows = 300, cols = 900;
+  cv::Mat picture(rows, cols, CV_32F, cv::Scalar(0.5));
+  Shapes(rows, 600, 9).copyTo(picture(cv::Rect(300, 0, 600, rows)));
+  picture *= 0.9f;
+  std::vector<float> planes = ThreePlanes(picture);
+  const double budget = 300.0 * 300.0;
+  EstimationWindow w = ChooseEstimationWindow(picture.ptr<float>(), planes.data(), rows, cols, 3, budget);
+  EXPECT_NEAR(static_cast<double>(w.rows) * w.cols, budget, 0.05 * budget);
+  EXPECT_GE(w.col0, 250);
+  EXPECT_LE(w.col0 + w.cols, cols);
+
+  cv::Mat clipped = picture.clone();
+  clipped(cv::Rect(450, 0, 300, rows)).setTo(1.0f);
+  Shapes(rows, 300, 9).copyTo(clipped(cv::Rect(450, 0, 300, rows)));
+  clipped(cv::Rect(450, 0, 300, rows)).setTo(1.0f, clipped(cv::Rect(450, 0, 300, rows)) > 0.3f);
+  planes = ThreePlanes(clipped);
+  w = ChooseEstimationWindow(clipped.ptr<float>(), planes.data(), rows, cols, 3, budget);
+  // No window of this size avoids the clipped band altogether; the one
+  // chosen holds the least of it.
+  const int overlap = std::max(0, std::min(w.col0 + w.cols, 750) - std::max(w.col0, 450));
+  EXPECT_LE(overlap, 160);
+}
+
+// The job runs the estimator its options name; the classic one stays the
+// default.
+TEST(SharpEstimator, JobRunsTheChosenEstimator) {
+  const cv::Mat blurred = tools::BlurImage(Shapes(200, 210, 4), tools::GenerateShakeKernel(9, 1), 0.005, 3);
+  cv::Mat bgr, bgr8;
+  cv::cvtColor(blurred, bgr, cv::COLOR_GRAY2BGR);
+  bgr.convertTo(bgr8, CV_8U, 255.0);
+  DeblurSettings settings;
+  settings.kernelHeight = settings.kernelWidth = 9;
+  std::string consoles[2];
+  cv::Mat kernels[2];
+  for (int i = 0; i < 2; ++i) {
+    DeblurJob job(settings, nullptr);
+    if (i == 1) job.options.estimator = KernelEstimator::kSharp;
+    job.input = bgr8.clone();
+    job.kernelPath.clear();
+    job.mode = kModeComplete;
+    testing::internal::CaptureStdout();
+    job.Run();
+    consoles[i] = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(job.status, kJobSucceeded);
+    kernels[i] = job.kernel.clone();
+  }
+  EXPECT_EQ(JobOptions().estimator, KernelEstimator::kClassic);
+  // The classic pyramid of a 9 x 9 kernel has four levels, the sharp one two.
+  EXPECT_NE(consoles[0].find("Level 3"), std::string::npos);
+  EXPECT_EQ(consoles[1].find("Level 3"), std::string::npos);
+  EXPECT_NE(consoles[1].find("Level 1"), std::string::npos);
+  EXPECT_GT(cv::norm(kernels[0], kernels[1]), 0.0);
+}
