@@ -523,7 +523,8 @@ TEST_F(DeblurTool, BadOptionValuesAndCombinationsAreUsageErrors) {
       {"--cpu", "--gpu"},             {"--kernel", "k.png", "--region", "0,0,1,1"},
       {"--kernel", "k.png", "--blur-size", "9"},
       {"--quiet", "--engine-log"},    {"--no-such-option"},
-      {"--smoothness"}};
+      {"--smoothness"},               {"--estimator", "blunt"},
+      {"--kernel", "k.png", "--estimator", "sharp"}};
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), "blurred.png");
     const ToolRun run = RunTool(dir_, args);
@@ -567,6 +568,21 @@ TEST_F(DeblurTool, BlindRunWritesAKernelOfTheAskedHeightAndWidth) {
   EXPECT_EQ(kernelPicture.rows, 9);
   EXPECT_EQ(kernelPicture.cols, 13);
   EXPECT_EQ(cv::imread((dir_ / "blind.png").string()).size(), sharp_.size());
+}
+
+// The sharp estimator runs when asked, in any letter case, and tells on the
+// engine log; the classic one is the default.
+TEST_F(DeblurTool, EstimatorOptionPicksTheEstimator) {
+  const ToolRun sharp = RunTool(dir_, {"blurred.png", "--blur-size", "9", "--estimator", "Sharp",
+                                       "--engine-log", "-o", "s.png"});
+  ASSERT_EQ(sharp.status, 0) << sharp.err;
+  const ToolRun classic = RunTool(dir_, {"blurred.png", "--blur-size", "9", "--engine-log", "-o", "c.png"});
+  ASSERT_EQ(classic.status, 0) << classic.err;
+  // A 9 x 9 blur takes four classic pyramid levels and two sharp ones.
+  EXPECT_NE(classic.out.find("Level 3"), std::string::npos);
+  EXPECT_EQ(sharp.out.find("Level 3"), std::string::npos);
+  EXPECT_NE(sharp.out.find("Level 1"), std::string::npos);
+  EXPECT_EQ(cv::imread((dir_ / "s.png").string()).size(), sharp_.size());
 }
 
 TEST(DeblurToolRegions, PartialRestoresOnlyTheRegionAndWholeRestoresAll) {

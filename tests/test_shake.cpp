@@ -79,6 +79,27 @@ TEST_P(ShakeKernelShape, SpansAGoodShareOfTheSizeWithoutFillingIt) {
   }
 }
 
+// Sweeps: normalised and centred like the hand-held paths, spanning at
+// least half the square yet thin, and not the hand-held kernel of the seed.
+TEST_P(ShakeKernelShape, SweepsAreLongThinCentredPaths) {
+  const int size = GetParam();
+  if (size < 11) GTEST_SKIP() << "too few taps to tell a path's shape";
+  for (uint64_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    const cv::Mat k = GenerateShakeKernel(size, seed, velmora::tools::ShakeKind::kSweep);
+    EXPECT_NEAR(cv::sum(k)[0], 1.0, 1e-5);
+    const cv::Point2d centre = CentreOfMass(k);
+    EXPECT_NEAR(centre.x, (size - 1) / 2.0, 1e-3);
+    EXPECT_NEAR(centre.y, (size - 1) / 2.0, 1e-3);
+    double top = 0.0;
+    cv::minMaxLoc(k, nullptr, &top);
+    const cv::Rect extent = cv::boundingRect(k > top * 1e-3);
+    EXPECT_GE(std::max(extent.width, extent.height), size / 2);
+    EXPECT_LT(cv::countNonZero(k > top * 1e-3), size * 4);  // a line, not an area
+    EXPECT_GT(MaxAbsDifference(k, GenerateShakeKernel(size, seed)), 1e-3);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(OddSizes, ShakeKernelShape, ::testing::Values(3, 11, 21, 41));
 
 TEST(ShakeKernelSeeds, SameSeedSameKernelOtherSeedOtherKernel) {

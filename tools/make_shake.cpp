@@ -29,6 +29,7 @@ struct ShakeRequest {
   int size = 0;
   uint64_t seed = 0;
   double noise = 0.0;
+  std::string kind = "hand-held";
 };
 
 cv::Mat ReadSharp(const std::string& path) {
@@ -59,6 +60,8 @@ void CheckRequest(const ShakeRequest& r) {
     throw BadInput("bad kernel size " + std::to_string(r.size) + ": expected an odd number of at least 3");
   if (!(r.noise >= 0.0) || !std::isfinite(r.noise))
     throw BadInput("bad noise sigma: expected a finite number of at least 0");
+  if (r.kind != "hand-held" && r.kind != "sweep")
+    throw BadInput("bad kind '" + r.kind + "': expected hand-held or sweep");
   CheckResultPath(r.output);
   if (r.kernelOut.empty() || std::filesystem::path(r.kernelOut).extension() != ".png")
     throw BadInput("the kernel picture must be a .png file");
@@ -67,7 +70,8 @@ void CheckRequest(const ShakeRequest& r) {
 int Run(const ShakeRequest& r) {
   CheckRequest(r);
   const cv::Mat sharp = ReadSharp(r.input);
-  const cv::Mat kernel = velmora::tools::GenerateShakeKernel(r.size, r.seed);
+  const cv::Mat kernel = velmora::tools::GenerateShakeKernel(
+      r.size, r.seed, r.kind == "sweep" ? velmora::tools::ShakeKind::kSweep : velmora::tools::ShakeKind::kHandHeld);
   // The noise stream differs from the trajectory's, yet follows the seed.
   const cv::Mat blurred = velmora::tools::BlurImage(sharp, kernel, r.noise, r.seed ^ 0x9e3779b97f4a7c15ull);
   cv::Mat bytes;
@@ -90,6 +94,8 @@ int main(int argc, char** argv) {
   app.add_option("--size", request.size, "kernel side, odd, at least 3")->required();
   app.add_option("--seed", request.seed, "seed of the trajectory and the noise")->required();
   app.add_option("--noise", request.noise, "standard deviation of the added noise, on the 0-1 scale (default 0)");
+  app.add_option("--kind", request.kind,
+                 "hand-held (a jittery walk, the default) or sweep (a long, thin, curving path)");
   app.add_option("-o,--output", request.output, "the blurred picture (.png, .bmp, .jpg)")->required();
   app.add_option("--kernel-out", request.kernelOut, "the kernel as a 16-bit grey .png")->required();
   try {
