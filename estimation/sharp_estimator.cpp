@@ -1,9 +1,6 @@
 #include "estimation/sharp_estimator.h"
 
 #include <opencv2/imgproc.hpp>
-#include <opencv2/imgcodecs.hpp>
-#include <cstdlib>
-#include <string>
 
 #include <algorithm>
 #include <cmath>
@@ -114,8 +111,7 @@ struct Estimate {
 // The iterations of one level from the estimate given; progress runs from
 // done to done + share.
 Estimate RunLevel(const cv::Mat& picture, Estimate e, const SharpEstimatorParams& params,
-                  int level, int sideForPruning, ProgressCell* progress, double done,
-                  double share) {
+                  int sideForPruning, ProgressCell* progress, double done, double share) {
   const int kr = e.kernel.rows, kc = e.kernel.cols;
   Kernel& k = e.kernel;
   const PeriodicCanvas canvas =
@@ -139,11 +135,6 @@ Estimate RunLevel(const cv::Mat& picture, Estimate e, const SharpEstimatorParams
       return e;
     }
     e.lambda = std::max(e.lambda / params.lambdaDecay, params.lambdaFloor);
-    if (std::getenv("SHARP_DEBUG")) {
-      cv::Mat kk(kr, kc, CV_32F, k.taps.data()); double mx; cv::minMaxLoc(kk, nullptr, &mx);
-      cv::Mat v; kk.convertTo(v, CV_8U, 255 / mx); cv::resize(v, v, cv::Size(), 8, 8, cv::INTER_NEAREST);
-      cv::imwrite(std::string(std::getenv("SHARP_DEBUG")) + "_l" + std::to_string(level) + "_t" + std::to_string(t) + ".png", v);
-    }
   }
   e.dataError = problem.DataError(k.taps.data());
   return e;
@@ -187,15 +178,14 @@ bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, i
       for (int start = 0; start < starts; ++start) {
         Estimate from = e;
         from.kernel = StartingKernel(kr, kc, start);
-        Estimate tried = RunLevel(picture, from, params, level, side, progress,
+        Estimate tried = RunLevel(picture, from, params, side, progress,
                                   done + part * start / starts, part / starts);
-        if (std::getenv("SHARP_DEBUG")) std::fprintf(stderr, "start %d error %g\n", start, tried.dataError);
         if (tried.usable && (!best.usable || tried.dataError < best.dataError)) best = tried;
       }
       e = best;
     } else {
       e.kernel = ScaleUp(e.kernel, kr, kc);
-      e = RunLevel(picture, e, params, level, side, progress, done, part);
+      e = RunLevel(picture, e, params, side, progress, done, part);
     }
     if (!e.usable) {
       if (!e.kernel.taps.empty() && level == 0) std::copy(e.kernel.taps.begin(), e.kernel.taps.end(), kernel);
