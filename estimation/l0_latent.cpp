@@ -135,6 +135,49 @@ void ThresholdedDivergence(const float* x, int rows, int cols, float threshold, 
   }
 }
 
+double L0Energy(const PeriodicCanvas& canvas, const float* kernel, int kernelRows, int kernelCols,
+                float lambda, float betaMax, const float* latent, L0Workspace* work) {
+  const int P = canvas.canvasRows, Q = canvas.canvasCols;
+  const size_t half = GridSize(P, HalfCols(Q));
+  // k * x by transforms: K in the numerator's array, X in the spectrum's.
+  KernelToHalfSpectrum(kernel, work->numerator.get(), P, Q, kernelRows, kernelCols,
+                       work->divergence.get());
+  RealFft2d(latent, work->spectrum.get(), P, Q);
+  const float scale = 1.0f / static_cast<float>(static_cast<double>(P) * Q);
+  fftwf_complex* X = work->spectrum.get();
+  const fftwf_complex* K = work->numerator.get();
+  for (size_t i = 0; i < half; ++i) {
+    const float re = (K[i][0] * X[i][0] - K[i][1] * X[i][1]) * scale;
+    const float im = (K[i][0] * X[i][1] + K[i][1] * X[i][0]) * scale;
+    X[i][0] = re;
+    X[i][1] = im;
+  }
+  float* blurred = work->divergence.get();
+  InverseRealFft2d(X, blurred, P, Q);
+  float beta = 2.0f * lambda, last = beta;
+  for (; beta < betaMax; beta *= 2.0f) last = beta;
+  const float threshold = lambda / last;
+  double data = 0.0;
+  long kept = 0;
+  const int cr = kernelRows / 2, cc = kernelCols / 2;
+  for (int r = 0; r < canvas.rows; ++r) {
+    const float* x = latent + GridSize(r, Q);
+    const float* below = latent + GridSize(r + 1 == P ? 0 : r + 1, Q);
+    const float* y = canvas.picture.get() + GridSize(r, Q);
+    const float* model = blurred + GridSize(r, Q);
+    const bool inside = r >= cr && r < canvas.rows - cr;
+    for (int c = 0; c < canvas.cols; ++c) {
+      const float h = x[c + 1 == Q ? 0 : c + 1] - x[c], v = below[c] - x[c];
+      if (h * h + v * v >= threshold) ++kept;
+      if (inside && c >= cc && c < canvas.cols - cc) {
+        const double d = model[c] - y[c];
+        data += d * d;
+      }
+    }
+  }
+  return data + static_cast<double>(lambda) * kept;
+}
+
 void L0LatentUpdate(const PeriodicCanvas& canvas, const float* kernel, int kernelRows,
                     int kernelCols, float lambda, float betaMax, float* latent, L0Workspace* work) {
   const int P = canvas.canvasRows, Q = canvas.canvasCols;

@@ -49,6 +49,15 @@ struct L0Workspace {
 void L0LatentUpdate(const PeriodicCanvas& canvas, const float* kernel, int kernelRows,
                     int kernelCols, float lambda, float betaMax, float* latent, L0Workspace* work);
 
+// The objective the latent step minimises, for a kernel and the latent
+// image it gave: ||k * x - y||^2 over the picture pixels whose footprint
+// lies inside it, plus lambda times the number of the picture's pixels
+// whose gradient the prior kept (at the last splitting step's threshold).
+// Lower is a better joint explanation of the picture; comparable between
+// kernels for one picture and lambda. work is scratch.
+double L0Energy(const PeriodicCanvas& canvas, const float* kernel, int kernelRows, int kernelCols,
+                float lambda, float betaMax, const float* latent, L0Workspace* work);
+
 // The splitting's spatial half: w = Dh' h + Dv' v, where h and v are x's
 // periodic forward differences (rows x cols), both set to 0 wherever
 // h^2 + v^2 < threshold. rowScratch holds 3 x cols floats.

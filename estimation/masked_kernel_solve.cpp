@@ -384,19 +384,6 @@ void MaskedKernelProblem::ApplyFourierOperator(const float* k, float* out, float
     }
 }
 
-double MaskedKernelProblem::DataError(const float* kernel) {
-  const int taps = kr_ * kc_;
-  std::vector<float> applied(taps);
-  if (gram_.size() == static_cast<size_t>(taps) * taps) {
-    for (int i = 0; i < taps; ++i) applied[i] = Dot(gram_.data() + static_cast<size_t>(i) * taps, kernel, taps);
-  } else {
-    ApplyFourierOperator(kernel, applied.data(), 0.0f);
-  }
-  double error = 0.0;
-  for (int i = 0; i < taps; ++i) error += static_cast<double>(kernel[i]) * (applied[i] - 2.0 * rhs_[i]);
-  return error;
-}
-
 void MaskedKernelProblem::Solve(const float* latent, int latentStride, float weight, int steps,
                                 float* kernel, bool dense) {
   LatentGradients(latent, latentStride);

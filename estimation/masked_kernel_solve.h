@@ -43,11 +43,6 @@ class MaskedKernelProblem {
   const std::vector<float>& Gram() const { return gram_; }
   const std::vector<float>& RightHandSide() const { return rhs_; }
 
-  // The data term of kernel for the latent picture of the last Solve, less
-  // the constant ||M dy||^2: k'(A'A)k - 2 k'A'b. Comparable between kernels,
-  // and between latent pictures of the same blurred picture.
-  double DataError(const float* kernel);
-
   // Pixels per direction the mask keeps.
   double MaskedPixels() const {
     return static_cast<double>(rows_ - kr_) * (cols_ - kc_);

@@ -104,14 +104,16 @@ namespace {
 struct Estimate {
   Kernel kernel;
   float lambda = 0.0f;
-  double dataError = 0.0;
+  double energy = 0.0;  // when asked for: the L0 energy at the level's end
   bool usable = true;
 };
 
 // The iterations of one level from the estimate given; progress runs from
-// done to done + share.
+// done to done + share. With energyLambda > 0 the result carries its L0
+// energy at that weight.
 Estimate RunLevel(const cv::Mat& picture, Estimate e, const SharpEstimatorParams& params,
-                  int sideForPruning, ProgressCell* progress, double done, double share) {
+                  int sideForPruning, ProgressCell* progress, double done, double share,
+                  float energyLambda = 0.0f) {
   const int kr = e.kernel.rows, kc = e.kernel.cols;
   Kernel& k = e.kernel;
   const PeriodicCanvas canvas =
@@ -136,8 +138,27 @@ Estimate RunLevel(const cv::Mat& picture, Estimate e, const SharpEstimatorParams
     }
     e.lambda = std::max(e.lambda / params.lambdaDecay, params.lambdaFloor);
   }
-  e.dataError = problem.DataError(k.taps.data());
+  if (energyLambda > 0.0f) {
+    L0LatentUpdate(canvas, k.taps.data(), kr, kc, energyLambda, params.betaMax, latent.get(), &scratch);
+    e.energy = L0Energy(canvas, k.taps.data(), kr, kc, energyLambda, params.betaMax, latent.get(), &scratch);
+  }
   return e;
+}
+
+// A start of the coarse levels: a starting kernel and a prior weight.
+struct Start {
+  int kernel;
+  float lambda;
+};
+
+std::vector<Start> Starts(const SharpEstimatorParams& params) {
+  std::vector<Start> starts;
+  std::vector<float> lambdas{params.lambdaStart};
+  for (float l : params.lambdaAlternatives)
+    if (l > 0.0f) lambdas.push_back(l);
+  for (int k = 0; k < std::clamp(params.starts, 1, 4); ++k)
+    for (float l : lambdas) starts.push_back({k, l});
+  return starts;
 }
 
 }  // namespace
@@ -151,49 +172,71 @@ bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, i
   const cv::Mat finest(rows, cols, CV_32F, const_cast<float*>(grey));
   const int levels = SharpLevelCount(std::max(kernelRows, kernelCols));
   const int side = std::max(kernelRows, kernelCols);
-  const int starts = std::clamp(params.starts, 1, 4);
-  // Progress follows the pixels worked on, level by level, the coarsest
-  // counted once per start.
+  const std::vector<Start> starts = Starts(params);
+  // The coarse levels run once per start when there are several.
+  const int explored = starts.size() > 1 ? std::clamp(params.exploreLevels, 1, levels) : 0;
+  // Progress follows the pixels worked on, level by level.
   std::vector<double> share(levels);
   double work = 0.0;
   for (int level = 0; level < levels; ++level) {
     share[level] = rows * SharpLevelScale(level) * cols * SharpLevelScale(level) *
-                   (level == levels - 1 ? starts : 1);
+                   (level >= levels - explored ? static_cast<double>(starts.size()) : 1.0);
     work += share[level];
   }
+  // The weight the default start reaches after the explored levels: the
+  // common measure of the starts, and where the chosen one goes on from.
+  float lambdaAfter = params.lambdaStart;
+  for (int i = 0; i < explored * params.iterationsPerLevel; ++i)
+    lambdaAfter = std::max(lambdaAfter / params.lambdaDecay, params.lambdaFloor);
+
+  auto kernelSides = [&](int level) {
+    return std::pair{level == 0 ? kernelRows : SharpKernelSide(kernelRows, level),
+                     level == 0 ? kernelCols : SharpKernelSide(kernelCols, level)};
+  };
   double done = 0.0;
+  // Runs the levels from `from` down to `to`, each from the level above's
+  // kernel; the first from the estimate given as it is.
+  auto runLevels = [&](Estimate e, int from, int to, bool scored) {
+    for (int level = from; level >= to && e.usable; --level) {
+      std::printf("Level %d\n", level);
+      std::fflush(stdout);
+      const auto [kr, kc] = kernelSides(level);
+      if (level != from) e.kernel = ScaleUp(e.kernel, kr, kc);
+      const cv::Mat picture = LevelPicture(finest, SharpLevelScale(level), kr, kc);
+      const double part = share[level] / work / (level >= levels - explored ? starts.size() : 1);
+      e = RunLevel(picture, e, params, side, progress, done, part,
+                   scored && level == to ? lambdaAfter : 0.0f);
+      done += part;
+    }
+    return e;
+  };
+  const auto [coarseRows, coarseCols] = kernelSides(levels - 1);
   Estimate e;
-  e.lambda = params.lambdaStart;
-  for (int level = levels - 1; level >= 0; --level) {
-    std::printf("Level %d\n", level);
-    std::fflush(stdout);
-    const int kr = level == 0 ? kernelRows : SharpKernelSide(kernelRows, level);
-    const int kc = level == 0 ? kernelCols : SharpKernelSide(kernelCols, level);
-    const cv::Mat picture = LevelPicture(finest, SharpLevelScale(level), kr, kc);
-    const double part = share[level] / work;
-    if (level == levels - 1) {
-      // The coarsest level from each start; the best explanation goes on.
-      Estimate best;
-      best.usable = false;
-      for (int start = 0; start < starts; ++start) {
-        Estimate from = e;
-        from.kernel = StartingKernel(kr, kc, start);
-        Estimate tried = RunLevel(picture, from, params, side, progress,
-                                  done + part * start / starts, part / starts);
-        if (tried.usable && (!best.usable || tried.dataError < best.dataError)) best = tried;
-      }
-      e = best;
-    } else {
+  if (explored > 0) {
+    e.usable = false;
+    for (const Start& start : starts) {
+      Estimate from;
+      from.kernel = StartingKernel(coarseRows, coarseCols, start.kernel);
+      from.lambda = start.lambda;
+      Estimate tried = runLevels(from, levels - 1, levels - explored, true);
+      if (tried.usable && (!e.usable || tried.energy < e.energy)) e = tried;
+    }
+    e.lambda = lambdaAfter;
+    if (e.usable && explored < levels) {
+      const auto [kr, kc] = kernelSides(levels - explored - 1);
       e.kernel = ScaleUp(e.kernel, kr, kc);
-      e = RunLevel(picture, e, params, side, progress, done, part);
+      e = runLevels(e, levels - explored - 1, 0, false);
     }
-    if (!e.usable) {
-      if (!e.kernel.taps.empty() && level == 0) std::copy(e.kernel.taps.begin(), e.kernel.taps.end(), kernel);
-      return false;
-    }
-    done += part;
+  } else {
+    e.kernel = StartingKernel(coarseRows, coarseCols, starts[0].kernel);
+    e.lambda = starts[0].lambda;
+    e = runLevels(e, levels - 1, 0, false);
   }
   Kernel& k = e.kernel;
+  if (!e.usable) {
+    if (k.rows == kernelRows && k.cols == kernelCols) std::copy(k.taps.begin(), k.taps.end(), kernel);
+    return false;
+  }
   if (params.subPixelCentre) {
     std::vector<float> centred(k.taps.size());
     CentreKernel(k.taps.data(), centred.data(), k.cols, k.rows);

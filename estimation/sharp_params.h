@@ -9,7 +9,7 @@ namespace velmora {
 
 struct SharpEstimatorParams {
   // Pyramid: levels at scales (1/sqrt 2)^i down to a kernel side of about 5.
-  int iterationsPerLevel = 6;
+  int iterationsPerLevel = 8;
   // Weight of the L0 gradient prior: starts here, divided by lambdaDecay
   // after every iteration down to lambdaFloor, carried across levels. A
   // start above the textbook 4e-3 keeps only the most salient edges on the
@@ -40,16 +40,21 @@ struct SharpEstimatorParams {
   // noise leaves isolated specks on kernels of every size.
   float pruneShare = 0.05f;
   int pruneFromSide = 3;
-  // Starting kernels tried at the coarsest level (1 to 4: the horizontal
-  // pair, then vertical and the two diagonal pairs); the one whose final
-  // kernel explains the blurred gradients best goes on.
+  // The coarse levels are run from several starts: starting kernels (1 to
+  // 4: the horizontal pair, then vertical and the two diagonal pairs) and
+  // prior weights (lambdaStart and the alternatives that are above 0). The
+  // start whose kernel and latent picture explain the picture best under
+  // the prior (lowest L0 energy at the common weight) goes on, from the
+  // level after exploreLevels levels.
   int starts = 1;
+  float lambdaAlternatives[2] = {4e-3f, 2e-2f};
+  int exploreLevels = 3;
   // The final kernel's centre of mass is moved onto the centre cell by a
   // fraction of a cell as well (bilinear), so that the restored picture
   // does not shift against the blurred one.
   bool subPixelCentre = true;
   // Pictures above this many pixels are estimated on a window of it.
-  double windowPixels = 1.0e6;
+  double windowPixels = 0.25e6;
 };
 
 }  // namespace velmora
