@@ -117,6 +117,26 @@ class DocumentTest : public QObject, AppFixture {
     WaitForJob(d->currentPage());
   }
 
+  // The estimator follows the checked button, however it was checked, and
+  // travels with the job; the caption names the sharp one only.
+  void estimatorChoiceReachesTheJobAndTheCaption() {
+    SubMainWindow* d = Open(BlurredTestPicture(200, 200, 7));
+    auto* sharp = Child<QRadioButton>(d, "rdb_estimatorSharp");
+    QVERIFY(Child<QRadioButton>(d, "rdb_estimatorClassic")->isChecked());
+    QCOMPARE(d->options.estimator, velmora::KernelEstimator::kClassic);
+    sharp->setChecked(true);  // as keyboard, mouse and accessibility toggling all end
+    QCOMPARE(d->options.estimator, velmora::KernelEstimator::kSharp);
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    QCOMPARE(page->options.estimator, velmora::KernelEstimator::kSharp);
+    QCOMPARE(page->caption(), QString("Smoothness = 0.04, Sharp Estimator"));
+    WaitForJob(page);
+    QVERIFY(page->caption().startsWith("Smoothness = 0.04, Sharp Estimator<br />Running time "));
+    Child<QRadioButton>(d, "rdb_estimatorClassic")->click();
+    QCOMPARE(d->options.estimator, velmora::KernelEstimator::kClassic);
+    QCOMPARE(page->options.estimator, velmora::KernelEstimator::kSharp);  // a page keeps its job's
+  }
+
   void oneJobAtATimeAcrossDocuments() {
     SubMainWindow* a = Open(BlurredTestPicture(420, 420, 9), "a.png");
     SubMainWindow* b = Open(BlurredTestPicture(200, 200, 7), "b.png");
