@@ -26,6 +26,20 @@ std::vector<float> PlanarPhoto(int rows, int cols) {
 
 cv::Mat ShakeKernel(int size, uint64_t seed) { return tools::GenerateShakeKernel(size, seed); }
 
+void ShakePlanes(std::vector<float>& planar, int rows, int cols, const cv::Mat& kernel) {
+  cv::Mat flipped;
+  cv::flip(kernel, flipped, -1);  // filter2D correlates
+  cv::RNG rng(11);
+  for (int c = 0; c < 3; ++c) {
+    cv::Mat plane(rows, cols, CV_32F, planar.data() + GridSize(rows, cols) * c);
+    cv::Mat blurred, noise(plane.size(), CV_32F);
+    cv::filter2D(plane, blurred, CV_32F, flipped, cv::Point(-1, -1), 0.0, cv::BORDER_REPLICATE);
+    rng.fill(noise, cv::RNG::NORMAL, 0.0, 0.005);
+    blurred += noise;
+    cv::min(cv::max(blurred, 0.0), 1.0, plane);
+  }
+}
+
 double ReplayTransforms(const std::vector<LoggedTransform>& log) {
   using Key = std::tuple<int, int, bool, bool>;
   std::map<Key, std::pair<ComplexArray, ComplexArray>> arrays;

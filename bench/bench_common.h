@@ -11,11 +11,23 @@
 
 namespace velmora::bench {
 
+// The picture sizes of the whole-job benchmarks.
+struct JobSize {
+  int megapixels, rows, cols;
+};
+inline constexpr JobSize kJobSizes[] = {
+    {1, 864, 1152}, {4, 1728, 2304}, {12, 2989, 3986}, {24, 4000, 5984}};
+
 // A rows x cols colour photograph (a sample picture resized), planar RGB.
 std::vector<float> PlanarPhoto(int rows, int cols);
 
 // A size x size shake kernel from the project's generator.
 cv::Mat ShakeKernel(int size, uint64_t seed);
+
+// planar (3 planes of rows x cols, in place) blurred by kernel with
+// replicated borders, noise of sigma 0.005 from a fixed seed added, clamped
+// to [0, 1].
+void ShakePlanes(std::vector<float>& planar, int rows, int cols, const cv::Mat& kernel);
 
 // Executes the logged transforms in order with the engine's plans, on
 // arrays made beforehand, and returns the seconds the execution took: the

@@ -26,10 +26,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kKernel = 31;
 
-struct Size {
-  int megapixels, rows, cols;
-};
-constexpr Size kSizes[] = {{1, 864, 1152}, {12, 2989, 3986}};
+using Size = bench::JobSize;
+constexpr Size kSizes[] = {bench::kJobSizes[0], bench::kJobSizes[2]};  // 1 and 12 MP
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -43,17 +41,7 @@ struct Picture {
   std::vector<float> estimate = std::vector<float>(kKernel * kKernel);
 
   explicit Picture(const Size& s) : size(s), input(bench::PlanarPhoto(s.rows, s.cols)) {
-    cv::Mat kernel = bench::ShakeKernel(kKernel, 7), flipped;
-    cv::flip(kernel, flipped, -1);  // filter2D correlates
-    cv::RNG rng(11);
-    for (int c = 0; c < 3; ++c) {
-      cv::Mat plane(s.rows, s.cols, CV_32F, input.data() + GridSize(s.rows, s.cols) * c);
-      cv::Mat blurred, noise(plane.size(), CV_32F);
-      cv::filter2D(plane, blurred, CV_32F, flipped, cv::Point(-1, -1), 0.0, cv::BORDER_REPLICATE);
-      rng.fill(noise, cv::RNG::NORMAL, 0.0, 0.005);
-      blurred += noise;
-      cv::min(cv::max(blurred, 0.0), 1.0, plane);
-    }
+    bench::ShakePlanes(input, s.rows, s.cols, bench::ShakeKernel(kKernel, 7));
     output.resize(input.size());
   }
 

@@ -110,6 +110,18 @@ void ShiftToCentre(float* kernel, int kernelRows, int kernelCols) {
 
 namespace {
 
+// Calls visit(index) for each of the up to eight neighbours of cell at of a
+// rows x cols grid.
+template <typename Visit>
+void ForEachNeighbour(int at, int rows, int cols, Visit visit) {
+  const int r = at / cols, c = at % cols;
+  for (int dr = -1; dr <= 1; ++dr)
+    for (int dc = -1; dc <= 1; ++dc) {
+      const int rr = r + dr, cc = c + dc;
+      if ((dr != 0 || dc != 0) && rr >= 0 && cc >= 0 && rr < rows && cc < cols) visit(rr * cols + cc);
+    }
+}
+
 // Drops the 8-connected pieces of a non-negative kernel that carry less
 // than share of its mass.
 void PruneWeakPieces(float* kernel, int kernelRows, int kernelCols, float share) {
@@ -128,17 +140,12 @@ void PruneWeakPieces(float* kernel, int kernelRows, int kernelCols, float share)
       const int at = stack.back();
       stack.pop_back();
       mass[id] += kernel[at];
-      const int r = at / kernelCols, c = at % kernelCols;
-      for (int dr = -1; dr <= 1; ++dr)
-        for (int dc = -1; dc <= 1; ++dc) {
-          const int rr = r + dr, cc = c + dc;
-          if (rr < 0 || cc < 0 || rr >= kernelRows || cc >= kernelCols) continue;
-          const size_t next = GridSize(rr, kernelCols) + cc;
-          if (kernel[next] > 0.0f && piece[next] < 0) {
-            piece[next] = id;
-            stack.push_back(static_cast<int>(next));
-          }
+      ForEachNeighbour(at, kernelRows, kernelCols, [&](int next) {
+        if (kernel[next] > 0.0f && piece[next] < 0) {
+          piece[next] = id;
+          stack.push_back(next);
         }
+      });
     }
     total += mass[id];
   }
@@ -170,17 +177,12 @@ bool CleanUpSharpKernel(float* kernel, int kernelRows, int kernelCols, float cut
   while (!frontier.empty()) {
     const int at = frontier.back();
     frontier.pop_back();
-    const int r = at / kernelCols, c = at % kernelCols;
-    for (int dr = -1; dr <= 1; ++dr)
-      for (int dc = -1; dc <= 1; ++dc) {
-        const int rr = r + dr, cc = c + dc;
-        if (rr < 0 || cc < 0 || rr >= kernelRows || cc >= kernelCols) continue;
-        const size_t next = GridSize(rr, kernelCols) + cc;
-        if (!keep[next] && kernel[next] >= weak && kernel[next] > 0.0f) {
-          keep[next] = 1;
-          frontier.push_back(static_cast<int>(next));
-        }
+    ForEachNeighbour(at, kernelRows, kernelCols, [&](int next) {
+      if (!keep[next] && kernel[next] >= weak && kernel[next] > 0.0f) {
+        keep[next] = 1;
+        frontier.push_back(next);
       }
+    });
   }
   for (size_t i = 0; i < n; ++i)
     if (!keep[i]) kernel[i] = 0.0f;
