@@ -15,6 +15,7 @@
 #include "estimation/sharp_estimator.h"
 #include "pipeline/engine.h"
 #include "pipeline/job.h"
+#include "pipeline/memory_budget.h"
 #include "tests/progress_recorder.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
@@ -177,6 +178,24 @@ TEST(EstimationWindow, PrefersStrongEdgesAwayFromClipping) {
   // chosen holds the least of it.
   const int overlap = std::max(0, std::min(w.col0 + w.cols, 750) - std::max(w.col0, 450));
   EXPECT_LE(overlap, 160);
+}
+
+// The sharp estimation works on a bounded window: on a large photograph its
+// job needs about what the deconvolution needs, less than the classic
+// estimation on the whole picture, and never less than the deconvolution.
+TEST(SharpEstimator, MemoryModelFollowsTheWindow) {
+  for (const auto [rows, cols] : {std::pair{300, 400}, std::pair{2989, 3986}, std::pair{4000, 5984}}) {
+    const size_t known = EngineMemoryBytes(rows, cols, 3, 31, 31, false, 0, 0);
+    const size_t classic = EngineMemoryBytes(rows, cols, 3, 31, 31, true, 0, 0);
+    const size_t sharp = SharpEngineMemoryBytes(rows, cols, 3, 31, 31, 0, 0);
+    EXPECT_GE(sharp, known) << rows << "x" << cols;
+    if (rows * cols > 4000000) {
+      EXPECT_LT(sharp, classic) << rows << "x" << cols;
+    }
+  }
+  // A large kernel's normal matrix counts: 51 x 51 taps make 27 MB of it.
+  EXPECT_GT(SharpEngineMemoryBytes(300, 400, 3, 51, 51, 0, 0),
+            SharpEngineMemoryBytes(300, 400, 3, 31, 31, 0, 0) + (size_t{20} << 20));
 }
 
 // The job runs the estimator its options name; the classic one stays the
