@@ -18,6 +18,7 @@
 #include "estimation/working_image.h"
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine_guard.h"
+#include "pipeline/job_context.h"
 #include "pipeline/parallel_for.h"
 #include "pipeline/plan_cache.h"
 #include "pipeline/progress.h"
@@ -43,11 +44,6 @@ Plane MakePlane(int rows, int cols) {
   p.data = FloatArray(GridSize(rows, cols));
   p.data.zero();
   return p;
-}
-
-void Print(const char* line) {
-  std::fputs(line, stdout);
-  std::fflush(stdout);
 }
 
 // The arguments of one estimation.
@@ -119,6 +115,7 @@ bool RunIterations(const Arguments& job, int w, int A, int rows, int cols, Plane
   if (!job.useCpu) gpu.emplace(spectra, rows, cols);
   bool success = true;
   for (int t = 0; t < A; ++t) {
+    Checkpoint();
     if (job.progress) {
       const float value = IterationProgress(w, t, A);
       if (value >= 0.0f) WriteProgress(job.progress, value);
@@ -155,8 +152,8 @@ bool RunLevel(const Arguments& job, int w, int r, std::vector<Plane>& images,
   if (w == 2) WriteProgress(job.progress, 2.0f);
   if (w == 1) WriteProgress(job.progress, 5.0f);
   if (w == 0) WriteProgress(job.progress, 15.0f);
-  std::printf("Level %d\n", w);
-  std::fflush(stdout);
+  EngineLogFormat("Level %d\n", w);
+  Checkpoint();
   const int A = IterationCount(w, r);
   Plane& image = images[w];
   const int rows = image.rows, cols = image.cols;
@@ -228,7 +225,7 @@ int EstimateKernel(const float* source, float* outputImage, int rows, int cols, 
   const Arguments job{source,      outputImage, rows,   cols,       channels,     outputKernel,
                 kernelHeight, kernelWidth, gamma,  tscale,     smoothness,   deringFactor,
                 reduceNoise, useCpu,      progress};
-  Print("start kernel estimation...\n");
+  EngineLog("start kernel estimation...\n");
   const int r = LevelCount(std::max(kernelHeight, kernelWidth));
   std::vector<Plane> images = ImagePyramid(job, r);
   std::vector<Plane> kernels = KernelPyramid(kernelHeight, kernelWidth, r);
@@ -243,7 +240,7 @@ int EstimateKernel(const float* source, float* outputImage, int rows, int cols, 
                                useCpu, progress);
   kernels.clear();
   WriteProgress(progress, 99.9f);
-  if (!success) Print("Kernel Estimation Fails!\n");
+  if (!success) EngineLog("Kernel Estimation Fails!\n");
   return result;
 }
 

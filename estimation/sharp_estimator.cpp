@@ -15,6 +15,7 @@
 #include "estimation/working_image.h"
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine_guard.h"
+#include "pipeline/job_context.h"
 #include "pipeline/progress.h"
 #include "pipeline/pyramid.h"
 #include "pipeline/spectral.h"
@@ -26,11 +27,6 @@ namespace {
 constexpr double kLevelRatio = 0.70710678118654752;  // 1 / sqrt 2
 constexpr int kSmallestSide = 5;                      // the coarsest kernel's side, about
 constexpr int kPictureBeyondKernel = 4;               // a level picture's least excess
-
-void Print(const char* line) {
-  std::fputs(line, stdout);
-  std::fflush(stdout);
-}
 
 struct Kernel {
   std::vector<float> taps;
@@ -128,6 +124,7 @@ Estimate RunLevel(const cv::Mat& picture, Estimate e, const SharpEstimatorParams
                            : params.kernelWeight;
   const float prune = sideForPruning >= params.pruneFromSide ? params.pruneShare : 0.0f;
   for (int t = 0; t < params.iterationsPerLevel; ++t) {
+    Checkpoint();
     if (progress)
       WriteProgress(progress, static_cast<float>(50.0 * (done + share * t / params.iterationsPerLevel)));
     L0LatentUpdate(canvas, k.taps.data(), kr, kc, e.lambda, params.betaMax, latent.get(), &scratch);
@@ -198,8 +195,7 @@ bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, i
   // kernel; the first from the estimate given as it is.
   auto runLevels = [&](Estimate e, int from, int to, bool scored) {
     for (int level = from; level >= to && e.usable; --level) {
-      std::printf("Level %d\n", level);
-      std::fflush(stdout);
+      EngineLogFormat("Level %d\n", level);
       const auto [kr, kc] = kernelSides(level);
       if (level != from) e.kernel = ScaleUp(e.kernel, kr, kc);
       const cv::Mat picture = LevelPicture(finest, SharpLevelScale(level), kr, kc);
@@ -251,11 +247,12 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
                         float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                         float smoothness, int deringFactor, int reduceNoise, bool useCpu,
                         ProgressCell* progress, const SharpEstimatorParams& params) {
-  Print("start kernel estimation...\n");
+  EngineLog("start kernel estimation...\n");
   bool success = false;
   {
     FloatArray grey(GridSize(rows, cols));
     GreyWorkingImage(source, rows, cols, channels, gamma, grey.get());
+    Checkpoint();
     const EstimationWindow w =
         ChooseEstimationWindow(grey.get(), source, rows, cols, channels, params.windowPixels);
     FloatArray window(GridSize(w.rows, w.cols));
@@ -272,7 +269,7 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
                                kernelHeight, kernelWidth, smoothness, deringFactor, reduceNoise,
                                useCpu, progress);
   WriteProgress(progress, 99.9f);
-  if (!success) Print("Kernel Estimation Fails!\n");
+  if (!success) EngineLog("Kernel Estimation Fails!\n");
   return result;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pipeline/engine_errors.h"
+#include "pipeline/job_context.h"
 #include "pipeline/pad_image.h"
 #include "pipeline/plan_cache.h"
 #include "pipeline/pyramid.h"
@@ -101,8 +102,7 @@ void CheckSolve(bool solved, int kernelRows, int kernelCols, bool report) {
   if (solved) return;
   if (kernelRows % 2 == 1 && kernelCols % 2 == 1) throw std::bad_alloc();
   if (!report) return;
-  std::printf("error in running deblur.\n");
-  std::fflush(stdout);
+  EngineLog("error in running deblur.\n");
 }
 
 // R = R - D', where D' is the 7 x 7 median of the 8-bit coded difference
@@ -204,16 +204,14 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
   const int left = CanvasOffset(padCols, cols);
   const size_t canvasPlane = GridSize(padRows, padCols);
   try {
-    std::printf("start padding image...\n");
-    std::fflush(stdout);
+    EngineLog("start padding image...\n");
     FloatArray canvas(canvasPlane * channels);
     canvas.zero();
     if (!PadImage(input, canvas.get(), kernel, cols, rows, channels, kernelCols, kernelRows,
                   padCols, padRows, useCpu))
       return kEngineOutOfMemory;
     stages.Stage(40);
-    std::printf("start deconvolution...\n");
-    std::fflush(stdout);
+    EngineLog("start deconvolution...\n");
     const float firstWeight = FirstSolveWeight(smoothness, reduceNoise);
     const float secondWeight = SecondSolveWeight(smoothness, deringFactor, reduceNoise);
     if (SolvesOnGpu(useCpu, channels, kernelRows, kernelCols)) {
@@ -233,6 +231,8 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
     return EngineResultFor(e);
   } catch (const gpu::GpuFault&) {
     return kEngineGpuFailed;
+  } catch (const JobCancelled&) {
+    return kEngineCancelled;
   }
   stages.Stage(100);
   return 0;

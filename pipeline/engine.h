@@ -35,6 +35,7 @@ enum EngineResult : int {
   kEngineInvalidArgument = -3, // sizes, channel count or kernel refused
   kEngineInternalError = -4,   // an image-library operation failed otherwise
   kEngineGpuFailed = -5,       // a device call failed; the GPU path is off from now on
+  kEngineCancelled = -6,       // the job's context asked it to stop; outputs are undefined
 };
 
 // Estimates the blur kernel from the picture, then deconvolves it.

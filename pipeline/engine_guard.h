@@ -5,6 +5,7 @@
 #include <new>
 
 #include "pipeline/engine_errors.h"
+#include "pipeline/job_context.h"
 #include "pipeline/plan_cache.h"
 #include "src/gpu_check.h"
 
@@ -22,6 +23,8 @@ int GuardedEngineCall(int rows, int cols, Call call) {
     return EngineResultFor(e);
   } catch (const gpu::GpuFault&) {
     return kEngineGpuFailed;
+  } catch (const JobCancelled&) {
+    return kEngineCancelled;
   }
 }
 

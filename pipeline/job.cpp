@@ -120,7 +120,9 @@ void DeblurJob::Run() {
   status = kJobNoMode;
   memoryShortfall.clear();
   processorNotice.clear();
+  const JobContextScope scope(&context);
   try {
+    Checkpoint();
     if (mode == kModeComplete) {
       RunEstimation(false);
     } else if (mode == kModePartial) {
@@ -135,6 +137,12 @@ void DeblurJob::Run() {
   } catch (const gpu::GpuFault& fault) {
     status = kJobGpuFailed;
     processorNotice = fault.what();
+  } catch (const JobCancelled&) {
+    status = kJobCancelled;
+  }
+  if (status == kJobCancelled) {
+    result = cv::Mat();
+    return;  // the user wants it to stop: no measuring afterwards either
   }
   // Plans this run had to estimate are measured now, while the result is
   // already there, so that the next run of this size is faster.
@@ -223,6 +231,7 @@ void DeblurJob::RunEstimation(bool partial) {
                         settings.gamma, settings.tscale, settings.smoothness,
                         settings.reduceRinging, settings.reduceNoise, useCpu, progress);
   const double t1 = NowMilliseconds();
+  if (engine == kEngineCancelled) throw JobCancelled();
   NoteEngineResult(engine);
   cv::Mat floatResult = input.clone();
   if (engine == 1) FromPlanar(planarOut, r, &floatResult);
@@ -256,6 +265,7 @@ void DeblurJob::RunRemaining() {
                                       settings.smoothness, settings.reduceRinging,
                                       settings.reduceNoise, useCpu, progress);
   const double t1 = NowMilliseconds();
+  if (engine == kEngineCancelled) throw JobCancelled();
   NoteEngineResult(engine);
   cv::Mat floatResult = input.clone();
   if (engine == 0) FromPlanar(planarOut, whole, &floatResult);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "pipeline/engine.h"
+#include "pipeline/job_context.h"
 
 namespace velmora {
 
@@ -51,6 +52,7 @@ enum JobStatus : int {
   kJobInvalidInput = kEngineInvalidArgument,  // unusable picture, kernel or region
   kJobInternalError = kEngineInternalError,
   kJobGpuFailed = kEngineGpuFailed,  // the next job runs on the CPU
+  kJobCancelled = kEngineCancelled,  // stopped on request: no result, no kernel picture
 };
 
 inline constexpr const char* kInsufficientInformation =
@@ -80,6 +82,11 @@ class DeblurJob {
   // Runs the job named by mode; the worker thread's body.
   void Run();
 
+  // Asks a running job to stop, from any thread (a signal handler too); a
+  // job asked before it starts stops at once. It ends with kJobCancelled
+  // within a checkpoint's time.
+  void RequestCancel() { context.cancel.store(true); }
+
   // Prepares a "remaining" run with a kernel the caller already has: the
   // picture is converted to floats as a "partial" run would leave it.
   void UseKnownKernel(const cv::Mat& knownKernel);
@@ -101,6 +108,9 @@ class DeblurJob {
   // One line when a job asked for the GPU and ran on the CPU, or when the
   // GPU failed during the job (then the check's line).
   std::string processorNotice;
+  // The engine's context while this job runs: the stop request and where
+  // its diagnostic lines go (standard output unless a sink is set).
+  JobContext context;
 
  private:
   void RunEstimation(bool partial);

@@ -10,6 +10,7 @@
 #include "pipeline/pyramid.h"
 #include "pipeline/resample.h"
 #include "pipeline/spectral.h"
+#include "pipeline/job_context.h"
 #include "src/cupadimage.h"
 
 namespace velmora {
@@ -260,6 +261,7 @@ bool PadImage(const float* input, float* output, const float* kernel, int cols, 
           RestoreImageArea(level, c);
         }
         for (int step = 0; step < kRefinementSteps; ++step) {
+          Checkpoint();
           if (cpu) {
             RefineAndRestore(level, c, cpu->spectra, work.get());
           } else {

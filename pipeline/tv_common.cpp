@@ -1,6 +1,7 @@
 #include "pipeline/difference_spectra.h"
 #include "pipeline/parallel_for.h"
 #include "pipeline/tv_common.h"
+#include "pipeline/job_context.h"
 
 #include <cmath>
 #include <cstdio>
@@ -85,6 +86,7 @@ void DataNumerator(const float* data, const KernelSpectra& s, TVWorkspace& work)
 
 void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectra& s,
                        TVWorkspace& work) {
+  Checkpoint();
   const int H = work.H, W = work.W;
   float* div = work.div.get();
   VELMORA_PARALLEL_FOR(GridSize(H, W))
@@ -110,8 +112,7 @@ void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectr
 
 bool KernelSidesOdd(int kernelRows, int kernelCols) {
   if (kernelRows % 2 == 0 || kernelCols % 2 == 0) {
-    std::printf("Error - blur kernel k must be odd-sized.\n");
-    std::fflush(stdout);
+    EngineLog("Error - blur kernel k must be odd-sized.\n");
     return false;
   }
   return true;

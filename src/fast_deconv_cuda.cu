@@ -272,8 +272,10 @@ bool RunTVL2Gpu(float* pixels, int rows, int cols, const float* kernel, int kern
   DeconvState s(rows, cols);
   SetupGpu(s, pixels, kernel, kernelRows, kernelCols, false);
   UploadImageGpu(s, pixels, false);
-  for (float t = 1.0f / lambda; GpuStepContinues(t, lambda); t = t * 0.5f)
+  for (float t = 1.0f / lambda; GpuStepContinues(t, lambda); t = t * 0.5f) {
+    LaunchCheck();
     StepGpu(s, t, lambda, 1.0f / t, nullptr);
+  }
   DownloadResultGpu(s, pixels);
   return true;
 }
@@ -287,8 +289,10 @@ bool RunTVL1Gpu(float* pixels, int rows, int cols, const float* kernel, int kern
   do {
     DataStepTVL1Gpu(s, e);
     PublishNumeratorGpu(s, s.spectra);
-    for (float t = 1.0f / lambda; GpuStepContinues(t, lambda); t = t * 0.5f)
+    for (float t = 1.0f / lambda; GpuStepContinues(t, lambda); t = t * 0.5f) {
+      LaunchCheck();
       StepGpu(s, t, lambda, e / t, &s.spectra);
+    }
     PublishNumeratorGpu(s, s.spectra);
     e = e / 3.0f;
   } while (!(e < 0.01f));

@@ -1,11 +1,22 @@
 #include "src/gpu_host.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 
 namespace velmora::gpu {
+
+namespace {
+std::atomic<LaunchCheckFunction> g_launchCheck{nullptr};
+}  // namespace
+
+void SetLaunchCheck(LaunchCheckFunction check) { g_launchCheck.store(check); }
+
+void LaunchCheck() {
+  if (LaunchCheckFunction check = g_launchCheck.load()) check();
+}
 
 namespace {
 

@@ -10,6 +10,13 @@
 
 namespace velmora::gpu {
 
+// Called between the device launches of the long GPU loops, so that a job
+// asked to stop does (the engine sets it; by default nothing is checked). It
+// may throw, which ends the routine with its device memory freed.
+using LaunchCheckFunction = void (*)();
+void SetLaunchCheck(LaunchCheckFunction check);
+void LaunchCheck();
+
 // Zeroes grid (rows x cols) and puts kernel (kernelRows x kernelCols) into it
 // with its centre tap at the origin, wrapping around: element (r, c) goes to
 // row (r - kernelRows / 2) mod rows, column (c - kernelCols / 2) mod cols, as

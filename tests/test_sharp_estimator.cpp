@@ -184,7 +184,7 @@ TEST(EstimationWindow, PrefersStrongEdgesAwayFromClipping) {
 // job needs about what the deconvolution needs, less than the classic
 // estimation on the whole picture, and never less than the deconvolution.
 TEST(SharpEstimator, MemoryModelFollowsTheWindow) {
-  for (const auto [rows, cols] : {std::pair{300, 400}, std::pair{2989, 3986}, std::pair{4000, 5984}}) {
+  for (const auto& [rows, cols] : {std::pair{300, 400}, std::pair{2989, 3986}, std::pair{4000, 5984}}) {
     const size_t known = EngineMemoryBytes(rows, cols, 3, 31, 31, false, 0, 0);
     const size_t classic = EngineMemoryBytes(rows, cols, 3, 31, 31, true, 0, 0);
     const size_t sharp = SharpEngineMemoryBytes(rows, cols, 3, 31, 31, 0, 0);
