@@ -1,6 +1,5 @@
 #include "cli/console.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,26 +33,6 @@ void ProgressBar::Show(float percent) {
   std::fprintf(stderr, "\r%s", ProgressFrame(label_, percent, 40).c_str());
   std::fflush(stderr);
   drawn_ = true;
-}
-
-StandardOutputSilencer::StandardOutputSilencer(bool enabled) {
-  if (!enabled) return;
-  std::fflush(stdout);
-  const int sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (sink < 0) return;  // nothing to silence with: let the lines through
-  saved_ = ::dup(STDOUT_FILENO);
-  if (saved_ >= 0 && ::dup2(sink, STDOUT_FILENO) < 0) {
-    ::close(saved_);
-    saved_ = -1;
-  }
-  ::close(sink);
-}
-
-StandardOutputSilencer::~StandardOutputSilencer() {
-  if (saved_ < 0) return;
-  std::fflush(stdout);
-  ::dup2(saved_, STDOUT_FILENO);
-  ::close(saved_);
 }
 
 }  // namespace velmora::cli

@@ -1,5 +1,5 @@
 // What the deblur tool shows while it works: the progress bar on standard
-// error, and keeping the engine's diagnostic lines off standard output.
+// error.
 #pragma once
 
 #include <string>
@@ -27,20 +27,6 @@ class ProgressBar {
   std::string label_;
   bool enabled_;
   bool drawn_ = false;
-};
-
-// The engine prints its fixed diagnostic lines to standard output. While
-// one of these lives, standard output (the descriptor, so printf from any
-// thread is caught) goes to /dev/null; the destructor puts it back.
-class StandardOutputSilencer {
- public:
-  explicit StandardOutputSilencer(bool enabled);
-  ~StandardOutputSilencer();
-  StandardOutputSilencer(const StandardOutputSilencer&) = delete;
-  StandardOutputSilencer& operator=(const StandardOutputSilencer&) = delete;
-
- private:
-  int saved_ = -1;
 };
 
 }  // namespace velmora::cli

@@ -1,6 +1,7 @@
 #include "cli/deblur_command.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <future>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "cli/console.h"
 #include "cli/errors.h"
+#include "cli/interrupt.h"
 #include "cli/kernel_file.h"
 #include "cli/picture.h"
 #include "cli/staged_file.h"
@@ -96,7 +98,15 @@ int RunMode(DeblurJob& job, const char* mode, ProgressCell& cell, const DeblurRe
   job.mode = mode;
   WriteProgress(&cell, -1.0f);
   ProgressBar bar(label, !request.quiet && StandardErrorIsTerminal());
-  StandardOutputSilencer silence(!request.engineLog);
+  // The engine's lines go to standard output only when asked for.
+  if (request.engineLog)
+    job.context.log = [](const char* line) {
+      std::fputs(line, stdout);
+      std::fflush(stdout);
+    };
+  else
+    job.context.log = [](const char*) {};
+  const WatchedJob watch(&job.context);
   std::packaged_task<void()> task([&job] { job.Run(); });
   std::future<void> done = task.get_future();
   {
@@ -126,6 +136,8 @@ void CheckStatus(int status, const DeblurJob& job) {
       if (!job.memoryShortfall.empty())  // refused before it started
         throw BadInput("not enough memory: this picture " + job.memoryShortfall);
       throw BadInput("not enough memory to deblur this picture");  // the job caught it
+    case kJobCancelled:
+      throw CliError(128 + (InterruptSignal() != 0 ? InterruptSignal() : SIGINT), "cancelled");
     case kJobGpuFailed:
       throw CliError(kExitInternal, "the GPU failed during the job (" + job.processorNotice +
                                         "); run again without --gpu to use the CPU");

@@ -12,6 +12,7 @@
 
 #include "cli/deblur_command.h"
 #include "cli/errors.h"
+#include "cli/interrupt.h"
 #include "cli/options.h"
 
 namespace {
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
   }
   try {
     Complete(request, raw);
+    const InterruptHandlers interrupts;
     return RunDeblur(request);
   } catch (const CliError& e) {
     return Report(e);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/errors.h"
+#include "cli/interrupt.h"
 
 namespace velmora::cli {
 
@@ -47,11 +48,15 @@ StagedFile::StagedFile(const fs::path& target) : target_(target) {
   if (descriptor_ < 0) throw BadInput(Problem("cannot create a file in the folder", folder, errno));
   temporary_ = name.data();
   ::fchmod(descriptor_, NewFileMode());
+  // A second Ctrl-C ends the process without unwinding: it removes the
+  // file by this record.
+  RegisterStagingFile(temporary_.c_str());
 }
 
 StagedFile::~StagedFile() {
   Close();
   if (!committed_) ::unlink(temporary_.c_str());
+  UnregisterStagingFile(temporary_.c_str());
 }
 
 void StagedFile::Write(std::span<const unsigned char> bytes) {
@@ -82,6 +87,7 @@ void StagedFile::Commit() {
   if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
     throw BadInput(Problem("cannot write", target_, errno));
   committed_ = true;
+  UnregisterStagingFile(temporary_.c_str());
 }
 
 void WriteFileAtomically(const fs::path& target, std::span<const unsigned char> bytes) {

@@ -8,12 +8,14 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +23,7 @@
 #include <iterator>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/console.h"
@@ -646,3 +649,57 @@ TEST(DeblurToolFailure, FailedEstimationExitsOneWithoutAResult) {
 }
 
 }  // namespace
+
+// Ctrl-C and SIGTERM stop the job: the tool exits 128 + the signal with no
+// result and no staging file left; a second Ctrl-C ends it at once, also
+// leaving nothing.
+namespace {
+
+struct Interrupted {
+  int status = -1;
+  std::vector<std::string> left;
+};
+
+Interrupted InterruptTool(int signal, bool twice) {
+  const ScratchFolder dir;
+  cv::Mat picture;
+  cv::resize(SharpPicture(300, 400), picture, cv::Size(1600, 1200));
+  EXPECT_TRUE(cv::imwrite((dir / "big.png").string(), picture));
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(99);
+    const int devnull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    ::execl(VELMORA_DEBLUR_PATH, VELMORA_DEBLUR_PATH, "big.png", "--blur-size", "31", "-o", "out.png",
+            static_cast<char*>(nullptr));
+    ::_exit(98);
+  }
+  // The kernel picture is staged before the job starts: then it runs.
+  const auto started = [&dir] {
+    for (const std::string& name : FolderEntries(dir.path()))
+      if (name.find(".partial-") != std::string::npos) return true;
+    return false;
+  };
+  for (int i = 0; i < 4000 && !started(); ++i) ::usleep(5000);
+  ::usleep(300000);
+  ::kill(child, signal);
+  if (twice) ::kill(child, signal);
+  int raw = 0;
+  ::waitpid(child, &raw, 0);
+  Interrupted r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  r.left = FolderEntries(dir.path());
+  return r;
+}
+
+}  // namespace
+
+TEST(DeblurToolInterrupt, SignalsStopTheJobAndLeaveNothingBehind) {
+  for (const auto& [signal, twice, status] : {std::tuple{SIGINT, false, 130}, std::tuple{SIGTERM, false, 143},
+                                              std::tuple{SIGINT, true, 130}}) {
+    const Interrupted r = InterruptTool(signal, twice);
+    EXPECT_EQ(r.status, status) << "signal " << signal << (twice ? " twice" : "");
+    EXPECT_EQ(r.left, std::vector<std::string>{"big.png"}) << "signal " << signal << (twice ? " twice" : "");
+  }
+}
