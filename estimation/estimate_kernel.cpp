@@ -70,6 +70,7 @@ std::vector<Plane> ImagePyramid(const Arguments& a, int levels) {
     const float s = PowInt(kPyramidRatio, p);
     pyramid.push_back(MakePlane(ScaledSize(a.rows, s), ScaledSize(a.cols, s)));
     ResizeByScale(base, pyramid[p].data.get(), a.rows, a.cols, s);
+    Checkpoint();
   }
   return pyramid;
 }
@@ -123,6 +124,7 @@ bool RunIterations(const Arguments& job, int w, int A, int rows, int cols, Plane
     params.image = latent;
     engine.SetParameters(params, scaleMap, job.tscale);
     engine.Predict(job.useCpu);
+    Checkpoint();
     params.sigma = engine.sigma;
     params.gradThreshold = engine.gradThreshold;
     params.dt = engine.dt;
@@ -136,6 +138,7 @@ bool RunIterations(const Arguments& job, int w, int A, int rows, int cols, Plane
                         kKernelRegularisation, &work);
     CleanUpKernel(v, centred.get(), D, F, ratio);
     if (w == 0 && t == A - 1) break;  // the final kernel: no latent update
+    Checkpoint();
     const bool check = w == 0 && t > 0;
     success = gpu ? gpu->UpdateLatentImage(v, latent, D, F, kImageRegularisation, check)
                   : UpdateLatentImage(v, latent, spectra, rows, cols, D, F, kImageRegularisation,
@@ -164,6 +167,7 @@ bool RunLevel(const Arguments& job, int w, int r, std::vector<Plane>& images,
     BuildLevelSpectra(image.data.get(), h.get(), image.cols, image.rows, kernel.cols,
                       kernel.rows, &spectra);
   }
+  Checkpoint();
   Plane latent = MakePlane(rows, cols);
   if (previousLatent->data.get())
     ResizeToSize(previousLatent->data.get(), latent.data.get(), previousLatent->rows,
@@ -175,6 +179,7 @@ bool RunLevel(const Arguments& job, int w, int r, std::vector<Plane>& images,
   FloatArray scaleMap(GridSize(rows, cols));
   ComputeScaleMap(spectra, scaleMap.get(), rows, cols, ScaleMapWindow(kernel.rows),
                   ScaleMapWindow(kernel.cols));
+  Checkpoint();
   spectra.Bx.reset();
   spectra.By.reset();
   const bool success =

@@ -142,7 +142,10 @@ void DeblurJob::Run() {
   }
   if (status == kJobCancelled) {
     result = cv::Mat();
-    return;  // the user wants it to stop: no measuring afterwards either
+    // The user wants it to stop: no measuring now, but what the job
+    // measured is kept.
+    SaveTransformWisdom();
+    return;
   }
   // Plans this run had to estimate are measured now, while the result is
   // already there, so that the next run of this size is faster.

@@ -234,7 +234,10 @@ bool PadImage(const float* input, float* output, const float* kernel, int cols, 
     base.kernel = kernel;
     base.kernelRows = kernelRows;
     base.kernelCols = kernelCols;
-    for (int m = 1; m < levelCount; ++m) BuildCoarserLevel(base, channels, m, &levels[m]);
+    for (int m = 1; m < levelCount; ++m) {
+      BuildCoarserLevel(base, channels, m, &levels[m]);
+      Checkpoint();
+    }
 
     // One spectrum array serves every level: the finest is the largest.
     ComplexArray work(useCpu ? GridSize(padRows, HalfCols(padCols)) : 0);

@@ -76,6 +76,10 @@ class PlanCache {
     std::lock_guard<std::mutex> guard(lock_);
     return std::exchange(allowance_, seconds);
   }
+  void Save() {
+    std::lock_guard<std::mutex> guard(lock_);
+    SaveWisdom();
+  }
   size_t PendingCount() {
     std::lock_guard<std::mutex> guard(lock_);
     return pending_.size();
@@ -262,6 +266,8 @@ fftwf_plan TransformPlan(TransformKind kind, int rows, int cols, bool aligned) {
 }
 
 void MeasurePendingTransforms(double budgetSeconds) { Cache().MeasurePending(budgetSeconds); }
+
+void SaveTransformWisdom() { Cache().Save(); }
 
 PlanningAllowance::PlanningAllowance(double seconds) : previous_(Cache().SetAllowance(seconds)) {}
 PlanningAllowance::~PlanningAllowance() { Cache().SetAllowance(previous_); }

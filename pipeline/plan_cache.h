@@ -56,6 +56,10 @@ class PlanningAllowance {
 // gained. Later calls for those sizes get the measured plans.
 void MeasurePendingTransforms(double budgetSeconds);
 
+// Saves the wisdom measured so far, measuring nothing more: what a job
+// that was stopped calls, so that its measuring is not lost.
+void SaveTransformWisdom();
+
 // The planning time a front end spends after a job of jobSeconds: at most
 // half the job's own time, and never more than ten seconds.
 double PostJobPlanningSeconds(double jobSeconds);
