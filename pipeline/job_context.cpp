@@ -29,6 +29,13 @@ void Checkpoint() {
   if (context->cancel.load(std::memory_order_relaxed)) throw JobCancelled();
 }
 
+bool JobContextCurrent() { return g_current.load(std::memory_order_acquire) != nullptr; }
+
+bool StopRequested() {
+  JobContext* context = g_current.load(std::memory_order_acquire);
+  return context && context->cancel.load(std::memory_order_relaxed);
+}
+
 void EngineLog(const char* line) {
   JobContext* context = g_current.load(std::memory_order_acquire);
   if (context && context->log) {

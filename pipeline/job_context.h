@@ -56,6 +56,11 @@ struct JobCancelled {};
 // device launches, on the job's thread only.
 void Checkpoint();
 
+// Whether a job's context is current, and whether it has been asked to
+// stop; neither throws.
+bool JobContextCurrent();
+bool StopRequested();
+
 // One diagnostic line (with its newline) to the current job's sink, else to
 // standard output, flushed.
 void EngineLog(const char* line);

@@ -8,15 +8,20 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <tuple>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#include "pipeline/job_context.h"
 
 namespace velmora {
 
@@ -42,6 +47,9 @@ struct PlanKey {
   TransformKind kind;
   int rows, cols;
   bool aligned;
+  bool operator==(const PlanKey& o) const {
+    return std::tie(kind, rows, cols, aligned) == std::tie(o.kind, o.rows, o.cols, o.aligned);
+  }
   bool operator<(const PlanKey& o) const {
     return std::tie(kind, rows, cols, aligned) < std::tie(o.kind, o.rows, o.cols, o.aligned);
   }
@@ -87,12 +95,22 @@ class PlanCache {
 
  private:
   void Initialise();
-  fftwf_plan Make(const PlanKey& key, unsigned flags);
+  // watchForStop: the caller is a job's thread, which stops rather than wait
+  // long for the planner while its job is asked to stop.
+  fftwf_plan Make(const PlanKey& key, unsigned flags, bool watchForStop = false);
   void SaveWisdom();
   double ReadCredit() const;
   void WriteCredit(double seconds) const;
 
+  // Measures key on a thread of its own while the job's thread waits and
+  // watches for a request to stop; on one it leaves the measuring to finish
+  // (and be kept) in the background and stops the job. Called with lock_.
+  fftwf_plan MeasureWatchingForStop(const PlanKey& key);
+
   std::mutex lock_;
+  // The planner serves one caller at a time, lock_'s holder or a
+  // measurement left to finish after its job stopped.
+  std::mutex plannerLock_;
   bool initialised_ = false;
   bool wisdomChanged_ = false;
   double allowance_ = 0.0;  // seconds of measuring the running job may still spend
@@ -117,7 +135,13 @@ void PlanCache::Initialise() {
   if (!path.empty()) fftwf_import_wisdom_from_filename(path.c_str());  // none yet is fine
 }
 
-fftwf_plan PlanCache::Make(const PlanKey& key, unsigned flags) {
+fftwf_plan PlanCache::Make(const PlanKey& key, unsigned flags, bool watchForStop) {
+  std::unique_lock<std::mutex> planner(plannerLock_, std::defer_lock);
+  // A measurement a stopped job left behind may hold the planner for long.
+  while (!planner.try_lock()) {
+    if (watchForStop && StopRequested()) Checkpoint();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   const size_t n = static_cast<size_t>(key.rows) * key.cols;
   const size_t half = static_cast<size_t>(key.rows) * (key.cols / 2 + 1);
   const bool real = key.kind == TransformKind::kRealForward || key.kind == TransformKind::kRealInverse ||
@@ -155,20 +179,62 @@ fftwf_plan PlanCache::Get(const PlanKey& key) {
   std::lock_guard<std::mutex> guard(lock_);
   if (auto it = plans_.find(key); it != plans_.end()) return it->second;
   Initialise();
-  fftwf_plan plan = Make(key, FFTW_MEASURE | FFTW_WISDOM_ONLY);
+  const bool watch = JobContextCurrent();
+  fftwf_plan plan = Make(key, FFTW_MEASURE | FFTW_WISDOM_ONLY, watch);
   if (!plan && key.points() >= kMeasureNowPoints && PlanningCost(key.points()) <= allowance_) {
     const auto start = std::chrono::steady_clock::now();
-    plan = Make(key, FFTW_MEASURE);
+    plan = watch ? MeasureWatchingForStop(key) : Make(key, FFTW_MEASURE);
     allowance_ -= std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     wisdomChanged_ = wisdomChanged_ || plan;
   }
   if (!plan) {
-    plan = Make(key, FFTW_ESTIMATE);
+    plan = Make(key, FFTW_ESTIMATE, watch);
     if (plan) pending_.push_back(key);
   }
   if (!plan) throw std::bad_alloc();
   plans_.emplace(key, plan);
   return plan;
+}
+
+fftwf_plan PlanCache::MeasureWatchingForStop(const PlanKey& key) {
+  struct Measuring {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false, abandoned = false;
+    fftwf_plan plan = nullptr;
+  };
+  auto state = std::make_shared<Measuring>();
+  std::thread([this, key, state] {
+    const fftwf_plan plan = Make(key, FFTW_MEASURE);
+    {
+      std::lock_guard<std::mutex> guard(state->lock);
+      if (!state->abandoned) {
+        state->plan = plan;
+        state->done = true;
+        state->finished.notify_one();
+        return;
+      }
+    }
+    // Its job stopped meanwhile: keep the plan and its wisdom for the next.
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!plan) return;
+    fftwf_plan& slot = plans_[key];
+    if (slot) retired_.push_back(slot);
+    slot = plan;
+    std::erase(pending_, key);
+    wisdomChanged_ = true;
+    SaveWisdom();
+  }).detach();
+  std::unique_lock<std::mutex> wait(state->lock);
+  while (!state->done) {
+    state->finished.wait_for(wait, std::chrono::milliseconds(20));
+    if (!state->done && StopRequested()) {
+      state->abandoned = true;
+      wait.unlock();
+      Checkpoint();  // throws: the job stops
+    }
+  }
+  return state->plan;
 }
 
 // Each call's budget adds to the credit saved by earlier calls (and earlier
