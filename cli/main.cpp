@@ -65,7 +65,7 @@ void DefineOptions(CLI::App& app, DeblurRequest& request, RawOptions& raw) {
   kernel->excludes(blur)->excludes(gamma)->excludes(region)->excludes(estimator);
   app.footer(
       "Exit status: 0 success; 1 the kernel could not be estimated; 2 bad usage, bad input or not "
-      "enough memory; 3 an internal error.");
+      "enough memory; 3 an internal error; 130 or 143 stopped by SIGINT or SIGTERM.");
 }
 
 void Complete(DeblurRequest& request, const RawOptions& raw) {
