@@ -1,6 +1,7 @@
 #include "app/imagewidget.h"
 
 #include <QMessageBox>
+#include <QShortcut>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -10,8 +11,8 @@
 #include <cmath>
 
 #include "app/imagelabel.h"
+#include "app/jobcontroller.h"
 #include "app/regionlabel.h"
-#include "app/mainwindow.h"
 #include "app/submainwindow.h"
 #include "app/view_geometry.h"
 #include "app/workingthread.h"
@@ -31,6 +32,20 @@ ImageWidget::ImageWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ImageWid
   ui->setupUi(this);
   ui->btn_back->hide();
   ui->btn_next->hide();
+  ui->btn_cancel->hide();
+  // Esc stops the job wherever the focus is in the window; only the page
+  // whose job runs listens.
+  cancelShortcut_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  cancelShortcut_->setContext(Qt::WindowShortcut);
+  cancelShortcut_->setEnabled(false);
+  connect(cancelShortcut_, &QShortcut::activated, this, &ImageWidget::on_btn_cancel_clicked);
+}
+
+void ImageWidget::setJobController(JobController* jobs) {
+  if (jobs_ == jobs) return;
+  if (jobs_) disconnect(jobs_, nullptr, this, nullptr);
+  jobs_ = jobs;
+  if (jobs_) connect(jobs_, &JobController::jobFinished, this, &ImageWidget::onJobFinished);
 }
 
 ImageWidget::~ImageWidget() {
@@ -184,8 +199,8 @@ void ImageWidget::startJob() {
   }
   busy = true;
   failed_ = false;
-  thread->start();
-  if (!thread->isRunning() && !thread->isFinished()) {
+  cancelled_ = false;
+  if (!jobs_ || !jobs_->start(thread)) {
     // No thread could be created: end the job here rather than poll forever.
     timer->stop();
     busy = false;
@@ -193,29 +208,60 @@ void ImageWidget::startJob() {
     showImage(image);
     ui->pgb_progress->hide();
     QMessageBox::information(this, tr("Error"), tr("There is not enough memory to start the job."));
-    if (MainWindow* main = MainWindow::of(this)) {
-      main->setRunEnabled(true);
-      main->updateSaveAction();
-    }
-  }
-}
-
-void ImageWidget::updateProgress() {
-  if (!thread) return;
-  if (!thread->isFinished()) {
-    const int v = static_cast<int>(std::trunc(ReadProgress(&progress) * 10.0 + 0.5));
-    ui->pgb_progress->setValue(std::max(v, 0));
+    emit jobStateChanged();
     return;
   }
-  finishJob();
+  ui->btn_cancel->setEnabled(true);
+  ui->btn_cancel->show();
+  cancelShortcut_->setEnabled(true);
+  emit jobStateChanged();
+}
+
+void ImageWidget::on_btn_cancel_clicked() {
+  if (!busy || !jobs_) return;
+  ui->btn_cancel->setEnabled(false);  // once is enough; the job ends shortly
+  jobs_->cancel();
+}
+
+void ImageWidget::onJobFinished(WorkingThread* finished) {
+  if (busy && finished == thread) finishJob();
+}
+
+// The timer only moves the bar; the controller says when the job ends.
+void ImageWidget::updateProgress() {
+  if (!thread || !busy) return;
+  const int v = static_cast<int>(std::trunc(ReadProgress(&progress) * 10.0 + 0.5));
+  ui->pgb_progress->setValue(std::max(v, 0));
+}
+
+// Nothing of a stopped job is kept: the page shows what it showed before
+// the job (the input, or the region's result before a whole-picture run).
+void ImageWidget::showCancelled() {
+  // A stopped whole-picture run leaves the region's result, and its offer.
+  const bool wholeRunStopped = mode == velmora::kModeRemaining;
+  cancelled_ = true;
+  failed_ = !wholeRunStopped;
+  ui->btn_next->setVisible(wholeRunStopped);
+  ui->btn_back->show();
+  ui->lbl_param->setText(settingsCaption(", Reduce Noise") + tr("<br />Cancelled"));
+  showImage(image);
+  restoreScroll();
+  ui->pgb_progress->hide();
+  emit jobStateChanged();
 }
 
 void ImageWidget::finishJob() {
   timer->stop();
   thread->wait();  // finished already: this only orders the reads below after the thread's writes
   busy = false;
-  ui->pgb_progress->setValue(1000);
+  ui->btn_cancel->hide();
+  cancelShortcut_->setEnabled(false);
   const int status = thread->status();
+  if (status == velmora::kJobCancelled) {
+    showCancelled();
+    return;
+  }
+  ui->pgb_progress->setValue(1000);
   const bool offerWhole = mode == velmora::kModePartial && status == velmora::kJobSucceeded;
   ui->btn_next->setVisible(offerWhole);
   if (offerWhole) mode = velmora::kModeRemaining;
@@ -232,16 +278,13 @@ void ImageWidget::finishJob() {
   ui->lbl_param->setText(caption);
   showImage(image);
   restoreScroll();
-  SubMainWindow* document = SubMainWindow::of(this);
-  if (document) document->blinkParams();
   ui->pgb_progress->hide();
-  MainWindow* main = MainWindow::of(this);
-  if (main) main->updateSaveAction();
+  emit jobEnded();
+  emit jobStateChanged();
   if (status == velmora::kJobEstimationFailed)
     QMessageBox::information(this, tr("Error"), tr(velmora::kInsufficientInformation));
   else if (status != velmora::kJobSucceeded)
     reportFailure(status);
-  if (main) main->setRunEnabled(true);
 }
 
 void ImageWidget::reportFailure(int status) {
@@ -272,14 +315,11 @@ void ImageWidget::reportFailure(int status) {
 }
 
 void ImageWidget::on_btn_next_clicked() {
-  MainWindow* main = MainWindow::of(this);
-  if (busy || !thread || (main && main->jobRunning())) return;
-  if (main) main->setRunEnabled(false);
+  if (busy || !thread || !jobs_ || jobs_->running()) return;
   ui->btn_back->hide();
   ui->btn_next->hide();
   WriteProgress(&progress, -1.0f);
   ui->pgb_progress->setValue(0);
   ui->pgb_progress->show();
   startJob();
-  if (main) main->updateSaveAction();
 }

@@ -11,8 +11,10 @@
 #include "pipeline/job.h"
 
 class QProgressBar;
+class QShortcut;
 class QTimer;
 class ImageLabel;
+class JobController;
 class WorkingThread;
 
 namespace Ui {
@@ -28,6 +30,10 @@ class ImageWidget : public QWidget {
 
   // The page of a widget inside it, or null.
   static ImageWidget* of(const QObject* object);
+
+  // The application's job controller, which starts and ends this page's
+  // jobs (not owned); set before startJob.
+  void setJobController(JobController* jobs);
 
   void setPicture(const QImage& picture);
   // Shows the picture at the document's zoom.
@@ -54,6 +60,8 @@ class ImageWidget : public QWidget {
   void setNextEnabled(bool enable);
   // A finished result page whose job gave a picture.
   bool hasResult() const { return !isInput && !busy && !failed_ && !image.empty(); }
+  // The last job of this page was stopped by the user.
+  bool cancelled() const { return cancelled_; }
 
   cv::Mat image;     // result pages: the input until the job ends, then the result
   cv::Mat rgbImage;  // the pixels behind `picture`
@@ -74,17 +82,29 @@ class ImageWidget : public QWidget {
   void updateProgress();
   void on_btn_back_clicked();
   void on_btn_next_clicked();
+  void on_btn_cancel_clicked();
+
+ signals:
+  // A job started or ended here: what can be saved or run may have changed.
+  void jobStateChanged();
+  // A job ended, not stopped by the user (with a result or an error).
+  void jobEnded();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   void finishJob();
+  void onJobFinished(WorkingThread* finished);
+  void showCancelled();
   QSizeF shownSize() const;
   QString settingsCaption(const char* noiseText) const;
   void reportFailure(int status);
 
   Ui::ImageWidget* ui;
   QTimer* timer = nullptr;
+  QShortcut* cancelShortcut_ = nullptr;
+  JobController* jobs_ = nullptr;
   bool failed_ = false;
+  bool cancelled_ = false;
 };

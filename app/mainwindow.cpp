@@ -27,7 +27,10 @@ const char* const kSaveFilter = "JPG File (*.jpg);;PNG File (*.png);;BMP File (*
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
   ui->setupUi(this);
-  jobRunning_ = false;
+  connect(&jobs_, &JobController::runningChanged, this, [this](bool running) {
+    setRunEnabled(!running);
+    updateSaveAction();
+  });
   if (!gpuAvailable) {
     QMessageBox::warning(this, tr("CUDA Not Found"),
                          tr("Your graphic card does not support CUDA.\n\nCannot run algorithm on GPU."));
@@ -47,7 +50,6 @@ MainWindow* MainWindow::of(const QWidget* widget) {
 }
 
 void MainWindow::setRunEnabled(bool enable) {
-  jobRunning_ = !enable;
   for (SubMainWindow* document : documents()) document->setRunControlsEnabled(enable);
 }
 
@@ -86,7 +88,8 @@ QString MainWindow::askImageToOpen(QWidget* parent) {
 void MainWindow::addDocument(QMdiSubWindow* subWindow, SubMainWindow* document) {
   subWindow->setAttribute(Qt::WA_DeleteOnClose);
   ui->mdiArea->addSubWindow(subWindow);
-  document->setRunControlsEnabled(!jobRunning_);
+  connect(document, &SubMainWindow::pagesChanged, this, &MainWindow::updateSaveAction);
+  document->setRunControlsEnabled(!jobs_.running());
   document->show();
   document->setWindowState(Qt::WindowMaximized);
   subWindow->showMaximized();
@@ -99,6 +102,7 @@ SubMainWindow* MainWindow::loadImage(const QString& chosen) {
   if (fileName.isEmpty()) return nullptr;
   auto* subWindow = new QMdiSubWindow;
   auto* document = new SubMainWindow;
+  document->setJobController(&jobs_);
   subWindow->setWidget(document);
   if (!document->openImage(fileName)) {
     delete subWindow;  // and the document with it
@@ -117,6 +121,7 @@ void MainWindow::runWizardFlow(const QString& chosen) {
   }
   auto* subWindow = new QMdiSubWindow;
   auto* document = new SubMainWindow;
+  document->setJobController(&jobs_);
   subWindow->setWidget(document);
   if (!document->openImage(fileName)) {
     delete subWindow;
@@ -132,7 +137,7 @@ void MainWindow::runWizardFlow(const QString& chosen) {
     return;
   }
   addDocument(subWindow, document);
-  if (!jobRunning_ && wizard->currentPage == 2) document->on_btn_run_clicked();
+  if (!jobs_.running() && wizard->currentPage == 2) document->on_btn_run_clicked();
   delete wizard;
 }
 
@@ -174,12 +179,14 @@ void MainWindow::on_actionAbout_triggered() {
 void MainWindow::on_mdiArea_subWindowActivated(QMdiSubWindow*) { updateSaveAction(); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (jobRunning_) {
-    event->ignore();
-    QMessageBox::information(this, tr("Job Running"),
-                             tr("A deblurring job is still running.\n\n"
-                                "Please wait until it has finished, then close the program."));
-    return;
+  if (jobs_.running()) {
+    const auto answer = QMessageBox::question(this, tr("Job Running"), tr("A job is running. Stop it and close?"),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
+    jobs_.cancelAndWait();
   }
   QMainWindow::closeEvent(event);
 }

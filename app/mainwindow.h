@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 
+#include "app/jobcontroller.h"
+
 class QMdiSubWindow;
 class ImageWidget;
 class SubMainWindow;
@@ -24,9 +26,11 @@ class MainWindow : public QMainWindow {
   static MainWindow* of(const QWidget* widget);
 
   // Enables or disables every Run button and every result page's "Whole
-  // Image >>" button of every document; disabling marks a job as running.
+  // Image >>" button of every document; the job controller's running state
+  // drives it.
   void setRunEnabled(bool enable);
-  bool jobRunning() const { return jobRunning_; }
+  bool jobRunning() const { return jobs_.running(); }
+  JobController* jobController() { return &jobs_; }
 
   // Enables "Save Image" exactly when the active document shows a finished
   // result page.
@@ -60,5 +64,5 @@ class MainWindow : public QMainWindow {
   void addDocument(QMdiSubWindow* subWindow, SubMainWindow* document);
 
   Ui::MainWindow* ui;
-  bool jobRunning_ = false;
+  JobController jobs_;
 };

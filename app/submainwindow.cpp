@@ -16,7 +16,7 @@
 #include "app/imagelabel.h"
 #include "app/regionlabel.h"
 #include "app/imagewidget.h"
-#include "app/mainwindow.h"
+#include "app/jobcontroller.h"
 #include "app/picture_file.h"
 #include "ui_submainwindow.h"
 
@@ -101,10 +101,33 @@ bool SubMainWindow::openImage(const QString& fileName) {
   page->isInput = true;
   page->setCaption(tr("Input Image"));
   page->progressBar()->hide();
-  ui->tabs->addTab(page, tr("Input"));
-  ui->tabs->setCurrentWidget(page);
+  addPage(page, tr("Input"));
   inputPage = page;
   page->showImage(image);
+  return true;
+}
+
+void SubMainWindow::setJobController(JobController* jobs) {
+  jobs_ = jobs;
+  for (int i = 0; i < ui->tabs->count(); ++i)
+    if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(i))) page->setJobController(jobs);
+}
+
+void SubMainWindow::addPage(ImageWidget* page, const QString& title) {
+  page->setJobController(jobs_);
+  connect(page, &ImageWidget::jobStateChanged, this, &SubMainWindow::pagesChanged);
+  connect(page, &ImageWidget::jobEnded, this, &SubMainWindow::blinkParams);
+  ui->tabs->addTab(page, title);
+  ui->tabs->setCurrentWidget(page);
+}
+
+bool SubMainWindow::stopJobToClose(ImageWidget* page) {
+  const bool running = page ? page->busy : hasRunningJob();
+  if (!running) return true;
+  const auto answer = QMessageBox::question(this, tr("Job Running"), tr("A job is running. Stop it and close?"),
+                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  if (answer != QMessageBox::Yes) return false;
+  if (jobs_) jobs_->cancelAndWait();
   return true;
 }
 
@@ -239,7 +262,7 @@ void SubMainWindow::setParamsBlink(int value) {
 
 void SubMainWindow::on_tabs_currentChanged(int index) {
   if (!isVisible()) return;
-  if (MainWindow* main = MainWindow::of(this)) main->updateSaveAction();
+  emit pagesChanged();
   auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(index));
   if (!page) return;
   if (!page->busy) page->showPicture();
@@ -249,29 +272,21 @@ void SubMainWindow::on_tabs_currentChanged(int index) {
 void SubMainWindow::on_tabs_tabCloseRequested(int index) {
   if (ui->tabs->tabText(index) == QLatin1String("Input")) return;
   auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(index));
-  if (page && page->busy) {
-    QMessageBox::information(this, tr("Job Running"),
-                             tr("This page is still deblurring.\n\n"
-                                "Please wait until its job has finished, then close it."));
-    return;
-  }
+  if (page && !stopJobToClose(page)) return;
   ui->tabs->removeTab(index);
   delete page;
-  if (MainWindow* main = MainWindow::of(this)) main->updateSaveAction();
+  emit pagesChanged();
 }
 
 void SubMainWindow::on_rdb_cpu_clicked() { settings.useCpu = true; }
 void SubMainWindow::on_rdb_gpu_clicked() { settings.useCpu = false; }
 
 void SubMainWindow::on_btn_run_clicked() {
-  MainWindow* main = MainWindow::of(this);
-  if (main && main->jobRunning()) return;  // one job at a time in the whole application
-  if (main) main->setRunEnabled(false);
+  if (!jobs_ || jobs_->running()) return;  // one job at a time in the whole application
   auto* page = new ImageWidget;
   ++resultCount;
   const QString title = QString::asprintf("Result%d - %s", resultCount, settings.useCpu ? "CPU" : "GPU");
-  ui->tabs->addTab(page, title);
-  ui->tabs->setCurrentWidget(page);
+  addPage(page, title);
   page->image = image.clone();
   page->settings = settings;
   page->options = options;
@@ -280,7 +295,6 @@ void SubMainWindow::on_btn_run_clicked() {
   page->mode = regionSelected ? velmora::kModePartial : velmora::kModeComplete;
   page->startJob();
   page->updateZoomControls();
-  if (main) main->updateSaveAction();
 }
 
 void SubMainWindow::setRunControlsEnabled(bool enable) {
@@ -298,11 +312,8 @@ bool SubMainWindow::hasRunningJob() const {
 }
 
 void SubMainWindow::closeEvent(QCloseEvent* event) {
-  if (hasRunningJob()) {
+  if (!stopJobToClose()) {
     event->ignore();
-    QMessageBox::information(this, tr("Job Running"),
-                             tr("A deblurring job of this picture is still running.\n\n"
-                                "Please wait until it has finished, then close the picture."));
     return;
   }
   QWidget::closeEvent(event);

@@ -12,6 +12,7 @@
 class QPropertyAnimation;
 class QTabWidget;
 class ImageWidget;
+class JobController;
 
 namespace Ui {
 class SubMainWindow;
@@ -28,9 +29,17 @@ class SubMainWindow : public QWidget {
   // The document of a widget inside it (a page, a label), or null.
   static SubMainWindow* of(const QObject* object);
 
+  // The application's job controller (not owned), handed to every page.
+  void setJobController(JobController* jobs);
+
   // Reads the picture; shows an "Error" box and returns false when it cannot
   // be read or is smaller than 200 x 200.
   bool openImage(const QString& fileName);
+
+  // Asks "A job is running. Stop it and close?" when one of this document's
+  // pages (or page, when given) runs a job; on Yes stops it and waits.
+  // False when the user keeps it running.
+  bool stopJobToClose(ImageWidget* page = nullptr);
 
   void setKernelPreset(int index);
   // Writes the settings into the controls.
@@ -91,16 +100,23 @@ class SubMainWindow : public QWidget {
   void on_rdb_gpu_clicked();
   void on_btn_run_clicked();
 
+ signals:
+  // A page's job started or ended, or the shown page changed: what can be
+  // saved may have changed.
+  void pagesChanged();
+
  protected:
-  // Refuses to close while a page's job runs.
+  // Offers to stop a running job first.
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void expandParams();
+  void addPage(ImageWidget* page, const QString& title);
   void collapseParams();
   void animateParamsHeight(int endValue);
 
   Ui::SubMainWindow* ui;
+  JobController* jobs_ = nullptr;
   QString helpKernelText, helpSmoothnessText, helpRingingText, helpNoiseText;
   bool blinkDone = false;
   int blinkValue = -1;

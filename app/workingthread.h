@@ -22,6 +22,9 @@ class WorkingThread : public QThread {
   void setInput(const cv::Mat& picture) { job_.input = picture; }
   void setOptions(const velmora::JobOptions& options) { job_.options = options; }
 
+  // Asks the job to stop, from any thread; it ends cancelled.
+  void requestCancel() { job_.RequestCancel(); }
+
   // Valid once the thread has finished (isFinished()); never read while it
   // runs, because the thread writes them.
   int status() const { return job_.status; }

@@ -22,7 +22,8 @@ class MainWindow;
 class SubMainWindow;
 
 // Answers every modal box or dialog that opens while it lives: message
-// boxes are recorded and closed with their first button; file dialogs get
+// boxes are recorded and closed with the next of `buttons` (when one is
+// queued and the box has it) or else their first button; file dialogs get
 // the queued names (or are cancelled); any other dialog goes to `onDialog`,
 // which returns true once it has dealt with it.
 class ModalAnswerer : public QObject {
@@ -38,6 +39,7 @@ class ModalAnswerer : public QObject {
   }
 
   QList<Box> boxes;
+  QList<QMessageBox::StandardButton> buttons;
   QStringList fileNames;
   std::function<void(QFileDialog*)> onFileDialog;  // runs before the dialog is answered
   std::function<bool(QDialog*)> onDialog;
@@ -56,7 +58,10 @@ class ModalAnswerer : public QObject {
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       handled_ = box;
       boxes.append({box->windowTitle(), box->text()});
-      QMetaObject::invokeMethod(box, [box] { box->buttons().first()->click(); }, Qt::QueuedConnection);
+      QAbstractButton* answer = box->buttons().first();
+      if (!buttons.isEmpty())
+        if (QAbstractButton* chosen = box->button(buttons.takeFirst())) answer = chosen;
+      QMetaObject::invokeMethod(box, [answer] { answer->click(); }, Qt::QueuedConnection);
     } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
       handled_ = files;
       if (onFileDialog) onFileDialog(files);

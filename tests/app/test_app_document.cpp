@@ -169,23 +169,64 @@ class DocumentTest : public QObject, AppFixture {
     QVERIFY(!main->saveEnabled());
   }
 
-  void closingDuringAJobIsRefused() {
+  // Closing a running page or its document asks first; No keeps the job,
+  // Yes stops it and closes, leaving nothing running.
+  void closingDuringAJobAsksToStopIt() {
     SubMainWindow* d = Open(BlurredTestPicture(420, 420, 9));
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
     QPointer<ImageWidget> alive(page);
+    answerer.buttons = {QMessageBox::No, QMessageBox::No};
     d->on_tabs_tabCloseRequested(1);
     QVERIFY(alive);
     QCOMPARE(answerer.titles(), QStringList{"Job Running"});
+    QCOMPARE(answerer.boxes[0].text, QString("A job is running. Stop it and close?"));
     auto* sub = qobject_cast<QMdiSubWindow*>(d->parentWidget());
     QVERIFY(!sub->close());
-    QVERIFY(alive);
+    QVERIFY(alive && page->busy && main->jobRunning());
     QCOMPARE(answerer.boxes.size(), 2);
-    WaitForJob(page);
-    QVERIFY(d->runEnabled());
+
+    answerer.buttons = {QMessageBox::Yes};
     d->on_tabs_tabCloseRequested(1);
     QVERIFY(!alive);
+    QVERIFY(!main->jobRunning());
+    QVERIFY(d->runEnabled());
+
+    d->on_btn_run_clicked();
+    QVERIFY(main->jobRunning());
+    answerer.buttons = {QMessageBox::Yes};
+    QPointer<SubMainWindow> document(d);
     QVERIFY(sub->close());
+    QTRY_VERIFY(!document);
+    QVERIFY(!main->jobRunning());
+  }
+
+  // Cancel (and Esc) stops a running job: the page says so, keeps nothing to
+  // save, and Run comes back.
+  void cancelStopsTheJob() {
+    SubMainWindow* d = Open(BlurredTestPicture(420, 420, 9));
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    auto* cancel = Child<QPushButton>(page, "btn_cancel");
+    QVERIFY(!cancel->isHidden());
+    QVERIFY(!d->runEnabled());
+    cancel->click();
+    WaitForJob(page);
+    QVERIFY(page->cancelled());
+    QVERIFY(cancel->isHidden());
+    QVERIFY(page->caption().endsWith("<br />Cancelled"));
+    QVERIFY(!page->hasResult());
+    QVERIFY(!main->saveEnabled());
+    QVERIFY(answerer.boxes.isEmpty());
+    QVERIFY(d->runEnabled());
+    QVERIFY(!main->jobRunning());
+
+    d->on_btn_run_clicked();
+    ImageWidget* second = d->currentPage();
+    QTest::keyClick(main.get(), Qt::Key_Escape);
+    WaitForJob(second);
+    QVERIFY(second->cancelled());
+    QVERIFY(d->runEnabled());
   }
 
   void partialRunOffersTheWholePicture() {
@@ -245,7 +286,7 @@ class DocumentTest : public QObject, AppFixture {
     page->image = d->image.clone();
     page->settings = d->settings;
     page->mode = "bogus";
-    main->setRunEnabled(false);
+    page->setJobController(main->jobController());
     page->startJob();
     WaitForJob(page);
     QCOMPARE(answerer.boxes.size(), 1);
