@@ -1,6 +1,6 @@
-// The picture on a viewer page. On the input page a left-button drag draws
-// the region of interest and a right click clears it; result pages show the
-// region's outline once their job has ended.
+// The picture on a viewer page: a RegionLabel. On the input page a
+// left-button drag draws the region of interest and a right click clears
+// it; result pages show the region's outline once their job has ended.
 #pragma once
 
 #include "app/regionlabel.h"
@@ -10,10 +10,4 @@ class ImageLabel : public RegionLabel {
 
  public:
   explicit ImageLabel(QWidget* parent = nullptr) : RegionLabel(parent) {}
-
- protected:
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
 };

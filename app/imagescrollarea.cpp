@@ -3,9 +3,6 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
-#include "app/imagewidget.h"
-#include "app/submainwindow.h"
-
 ImageScrollArea::ImageScrollArea(QWidget* parent) : QScrollArea(parent) {
   connect(horizontalScrollBar(), &QScrollBar::valueChanged, this,
           &ImageScrollArea::on_horizontalScrollBar_valueChanged);
@@ -16,19 +13,14 @@ ImageScrollArea::ImageScrollArea(QWidget* parent) : QScrollArea(parent) {
 void ImageScrollArea::wheelEvent(QWheelEvent* event) {
   // The wheel zooms; it never scrolls the area.
   event->accept();
-  ImageWidget* page = ImageWidget::of(this);
-  if (!page || page->busy) return;
   const int delta = event->angleDelta().y();
-  if (delta > 0)
-    page->on_btn_zoomIn_clicked();
-  else if (delta < 0)
-    page->on_btn_zoomOut_clicked();
+  if (delta != 0) emit zoomRequested(delta > 0 ? 1 : -1);
 }
 
 void ImageScrollArea::on_horizontalScrollBar_valueChanged(int value) {
-  if (SubMainWindow* document = SubMainWindow::of(this)) document->scrollX = value;
+  emit scrolled(value, verticalScrollBar()->value());
 }
 
 void ImageScrollArea::on_verticalScrollBar_valueChanged(int value) {
-  if (SubMainWindow* document = SubMainWindow::of(this)) document->scrollY = value;
+  emit scrolled(horizontalScrollBar()->value(), value);
 }

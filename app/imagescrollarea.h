@@ -1,5 +1,6 @@
 // The scrolling area of a viewer page: the wheel zooms instead of scrolling,
-// and the scroll position is shared with the other pages of the document.
+// and the scroll position is reported so that the document can share it
+// with its other pages.
 #pragma once
 
 #include <QScrollArea>
@@ -9,6 +10,12 @@ class ImageScrollArea : public QScrollArea {
 
  public:
   explicit ImageScrollArea(QWidget* parent = nullptr);
+
+ signals:
+  // The wheel turned: in (steps > 0) or out.
+  void zoomRequested(int steps);
+  // Either scroll bar moved.
+  void scrolled(int x, int y);
 
  protected:
   void wheelEvent(QWheelEvent* event) override;

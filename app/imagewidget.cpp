@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/documentmodel.h"
 #include "app/imagelabel.h"
+#include "app/imagescrollarea.h"
 #include "app/jobcontroller.h"
-#include "app/regionlabel.h"
-#include "app/submainwindow.h"
 #include "app/view_geometry.h"
 #include "app/workingthread.h"
 #include "pipeline/progress.h"
@@ -39,6 +39,33 @@ ImageWidget::ImageWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ImageWid
   cancelShortcut_->setContext(Qt::WindowShortcut);
   cancelShortcut_->setEnabled(false);
   connect(cancelShortcut_, &QShortcut::activated, this, &ImageWidget::on_btn_cancel_clicked);
+  connect(ui->sca_imgArea, &ImageScrollArea::zoomRequested, this, &ImageWidget::zoomBy);
+  connect(ui->sca_imgArea, &ImageScrollArea::scrolled, this, [this](int x, int y) {
+    if (model_) model_->setScroll(x, y);
+  });
+  connect(ui->lbl_img, &RegionLabel::selectionMoved, this, &ImageWidget::setRegionFromLabel);
+  connect(ui->lbl_img, &RegionLabel::selectionReleased, this, [this] {
+    ui->lbl_img->hasRegion = checkRegion();
+    setRegionSelected(ui->lbl_img->hasRegion);
+  });
+  connect(ui->lbl_img, &RegionLabel::selectionCleared, this, [this] { setRegionSelected(false); });
+  ui->lbl_img->setOutlineOnly(true);
+}
+
+void ImageWidget::setModel(DocumentModel* model) {
+  if (model_) disconnect(model_, nullptr, this, nullptr);
+  model_ = model;
+  if (!model_) return;
+  // The input page shows the document's region, wherever it was set.
+  connect(model_, &DocumentModel::regionChanged, this, [this] {
+    if (isInput) setRegion(model_->region, model_->regionSelected);
+  });
+}
+
+void ImageWidget::setInput(bool input) {
+  isInput = input;
+  ui->lbl_img->setDrawingEnabled(input);
+  ui->lbl_img->setOutlineOnly(!input);
 }
 
 void ImageWidget::setJobController(JobController* jobs) {
@@ -53,8 +80,6 @@ ImageWidget::~ImageWidget() {
   delete thread;  // waits for a job still running: a running thread is never destroyed
   delete ui;
 }
-
-ImageWidget* ImageWidget::of(const QObject* object) { return EnclosingOf<ImageWidget>(object); }
 
 ImageLabel* ImageWidget::label() const { return ui->lbl_img; }
 QProgressBar* ImageWidget::progressBar() const { return ui->pgb_progress; }
@@ -76,63 +101,76 @@ void ImageWidget::showImage(const cv::Mat& bgr) {
                     QImage::Format_RGB888));
 }
 
+float ImageWidget::zoom() const { return model_ ? model_->zoom : 1.0f; }
+
 void ImageWidget::showPicture() {
   if (picture.isNull()) return;
-  const SubMainWindow* document = SubMainWindow::of(this);
-  const float zoom = document ? document->zoom : 1.0f;
-  const QImage shown =
-      picture.scaled(static_cast<int>(picture.width() * zoom), static_cast<int>(picture.height() * zoom),
-                     Qt::KeepAspectRatio, Qt::FastTransformation);
+  const float z = zoom();
+  const QImage shown = picture.scaled(static_cast<int>(picture.width() * z), static_cast<int>(picture.height() * z),
+                                      Qt::KeepAspectRatio, Qt::FastTransformation);
   ui->lbl_img->setPixmap(QPixmap::fromImage(shown));
+  refreshRegionOverlay();
 }
 
 void ImageWidget::updateZoomControls() {
-  const SubMainWindow* document = SubMainWindow::of(this);
-  const float zoom = document ? document->zoom : 1.0f;
-  ui->lbl_zoom->setText(QString::asprintf("%.1fx", zoom));
-  ui->btn_zoomOut->setEnabled(!(zoom < kZoomMin));
-  ui->btn_zoomIn->setEnabled(!(zoom > kZoomMax));
+  const float z = zoom();
+  ui->lbl_zoom->setText(QString::asprintf("%.1fx", z));
+  ui->btn_zoomOut->setEnabled(!(z < kZoomMin));
+  ui->btn_zoomIn->setEnabled(!(z > kZoomMax));
   restoreScroll();
 }
 
 void ImageWidget::restoreScroll() {
-  const SubMainWindow* document = SubMainWindow::of(this);
-  if (!document) return;
-  const int x = document->scrollX, y = document->scrollY;  // the first call below may change them
+  if (!model_) return;
+  const int x = model_->scrollX, y = model_->scrollY;  // the first call below may change them
   ui->sca_imgArea->horizontalScrollBar()->setSliderPosition(x);
   ui->sca_imgArea->verticalScrollBar()->setSliderPosition(y);
 }
 
+void ImageWidget::zoomBy(int steps) {
+  if (busy || !model_) return;
+  const float z = model_->zoom;
+  if (steps > 0 && z < kZoomMax) model_->setZoom(z * kZoomStep);
+  if (steps < 0 && z > kZoomMin) model_->setZoom(z / kZoomStep);
+  showPicture();
+  updateZoomControls();
+}
+
 void ImageWidget::on_btn_zoomIn_clicked() {
-  SubMainWindow* document = SubMainWindow::of(this);
-  if (!document || !(document->zoom < kZoomMax)) return;
-  document->zoom = document->zoom * kZoomStep;
+  if (!model_ || !(model_->zoom < kZoomMax)) return;
+  model_->setZoom(model_->zoom * kZoomStep);
   showPicture();
   updateZoomControls();
 }
 
 void ImageWidget::on_btn_zoomOut_clicked() {
-  SubMainWindow* document = SubMainWindow::of(this);
-  if (!document || !(document->zoom > kZoomMin)) return;
-  document->zoom = document->zoom / kZoomStep;
+  if (!model_ || !(model_->zoom > kZoomMin)) return;
+  model_->setZoom(model_->zoom / kZoomStep);
   showPicture();
   updateZoomControls();
 }
 
-void ImageWidget::on_btn_back_clicked() {
-  SubMainWindow* document = SubMainWindow::of(this);
-  if (document && document->inputPage) document->tabs()->setCurrentWidget(document->inputPage);
-}
+void ImageWidget::on_btn_back_clicked() { emit backRequested(); }
 
 void ImageWidget::setRegionSelected(bool selected) {
   regionSelected = selected;
-  if (SubMainWindow* document = SubMainWindow::of(this)) document->regionSelected = selected;
+  if (model_ && isInput) model_->setRegion(region, selected);
+}
+
+void ImageWidget::setRegion(const velmora::DeblurRegion& r, bool selected) {
+  region = r;
+  regionSelected = selected;
+  ui->lbl_img->hasRegion = selected;
+  refreshRegionOverlay();
+}
+
+void ImageWidget::refreshRegionOverlay() {
+  ui->lbl_img->setRelativeRegion(QRectF(region.x, region.y, region.width, region.height), shownSize());
 }
 
 QSizeF ImageWidget::shownSize() const {
-  const SubMainWindow* document = SubMainWindow::of(this);
-  const float zoom = document ? document->zoom : 1.0f;
-  return QSizeF(zoom * picture.width(), zoom * picture.height());
+  const float z = zoom();
+  return QSizeF(z * picture.width(), z * picture.height());
 }
 
 void ImageWidget::setRegionFromLabel(const QRect& rect) {
@@ -142,7 +180,8 @@ void ImageWidget::setRegionFromLabel(const QRect& rect) {
   const QPointF b = LabelToRelative(QPoint(rect.left() + rect.width() - 1, rect.top() + rect.height() - 1),
                                     shown, labelSize);
   region = {a.x(), a.y(), b.x() - a.x(), b.y() - a.y()};
-  if (SubMainWindow* document = SubMainWindow::of(this)) document->region = region;
+  refreshRegionOverlay();
+  if (model_ && isInput) model_->setRegion(region, regionSelected);
 }
 
 QRect ImageWidget::regionInLabel() const {
@@ -155,13 +194,12 @@ QRect ImageWidget::regionInLabel() const {
 }
 
 bool ImageWidget::checkRegion() {
-  const SubMainWindow* document = SubMainWindow::of(this);
-  const DeblurSettings current = document ? document->settings : settings;
+  const DeblurSettings current = model_ ? model_->settings : settings;
+  if (velmora::RegionAccepted(region, picture.height(), picture.width(), current.kernelHeight,
+                              current.kernelWidth))
+    return true;
   const int h = static_cast<int>(picture.height() * region.height);
   const int w = static_cast<int>(picture.width() * region.width);
-  if (h >= velmora::MinimumRegionSide(current.kernelHeight) &&
-      w >= velmora::MinimumRegionSide(current.kernelWidth))
-    return true;
   if (h <= 20 || w <= 20) return false;  // a click or a tiny drag
   QMessageBox::information(this, tr("Too small"), tr("Please choose a larger region."));
   return false;

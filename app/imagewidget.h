@@ -13,6 +13,7 @@
 class QProgressBar;
 class QShortcut;
 class QTimer;
+class DocumentModel;
 class ImageLabel;
 class JobController;
 class WorkingThread;
@@ -28,12 +29,14 @@ class ImageWidget : public QWidget {
   explicit ImageWidget(QWidget* parent = nullptr);
   ~ImageWidget() override;
 
-  // The page of a widget inside it, or null.
-  static ImageWidget* of(const QObject* object);
-
   // The application's job controller, which starts and ends this page's
   // jobs (not owned); set before startJob.
   void setJobController(JobController* jobs);
+  // The document's model (not owned): its zoom, scroll position, region and
+  // settings. A page without one shows its picture at 1.0x.
+  void setModel(DocumentModel* model);
+  // The input page: the mouse draws the region on it.
+  void setInput(bool input);
 
   void setPicture(const QImage& picture);
   // Shows the picture at the document's zoom.
@@ -43,6 +46,8 @@ class ImageWidget : public QWidget {
   void startJob();
   void setRegionSelected(bool selected);
   void setRegionFromLabel(const QRect& rect);
+  // Shows region as this page's (the input page's follows the model's).
+  void setRegion(const velmora::DeblurRegion& r, bool selected);
   // Whether the region is large enough for the document's blur size; shows
   // "Too small" for a real but too small drag.
   bool checkRegion();
@@ -85,6 +90,8 @@ class ImageWidget : public QWidget {
   void on_btn_cancel_clicked();
 
  signals:
+  // "Input << Image" was pressed.
+  void backRequested();
   // A job started or ended here: what can be saved or run may have changed.
   void jobStateChanged();
   // A job ended, not stopped by the user (with a result or an error).
@@ -96,6 +103,9 @@ class ImageWidget : public QWidget {
  private:
   void finishJob();
   void onJobFinished(WorkingThread* finished);
+  void zoomBy(int steps);
+  float zoom() const;
+  void refreshRegionOverlay();
   void showCancelled();
   QSizeF shownSize() const;
   QString settingsCaption(const char* noiseText) const;
@@ -105,6 +115,7 @@ class ImageWidget : public QWidget {
   QTimer* timer = nullptr;
   QShortcut* cancelShortcut_ = nullptr;
   JobController* jobs_ = nullptr;
+  DocumentModel* model_ = nullptr;
   bool failed_ = false;
   bool cancelled_ = false;
 };

@@ -45,10 +45,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow() { delete ui; }
 
-MainWindow* MainWindow::of(const QWidget* widget) {
-  return widget ? qobject_cast<MainWindow*>(widget->window()) : nullptr;
-}
-
 void MainWindow::setRunEnabled(bool enable) {
   for (SubMainWindow* document : documents()) document->setRunControlsEnabled(enable);
 }

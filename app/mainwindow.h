@@ -22,9 +22,6 @@ class MainWindow : public QMainWindow {
   explicit MainWindow(QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  // The main window of a widget inside it, or null.
-  static MainWindow* of(const QWidget* widget);
-
   // Enables or disables every Run button and every result page's "Whole
   // Image >>" button of every document; the job controller's running state
   // drives it.

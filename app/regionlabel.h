@@ -1,10 +1,14 @@
-// A picture label on which a rectangle is dragged with the mouse: the state
-// that the viewer's and the wizard's picture labels share.
+// A picture label on which a rectangle is dragged with the mouse: the one
+// class behind the viewer's and the wizard's picture labels. It knows no
+// page or dialog: it reports the drag by signals, and its owner tells it
+// whether the mouse draws, which region to outline and how.
 #pragma once
 
 #include <QLabel>
 #include <QPoint>
 #include <QRect>
+#include <QRectF>
+#include <QSizeF>
 
 class RegionLabel : public QLabel {
   Q_OBJECT
@@ -16,19 +20,43 @@ class RegionLabel : public QLabel {
   // press without drag gives an empty one).
   QRect selectionRect() const;
 
+  // Whether a left drag draws a region and a right click clears it.
+  void setDrawingEnabled(bool enabled) { drawingEnabled_ = enabled; }
+  // The region outlined once the drag has ended, relative to the picture
+  // shown at `shown` size; without one, the dragged rectangle itself.
+  void setRelativeRegion(const QRectF& region, QSizeF shown);
+  // Input look (red outline on a white veil) or result look (green outline).
+  void setOutlineOnly(bool outlineOnly) { outlineOnly_ = outlineOnly; }
+  // Nothing is outlined while hidden (the page's job runs).
+  void setOverlayHidden(bool hidden);
+
   bool selecting = false;  // the left button is down and a rectangle is dragged
   bool hasRegion = false;  // a finished region is to be drawn
   QPoint pressPoint;
   QPoint dragPoint;
+
+ signals:
+  // A left press or a drag: the rectangle so far, in label coordinates.
+  void selectionMoved(const QRect& rect);
+  // The left button was released; the owner sets hasRegion by its rule.
+  void selectionReleased(const QRect& rect);
+  // A right click cleared the region.
+  void selectionCleared();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  bool drawingEnabled_ = false;
+  bool outlineOnly_ = false;
+  bool overlayHidden_ = false;
+  bool hasRelativeRegion_ = false;
+  QRectF relativeRegion_;
+  QSizeF shown_;
 };
 
 // The selection rectangle of two label points.
 QRect NormalisedSelection(QPoint a, QPoint b);
-
-// The nearest ancestor of object that is a T, or null.
-template <typename T>
-T* EnclosingOf(const QObject* object) {
-  for (QObject* o = object ? object->parent() : nullptr; o; o = o->parent())
-    if (auto* found = qobject_cast<T*>(o)) return found;
-  return nullptr;
-}

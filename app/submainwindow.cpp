@@ -13,8 +13,6 @@
 #include <cmath>
 
 #include "app/gpu_state.h"
-#include "app/imagelabel.h"
-#include "app/regionlabel.h"
 #include "app/imagewidget.h"
 #include "app/jobcontroller.h"
 #include "app/picture_file.h"
@@ -22,7 +20,6 @@
 
 namespace {
 
-constexpr int kPresetSizes[3] = {19, 31, 51};
 constexpr int kParamsCollapsed = 25;
 constexpr int kParamsExpanded = 130;
 
@@ -41,7 +38,16 @@ QString FileType(const QString& path) {
 
 }  // namespace
 
-SubMainWindow::SubMainWindow(QWidget* parent) : QWidget(parent), ui(new Ui::SubMainWindow) {
+SubMainWindow::SubMainWindow(QWidget* parent)
+    : QWidget(parent),
+      settings(model_.settings),
+      options(model_.options),
+      zoom(model_.zoom),
+      scrollX(model_.scrollX),
+      scrollY(model_.scrollY),
+      regionSelected(model_.regionSelected),
+      region(model_.region),
+      ui(new Ui::SubMainWindow) {
   ui->setupUi(this);
   ui->tbl_info->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
   ui->tbl_info->horizontalHeader()->resizeSection(0, 80);
@@ -74,8 +80,6 @@ SubMainWindow::~SubMainWindow() {
   delete ui;
 }
 
-SubMainWindow* SubMainWindow::of(const QObject* object) { return EnclosingOf<SubMainWindow>(object); }
-
 QTabWidget* SubMainWindow::tabs() const { return ui->tabs; }
 
 ImageWidget* SubMainWindow::currentPage() const {
@@ -98,7 +102,7 @@ bool SubMainWindow::openImage(const QString& fileName) {
   for (int row = 0; row < 5; ++row) ui->tbl_info->setItem(row, 1, new QTableWidgetItem(values[row]));
 
   auto* page = new ImageWidget;
-  page->isInput = true;
+  page->setInput(true);
   page->setCaption(tr("Input Image"));
   page->progressBar()->hide();
   addPage(page, tr("Input"));
@@ -115,6 +119,10 @@ void SubMainWindow::setJobController(JobController* jobs) {
 
 void SubMainWindow::addPage(ImageWidget* page, const QString& title) {
   page->setJobController(jobs_);
+  page->setModel(&model_);
+  connect(page, &ImageWidget::backRequested, this, [this] {
+    if (inputPage) ui->tabs->setCurrentWidget(inputPage);
+  });
   connect(page, &ImageWidget::jobStateChanged, this, &SubMainWindow::pagesChanged);
   connect(page, &ImageWidget::jobEnded, this, &SubMainWindow::blinkParams);
   ui->tabs->addTab(page, title);
@@ -135,7 +143,7 @@ void SubMainWindow::setKernelPreset(int index) {
   QWidget* const sizeControls[6] = {ui->lbl_height, ui->lbl_heightValue, ui->hsl_height,
                                     ui->lbl_width,  ui->lbl_widthValue,  ui->hsl_width};
   const bool custom = index == 3;
-  if (!custom) settings.kernelHeight = settings.kernelWidth = kPresetSizes[index];
+  if (!custom) settings.kernelHeight = settings.kernelWidth = velmora::kBlurPresets[index];
   for (QWidget* w : sizeControls) w->setVisible(custom);
   ui->grp_kernel->setMinimumHeight(custom ? 160 : 90);
 }

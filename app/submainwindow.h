@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <opencv2/core.hpp>
 
+#include "app/documentmodel.h"
 #include "pipeline/engine.h"
 #include "pipeline/job.h"
 
@@ -25,9 +26,6 @@ class SubMainWindow : public QWidget {
  public:
   explicit SubMainWindow(QWidget* parent = nullptr);
   ~SubMainWindow() override;
-
-  // The document of a widget inside it (a page, a label), or null.
-  static SubMainWindow* of(const QObject* object);
 
   // The application's job controller (not owned), handed to every page.
   void setJobController(JobController* jobs);
@@ -62,17 +60,25 @@ class SubMainWindow : public QWidget {
   QTabWidget* tabs() const;
   ImageWidget* currentPage() const;
 
-  // Shared with the pages and the wizard.
-  DeblurSettings settings;
-  velmora::JobOptions options;  // follows the Estimator buttons
+  // The state the pages and the wizard share; the pages are given it.
+  DocumentModel* model() { return &model_; }
+
+ private:
+  DocumentModel model_;  // before the names below, which refer into it
+
+ public:
+  // The model's fields under the document's own names.
+  DeblurSettings& settings;
+  velmora::JobOptions& options;  // follows the Estimator buttons
+  float& zoom;
+  int& scrollX;
+  int& scrollY;
+  bool& regionSelected;
+  velmora::DeblurRegion& region;
+
   cv::Mat image;  // the picture, 8-bit blue-green-red, full size
-  float zoom = 1.0f;
-  int scrollX = 0;
-  int scrollY = 0;
   int resultCount = 0;
   bool advancedShown = false;
-  bool regionSelected = false;
-  velmora::DeblurRegion region;
   ImageWidget* inputPage = nullptr;  // owned by the tab widget
 
  public slots:

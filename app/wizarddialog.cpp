@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "app/imagelabel.h"
 #include "app/imagewidget.h"
 #include "app/submainwindow.h"
 #include "app/wizardimagelabel.h"
@@ -23,6 +22,22 @@ WizardDialog::WizardDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Wizard
   setPage(0);
   for (QLabel* link : navLabels)
     connect(link, &QLabel::linkActivated, this, &WizardDialog::on_items_label_linkActivated);
+  connect(ui->lbl_img, &RegionLabel::selectionMoved, this, &WizardDialog::setRegionFromLabel);
+  connect(ui->lbl_img, &RegionLabel::selectionReleased, this, [this] {
+    ui->lbl_img->hasRegion = checkRegion();
+    if (ui->lbl_img->hasRegion)
+      regionSelected = true;
+    else
+      resetRegion();
+  });
+  connect(ui->lbl_img, &RegionLabel::selectionCleared, this, &WizardDialog::resetRegion);
+  showRegionDrawing(!wholeImage);
+}
+
+// The region is drawn, and shown, only when a region is to be deblurred.
+void WizardDialog::showRegionDrawing(bool shown) {
+  ui->lbl_img->setDrawingEnabled(shown);
+  ui->lbl_img->setOverlayHidden(!shown);
 }
 
 WizardDialog::~WizardDialog() { delete ui; }
@@ -60,20 +75,20 @@ void WizardDialog::on_items_label_linkActivated(const QString& link) {
   if (ok && index >= 0 && index < 3) setPage(index);
 }
 
-void WizardDialog::on_rdb_kernelSmall_clicked() { kernelHeight = kernelWidth = 19; }
-void WizardDialog::on_rdb_kernelMedium_clicked() { kernelHeight = kernelWidth = 31; }
-void WizardDialog::on_rdb_kernelLarge_clicked() { kernelHeight = kernelWidth = 51; }
+void WizardDialog::on_rdb_kernelSmall_clicked() { kernelHeight = kernelWidth = velmora::kBlurPresets[0]; }
+void WizardDialog::on_rdb_kernelMedium_clicked() { kernelHeight = kernelWidth = velmora::kBlurPresets[1]; }
+void WizardDialog::on_rdb_kernelLarge_clicked() { kernelHeight = kernelWidth = velmora::kBlurPresets[2]; }
 
 void WizardDialog::on_rdb_complete_clicked() {
   wholeImage = true;
   ui->lbl_regionValue->hide();
-  ui->lbl_img->update();
+  showRegionDrawing(false);
 }
 
 void WizardDialog::on_rdb_partial_clicked() {
   wholeImage = false;
   ui->lbl_regionValue->show();
-  ui->lbl_img->update();
+  showRegionDrawing(true);
 }
 
 void WizardDialog::setRegionFromLabel(const QRect& rect) {
@@ -87,9 +102,7 @@ void WizardDialog::setRegionFromLabel(const QRect& rect) {
 }
 
 bool WizardDialog::checkRegion() const {
-  const int h = static_cast<int>(picture.height() * region.height);
-  const int w = static_cast<int>(picture.width() * region.width);
-  return h >= velmora::MinimumRegionSide(kernelHeight) && w >= velmora::MinimumRegionSide(kernelWidth);
+  return velmora::RegionAccepted(region, picture.height(), picture.width(), kernelHeight, kernelWidth);
 }
 
 void WizardDialog::resetRegion() {
@@ -119,16 +132,8 @@ void WizardDialog::on_btn_finish_clicked() {
     target->settings.reduceRinging = reduceRinging;
     target->settings.reduceNoise = reduceNoise;
     target->syncControls();
-    if (!wholeImage && regionSelected) {
-      target->regionSelected = true;
-      target->region = region;
-      if (ImageWidget* input = target->inputPage) {
-        input->regionSelected = true;
-        input->region = region;
-        input->label()->hasRegion = true;
-        input->label()->update();
-      }
-    }
+    // The input page follows the model's region.
+    if (!wholeImage && regionSelected) target->model()->setRegion(region, true);
   }
   accept();
 }

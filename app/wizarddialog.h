@@ -60,6 +60,7 @@ class WizardDialog : public QDialog {
  private:
   // Connected to the page links by hand (not by name).
   void on_items_label_linkActivated(const QString& link);
+  void showRegionDrawing(bool shown);
   int checkedPreset() const;
 
   Ui::WizardDialog* ui;

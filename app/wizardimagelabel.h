@@ -1,4 +1,5 @@
-// The picture on the wizard's region page, on which the region is drawn.
+// The picture on the wizard's region page, on which the region is drawn: a
+// RegionLabel.
 #pragma once
 
 #include "app/regionlabel.h"
@@ -8,10 +9,4 @@ class WizardImageLabel : public RegionLabel {
 
  public:
   explicit WizardImageLabel(QWidget* parent = nullptr) : RegionLabel(parent) {}
-
- protected:
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
 };

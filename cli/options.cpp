@@ -64,9 +64,9 @@ bool HasExtension(const fs::path& path, std::initializer_list<const char*> allow
 
 BlurSize ParseBlurSize(std::string_view text) {
   const std::string lower = Lower(text);
-  if (lower == "small") return {19, 19};
-  if (lower == "medium") return {31, 31};
-  if (lower == "large") return {51, 51};
+  const char* const names[3] = {"small", "medium", "large"};
+  for (int i = 0; i < 3; ++i)
+    if (lower == names[i]) return {kBlurPresets[i], kBlurPresets[i]};
   const size_t cross = lower.find('x');
   const std::optional<int> height = ParseInteger(std::string_view(lower).substr(0, cross));
   const std::optional<int> width =

@@ -63,6 +63,10 @@ inline constexpr const char* kRegionTooSmall = "Please choose a larger region.";
 // rows = trunc((y + height) rows) - row0 + 1, and so on.
 PixelRegion RegionInPixels(const DeblurRegion& region, int rows, int cols);
 
+// The blur-size presets the application and the command-line tool offer:
+// Small, Medium and Large.
+inline constexpr int kBlurPresets[3] = {19, 31, 51};
+
 // The smallest region side the application accepts for a kernel side.
 int MinimumRegionSide(int kernelSide);
 

@@ -1,0 +1,38 @@
+// What a document holds for its pages and panel: the settings and options
+// of the next job, the region of interest, and the view shared by the pages
+// (zoom and scroll position). Views are given the model and follow its
+// change signals; they never look it up through their parents.
+#pragma once
+
+#include <QObject>
+
+#include "pipeline/engine.h"
+#include "pipeline/job.h"
+
+class DocumentModel : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit DocumentModel(QObject* parent = nullptr) : QObject(parent) {}
+
+  // Written by the panel's controls (settingsChanged follows when set
+  // through setSettings; the panel writes single fields as they change).
+  DeblurSettings settings;
+  velmora::JobOptions options;
+
+  velmora::DeblurRegion region;
+  bool regionSelected = false;
+  void setRegion(const velmora::DeblurRegion& r, bool selected);
+
+  float zoom = 1.0f;
+  void setZoom(float z);
+
+  int scrollX = 0;
+  int scrollY = 0;
+  void setScroll(int x, int y);
+
+ signals:
+  void regionChanged();
+  void zoomChanged();
+  void scrollChanged();
+};
