@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
+#include <opencv2/core.hpp>
 
 #include "pipeline/engine.h"
 #include "pipeline/job.h"
@@ -23,6 +25,11 @@ class DocumentModel : public QObject {
   velmora::DeblurRegion region;
   bool regionSelected = false;
   void setRegion(const velmora::DeblurRegion& r, bool selected);
+
+  // A kernel the user loaded (CV_32F, summing to 1): the next Run restores
+  // the whole picture with it instead of estimating one. Empty: estimate.
+  cv::Mat knownKernel;
+  QString knownKernelName;
 
   float zoom = 1.0f;
   void setZoom(float z);

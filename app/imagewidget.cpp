@@ -1,6 +1,8 @@
 #include "app/imagewidget.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QPainter>
 #include <QShortcut>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -14,6 +16,7 @@
 #include "app/imagelabel.h"
 #include "app/imagescrollarea.h"
 #include "app/jobcontroller.h"
+#include "app/picture_file.h"
 #include "app/view_geometry.h"
 #include "app/workingthread.h"
 #include "pipeline/progress.h"
@@ -49,7 +52,63 @@ ImageWidget::ImageWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ImageWid
     setRegionSelected(ui->lbl_img->hasRegion);
   });
   connect(ui->lbl_img, &RegionLabel::selectionCleared, this, [this] { setRegionSelected(false); });
+  connect(ui->lbl_img, &RegionLabel::pointerDragged, this, [this](const QPoint& at) {
+    if (splitView() && ui->lbl_img->width() > 0) setSplit(static_cast<double>(at.x()) / ui->lbl_img->width());
+  });
   ui->lbl_img->setOutlineOnly(true);
+  // The backslash flips before and after on the page shown.
+  auto* compareKey = new QShortcut(QKeySequence(Qt::Key_Backslash), this);
+  compareKey->setContext(Qt::WindowShortcut);
+  connect(compareKey, &QShortcut::activated, this, [this] {
+    if (!ui->btn_compare->isHidden()) ui->btn_compare->toggle();
+  });
+  showResultControls(false);
+}
+
+void ImageWidget::showResultControls(bool shown) {
+  for (QWidget* w : {static_cast<QWidget*>(ui->btn_compare), static_cast<QWidget*>(ui->chb_split)})
+    w->setVisible(shown);
+  ui->lbl_kernel->setVisible(shown && !kernel_.empty());
+  ui->btn_saveKernel->setVisible(shown && !kernel_.empty());
+  if (!shown) ui->btn_compare->setChecked(false);
+}
+
+bool ImageWidget::comparing() const { return ui->btn_compare->isChecked() && !inputPicture_.isNull(); }
+bool ImageWidget::splitView() const { return comparing() && ui->chb_split->isChecked(); }
+
+void ImageWidget::setSplit(double split) {
+  split_ = std::clamp(split, 0.0, 1.0);
+  showPicture();
+}
+
+void ImageWidget::on_btn_compare_toggled(bool) { showPicture(); }
+void ImageWidget::on_chb_split_toggled(bool) { showPicture(); }
+
+// The kernel enlarged by a whole factor (nearest neighbour) to fill its box,
+// or shrunk to it when larger.
+void ImageWidget::showKernel() {
+  if (kernel_.empty()) return;
+  double top = 0.0;
+  cv::minMaxLoc(kernel_, nullptr, &top);
+  cv::Mat bytes;
+  kernel_.convertTo(bytes, CV_8U, top > 0.0 ? 255.0 / top : 0.0);
+  const QImage grey(bytes.data, bytes.cols, bytes.rows, static_cast<qsizetype>(bytes.step), QImage::Format_Grayscale8);
+  const int box = ui->lbl_kernel->maximumWidth();
+  const int factor = std::max(1, box / std::max(bytes.rows, bytes.cols));
+  QImage shown = grey.scaled(bytes.cols * factor, bytes.rows * factor, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+  if (shown.width() > box || shown.height() > box)
+    shown = shown.scaled(box, box, Qt::KeepAspectRatio, Qt::FastTransformation);
+  ui->lbl_kernel->setPixmap(QPixmap::fromImage(shown));
+}
+
+void ImageWidget::on_btn_saveKernel_clicked() {
+  if (kernel_.empty()) return;
+  const QString fileName = QFileDialog::getSaveFileName(
+      this, tr("Save Kernel"), QStringLiteral("kernel.png"),
+      tr("PNG, 16-bit (*.png);;TIFF, 32-bit float (*.tif *.tiff)"));
+  if (fileName.isEmpty()) return;
+  const QString problem = SaveKernelPicture(kernel_, fileName);
+  if (!problem.isEmpty()) QMessageBox::information(this, tr("Error"), problem);
 }
 
 void ImageWidget::setModel(DocumentModel* model) {
@@ -103,12 +162,26 @@ void ImageWidget::showImage(const cv::Mat& bgr) {
 
 float ImageWidget::zoom() const { return model_ ? model_->zoom : 1.0f; }
 
+// The picture as shown at zoom z: the result, or while comparing the input
+// in its place or the two either side of the divider.
+QImage ImageWidget::shownFrame(float z) const {
+  const QSize size(static_cast<int>(picture.width() * z), static_cast<int>(picture.height() * z));
+  const QImage result = picture.scaled(size, Qt::KeepAspectRatio, Qt::FastTransformation);
+  if (!comparing()) return result;
+  const QImage input = inputPicture_.scaled(size, Qt::KeepAspectRatio, Qt::FastTransformation);
+  if (!splitView()) return input;
+  QImage frame = result.convertToFormat(QImage::Format_RGB888);
+  const int divider = static_cast<int>(split_ * frame.width());
+  QPainter painter(&frame);
+  painter.drawImage(QRect(0, 0, divider, frame.height()), input, QRect(0, 0, divider, input.height()));
+  painter.setPen(QPen(Qt::white, 2));
+  painter.drawLine(divider, 0, divider, frame.height());
+  return frame;
+}
+
 void ImageWidget::showPicture() {
   if (picture.isNull()) return;
-  const float z = zoom();
-  const QImage shown = picture.scaled(static_cast<int>(picture.width() * z), static_cast<int>(picture.height() * z),
-                                      Qt::KeepAspectRatio, Qt::FastTransformation);
-  ui->lbl_img->setPixmap(QPixmap::fromImage(shown));
+  ui->lbl_img->setPixmap(QPixmap::fromImage(shownFrame(zoom())));
   refreshRegionOverlay();
 }
 
@@ -210,7 +283,10 @@ QString ImageWidget::settingsCaption(const char* noiseText) const {
   if (settings.reduceRinging > 0) text += QStringLiteral(", Reduce Ringing");
   if (settings.reduceNoise > 0) text += QLatin1String(noiseText);
   // The default estimator goes unnamed, as it always has.
-  if (options.estimator == velmora::KernelEstimator::kSharp) text += tr(", Sharp Estimator");
+  if (!knownKernelName.isEmpty())
+    text += tr(", Kernel: %1").arg(knownKernelName.toHtmlEscaped());
+  else if (options.estimator == velmora::KernelEstimator::kSharp)
+    text += tr(", Sharp Estimator");
   return text;
 }
 
@@ -225,6 +301,13 @@ void ImageWidget::startJob() {
     connect(timer, &QTimer::timeout, this, &ImageWidget::updateProgress);
   }
   timer->start(kPollMilliseconds);
+  showResultControls(false);
+  if (inputImage_.empty()) {
+    inputImage_ = image;  // never written to: shared, not copied
+    cv::cvtColor(inputImage_, inputRgb_, cv::COLOR_BGR2RGB);
+    inputPicture_ = QImage(inputRgb_.data, inputRgb_.cols, inputRgb_.rows,
+                           static_cast<qsizetype>(inputRgb_.step), QImage::Format_RGB888);
+  }
   if (mode != velmora::kModeRemaining || !thread) {
     delete thread;
     thread = new WorkingThread(settings, &progress);
@@ -232,6 +315,7 @@ void ImageWidget::startJob() {
     thread->setMode(mode.c_str());
     if (mode == velmora::kModePartial) thread->setRegion(region);
     thread->setInput(image.clone());
+    if (!knownKernel.empty()) thread->useKnownKernel(knownKernel);
   } else {
     thread->setMode(velmora::kModeRemaining);
   }
@@ -285,6 +369,7 @@ void ImageWidget::showCancelled() {
   showImage(image);
   restoreScroll();
   ui->pgb_progress->hide();
+  showResultControls(wholeRunStopped);
   emit jobStateChanged();
 }
 
@@ -314,9 +399,12 @@ void ImageWidget::finishJob() {
   if (status != velmora::kJobGpuFailed && !thread->processorNotice().empty())
     caption += "<br />" + QString::fromStdString(thread->processorNotice()).toHtmlEscaped();
   ui->lbl_param->setText(caption);
+  if (!failed_) kernel_ = thread->kernel().clone();
+  showKernel();
   showImage(image);
   restoreScroll();
   ui->pgb_progress->hide();
+  showResultControls(!failed_);
   emit jobEnded();
   emit jobStateChanged();
   if (status == velmora::kJobEstimationFailed)

@@ -67,6 +67,19 @@ class ImageWidget : public QWidget {
   bool hasResult() const { return !isInput && !busy && !failed_ && !image.empty(); }
   // The last job of this page was stopped by the user.
   bool cancelled() const { return cancelled_; }
+  // The kernel of the finished job (CV_32F), empty before.
+  const cv::Mat& kernel() const { return kernel_; }
+  // Before and after: comparing shows the input in place of the result, or,
+  // split, the input left of the divider (at `split` of the width) and the
+  // result right of it.
+  bool comparing() const;
+  bool splitView() const;
+  void setSplit(double split);
+
+  // A kernel the user loaded, used by this page's run instead of an
+  // estimate (set before startJob), and its file's name for the caption.
+  cv::Mat knownKernel;
+  QString knownKernelName;
 
   cv::Mat image;     // result pages: the input until the job ends, then the result
   cv::Mat rgbImage;  // the pixels behind `picture`
@@ -88,6 +101,9 @@ class ImageWidget : public QWidget {
   void on_btn_back_clicked();
   void on_btn_next_clicked();
   void on_btn_cancel_clicked();
+  void on_btn_compare_toggled(bool checked);
+  void on_chb_split_toggled(bool checked);
+  void on_btn_saveKernel_clicked();
 
  signals:
   // "Input << Image" was pressed.
@@ -104,6 +120,9 @@ class ImageWidget : public QWidget {
   void finishJob();
   void onJobFinished(WorkingThread* finished);
   void zoomBy(int steps);
+  void showKernel();
+  void showResultControls(bool shown);
+  QImage shownFrame(float zoom) const;
   float zoom() const;
   void refreshRegionOverlay();
   void showCancelled();
@@ -118,4 +137,9 @@ class ImageWidget : public QWidget {
   DocumentModel* model_ = nullptr;
   bool failed_ = false;
   bool cancelled_ = false;
+  cv::Mat inputImage_;  // what the job started from, for comparing
+  cv::Mat inputRgb_;
+  QImage inputPicture_;
+  cv::Mat kernel_;
+  double split_ = 0.5;
 };

@@ -2,12 +2,18 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
 #include <QTabWidget>
+#include <QUrl>
+
+#include <algorithm>
 
 #include "app/aboutdialog.h"
 #include "app/gpu_state.h"
@@ -27,6 +33,7 @@ const char* const kSaveFilter = "JPG File (*.jpg);;PNG File (*.png);;BMP File (*
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
   ui->setupUi(this);
+  setAcceptDrops(true);
   connect(&jobs_, &JobController::runningChanged, this, [this](bool running) {
     setRunEnabled(!running);
     updateSaveAction();
@@ -173,6 +180,19 @@ void MainWindow::on_actionAbout_triggered() {
 }
 
 void MainWindow::on_mdiArea_subWindowActivated(QMdiSubWindow*) { updateSaveAction(); }
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  const bool files = !urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); });
+  if (files) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  event->acceptProposedAction();
+  // Each opens or is refused with the messages of the open dialog's flow.
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) loadImage(url.toLocalFile());
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (jobs_.running()) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "cli/errors.h"
+#include "cli/kernel_file.h"
 #include "cli/picture.h"
 #include "cli/staged_file.h"
 
@@ -31,6 +32,37 @@ cv::Mat ReadPictureFile(const QString& fileName, QString* problem) {
     *problem = tr("Error while opening image file.");
   }
   return cv::Mat();
+}
+
+cv::Mat LoadKernelPicture(const QString& fileName, QString* problem) {
+  try {
+    return velmora::cli::LoadKernelFile(LocalPath(fileName));
+  } catch (const std::exception& e) {
+    *problem = tr("The kernel \"%1\" cannot be used:\n%2").arg(fileName, QString::fromLocal8Bit(e.what()));
+  }
+  return cv::Mat();
+}
+
+QString SaveKernelPicture(const cv::Mat& kernel, const QString& fileName) {
+  if (kernel.empty()) return tr("There is no kernel to save on this page.");
+  const QString suffix = QFileInfo(fileName).suffix().toLower();
+  cv::Mat picture;
+  if (suffix == QLatin1String("png")) {
+    double top = 0.0;
+    cv::minMaxLoc(kernel, nullptr, &top);
+    kernel.convertTo(picture, CV_16U, top > 0.0 ? 65535.0 / top : 0.0);
+  } else if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff")) {
+    kernel.convertTo(picture, CV_32F);
+  } else {
+    return tr("A kernel is saved as .png (16-bit) or .tif (32-bit float), not as \"%1\".").arg(fileName);
+  }
+  try {
+    const std::string extension = QStringLiteral(".%1").arg(suffix).toStdString();
+    velmora::cli::WriteFileAtomically(LocalPath(fileName), velmora::cli::EncodePicture(picture, extension));
+  } catch (const std::exception& e) {
+    return tr("The kernel could not be saved as \"%1\".\n\n%2").arg(fileName, QString::fromLocal8Bit(e.what()));
+  }
+  return QString();
 }
 
 QString SavePicture(const cv::Mat& picture, const QString& fileName) {

@@ -29,7 +29,10 @@ void RegionLabel::setOverlayHidden(bool hidden) {
 
 void RegionLabel::mousePressEvent(QMouseEvent* event) {
   QLabel::mousePressEvent(event);
-  if (!drawingEnabled_) return;
+  if (!drawingEnabled_) {
+    if (event->button() == Qt::LeftButton) emit pointerDragged(event->position().toPoint());
+    return;
+  }
   if (event->button() == Qt::RightButton) {
     hasRegion = false;
     emit selectionCleared();
@@ -45,6 +48,10 @@ void RegionLabel::mousePressEvent(QMouseEvent* event) {
 
 void RegionLabel::mouseMoveEvent(QMouseEvent* event) {
   QLabel::mouseMoveEvent(event);
+  if (!drawingEnabled_ && (event->buttons() & Qt::LeftButton)) {
+    emit pointerDragged(event->position().toPoint());
+    return;
+  }
   if (!drawingEnabled_ || !selecting) return;
   // The drag stays on the label's pixels.
   const QPoint p = event->position().toPoint();

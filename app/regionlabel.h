@@ -42,6 +42,8 @@ class RegionLabel : public QLabel {
   void selectionReleased(const QRect& rect);
   // A right click cleared the region.
   void selectionCleared();
+  // A left press or drag while the label draws no region (label position).
+  void pointerDragged(const QPoint& position);
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;

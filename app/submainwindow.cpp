@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QCursor>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -72,6 +74,7 @@ SubMainWindow::SubMainWindow(QWidget* parent)
   ui->rdb_cpu->setChecked(!gpuAvailable);
   (gpuAvailable ? ui->rdb_cpu : ui->rdb_gpu)->setEnabled(false);
   settings.useCpu = !gpuAvailable;
+  showKernelChoice();
 }
 
 SubMainWindow::~SubMainWindow() {
@@ -203,6 +206,39 @@ void SubMainWindow::on_chb_denoise_stateChanged(int state) {
   settings.reduceNoise = state == Qt::Checked ? 1 : 0;
 }
 
+void SubMainWindow::on_btn_loadKernel_clicked() {
+  const QString fileName = QFileDialog::getOpenFileName(
+      this, tr("Load Kernel"), QString(),
+      tr("Kernel pictures (*.png *.bmp *.tif *.tiff *.jpg *.jpeg);;All files(*.*)"));
+  if (fileName.isEmpty()) return;
+  QString problem;
+  const cv::Mat kernel = LoadKernelPicture(fileName, &problem);
+  if (kernel.empty()) {
+    QMessageBox::information(this, tr("Error"), problem);
+    return;
+  }
+  setKnownKernel(kernel, QFileInfo(fileName).fileName());
+}
+
+void SubMainWindow::on_btn_clearKernel_clicked() { setKnownKernel(cv::Mat(), QString()); }
+
+void SubMainWindow::setKnownKernel(const cv::Mat& kernel, const QString& name) {
+  model_.knownKernel = kernel.clone();
+  model_.knownKernelName = kernel.empty() ? QString() : name;
+  showKernelChoice();
+}
+
+// With a kernel loaded the estimator has no say; the panel shows which file
+// the next Run uses.
+void SubMainWindow::showKernelChoice() {
+  const bool known = !model_.knownKernel.empty();
+  ui->lbl_kernelFile->setText(known ? tr("Kernel: %1").arg(model_.knownKernelName) : QString());
+  ui->lbl_kernelFile->setToolTip(ui->lbl_kernelFile->text());
+  ui->btn_clearKernel->setEnabled(known);
+  ui->rdb_estimatorClassic->setEnabled(!known);
+  ui->rdb_estimatorSharp->setEnabled(!known);
+}
+
 // The choice follows the checked button, however it became checked.
 void SubMainWindow::on_rdb_estimatorSharp_toggled(bool checked) {
   options.estimator = checked ? velmora::KernelEstimator::kSharp : velmora::KernelEstimator::kClassic;
@@ -298,9 +334,16 @@ void SubMainWindow::on_btn_run_clicked() {
   page->image = image.clone();
   page->settings = settings;
   page->options = options;
-  page->regionSelected = regionSelected;
-  if (regionSelected) page->region = region;
-  page->mode = regionSelected ? velmora::kModePartial : velmora::kModeComplete;
+  if (!model_.knownKernel.empty()) {
+    // A loaded kernel restores the whole picture, as the tool's --kernel.
+    page->knownKernel = model_.knownKernel;
+    page->knownKernelName = model_.knownKernelName;
+    page->mode = velmora::kModeRemaining;
+  } else {
+    page->regionSelected = regionSelected;
+    if (regionSelected) page->region = region;
+    page->mode = regionSelected ? velmora::kModePartial : velmora::kModeComplete;
+  }
   page->startJob();
   page->updateZoomControls();
 }

@@ -95,6 +95,12 @@ class SubMainWindow : public QWidget {
   void on_chb_dering_stateChanged(int state);
   void on_chb_denoise_stateChanged(int state);
   void on_rdb_estimatorSharp_toggled(bool checked);
+  void on_btn_loadKernel_clicked();
+  void on_btn_clearKernel_clicked();
+
+  // Uses kernel (CV_32F, summing to 1; from the file `name`) for the next
+  // runs, or estimates again when it is empty.
+  void setKnownKernel(const cv::Mat& kernel, const QString& name);
   void on_btn_helpWtdeconv_clicked();
   void on_btn_helpDering_clicked();
   void on_btn_helpDenoise_clicked();
@@ -118,6 +124,7 @@ class SubMainWindow : public QWidget {
  private:
   void expandParams();
   void addPage(ImageWidget* page, const QString& title);
+  void showKernelChoice();
   void collapseParams();
   void animateParamsHeight(int endValue);
 

@@ -22,6 +22,9 @@ class WorkingThread : public QThread {
   void setInput(const cv::Mat& picture) { job_.input = picture; }
   void setOptions(const velmora::JobOptions& options) { job_.options = options; }
 
+  // A "remaining" run with a kernel the user loaded; set after setInput.
+  void useKnownKernel(const cv::Mat& kernel) { job_.UseKnownKernel(kernel); }
+
   // Asks the job to stop, from any thread; it ends cancelled.
   void requestCancel() { job_.RequestCancel(); }
 
