@@ -13,6 +13,7 @@
 #include "pipeline/engine.h"
 #include "pipeline/progress.h"
 #include "pipeline/spectral.h"
+#include "tests/engine_log.h"
 #include "tests/progress_recorder.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
@@ -138,9 +139,9 @@ TEST(DeblurWithKernel, EvenKernelKeepsThePictureAndSaysSo) {
   for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<float>(i % 7) / 7.0f;
   const float k[4] = {0.25f, 0.25f, 0.25f, 0.25f};
   std::vector<float> out(in.size());
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(DeblurWithKernel(in.data(), out.data(), k, rows, cols, 1, 2, 2, 0.04f, 0, 0, true, nullptr), 0);
-  const std::string log = testing::internal::GetCapturedStdout();
+  const std::string log = testing_support::EngineLines([&] {
+    EXPECT_EQ(DeblurWithKernel(in.data(), out.data(), k, rows, cols, 1, 2, 2, 0.04f, 0, 0, true, nullptr), 0);
+  });
   EXPECT_NE(log.find("Error - blur kernel k must be odd-sized.\nerror in running deblur.\n"), std::string::npos);
   EXPECT_EQ(out, in);
 }

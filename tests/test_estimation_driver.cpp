@@ -15,6 +15,7 @@
 #include "pipeline/engine.h"
 #include "pipeline/progress.h"
 #include "pipeline/spectral.h"
+#include "tests/engine_log.h"
 #include "tests/progress_recorder.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
@@ -71,10 +72,10 @@ Outcome Deblur(const std::vector<float>& input, int channels, int kernelSide,
   Outcome r;
   r.output.assign(input.size(), kUntouched);
   r.kernel.assign(static_cast<size_t>(kernelSide) * kernelSide, kUntouched);
-  testing::internal::CaptureStdout();
-  r.result = DeblurImage(input.data(), r.output.data(), kSide, kSide, channels, r.kernel.data(),
-                         kernelSide, kernelSide, 1.0f, 1.0f, 0.04f, 0, 0, true, cell);
-  r.console = testing::internal::GetCapturedStdout();
+  r.console = velmora::testing_support::EngineLines([&] {
+    r.result = DeblurImage(input.data(), r.output.data(), kSide, kSide, channels, r.kernel.data(),
+                           kernelSide, kernelSide, 1.0f, 1.0f, 0.04f, 0, 0, true, cell);
+  });
   return r;
 }
 
@@ -211,10 +212,11 @@ TEST(EstimationEndToEnd, RecoversGeneratedShake) {
     for (int p = 2; p >= 0; --p) input.insert(input.end(), planes[p].begin<float>(), planes[p].end<float>());
     std::vector<float> output(input.size());
     cv::Mat kernel(c[2], c[2], CV_32F, cv::Scalar(0));
-    testing::internal::CaptureStdout();
-    const int result = DeblurImage(input.data(), output.data(), n, n, 3, kernel.ptr<float>(), c[2],
-                                   c[2], 1.0f, 1.0f, 0.04f, 0, 0, true, nullptr);
-    testing::internal::GetCapturedStdout();
+    int result = 0;
+    velmora::testing_support::EngineLines([&] {
+      result = DeblurImage(input.data(), output.data(), n, n, 3, kernel.ptr<float>(), c[2], c[2], 1.0f,
+                           1.0f, 0.04f, 0, 0, true, nullptr);
+    });
     ASSERT_EQ(result, 1);
     for (int p = 0; p < 3; ++p)
       cv::Mat(n, n, CV_32F, output.data() + velmora::GridSize(n, n) * p).copyTo(planes[2 - p]);

@@ -16,6 +16,7 @@
 #include "pipeline/engine.h"
 #include "pipeline/job.h"
 #include "pipeline/memory_budget.h"
+#include "tests/engine_log.h"
 #include "tests/progress_recorder.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
@@ -58,10 +59,10 @@ SharpRun DeblurSharp(const std::vector<float>& input, int rows, int cols, int si
   SharpRun r;
   r.output.assign(input.size(), -7.0f);
   r.kernel.assign(static_cast<size_t>(side) * side, -7.0f);
-  testing::internal::CaptureStdout();
-  r.result = DeblurImageSharp(input.data(), r.output.data(), rows, cols, 3, r.kernel.data(), side,
-                              side, 1.0f, 0.04f, 0, 0, true, cell);
-  r.console = testing::internal::GetCapturedStdout();
+  r.console = testing_support::EngineLines([&] {
+    r.result = DeblurImageSharp(input.data(), r.output.data(), rows, cols, 3, r.kernel.data(), side,
+                                side, 1.0f, 0.04f, 0, 0, true, cell);
+  });
   return r;
 }
 
@@ -84,10 +85,11 @@ TEST(SharpEstimator, RecoversAKnownKernelFromASyntheticPicture) {
     const cv::Mat truth = tools::GenerateShakeKernel(15, 3, kind);
     const cv::Mat blurred = tools::BlurImage(sharp, truth, 0.0, 1);
     cv::Mat estimate(15, 15, CV_32F);
-    testing::internal::CaptureStdout();
-    const bool found = EstimateSharpKernel(blurred.ptr<float>(), blurred.rows, blurred.cols,
-                                           estimate.ptr<float>(), 15, 15, SharpEstimatorParams(), nullptr);
-    testing::internal::GetCapturedStdout();
+    bool found = false;
+    testing_support::EngineLines([&] {
+      found = EstimateSharpKernel(blurred.ptr<float>(), blurred.rows, blurred.cols, estimate.ptr<float>(),
+                                  15, 15, SharpEstimatorParams(), nullptr);
+    });
     ASSERT_TRUE(found);
     EXPECT_NEAR(cv::sum(estimate)[0], 1.0, 1e-4);
     double lowest = 0.0;
@@ -215,9 +217,8 @@ TEST(SharpEstimator, JobRunsTheChosenEstimator) {
     job.input = bgr8.clone();
     job.kernelPath.clear();
     job.mode = kModeComplete;
-    testing::internal::CaptureStdout();
+    job.context.log = [&consoles, i](const char* line) { consoles[i] += line; };
     job.Run();
-    consoles[i] = testing::internal::GetCapturedStdout();
     ASSERT_EQ(job.status, kJobSucceeded);
     kernels[i] = job.kernel.clone();
   }

@@ -8,6 +8,7 @@
 #include "pipeline/deconvolve.h"
 #include "pipeline/spectral.h"
 #include "pipeline/tv_deconv.h"
+#include "tests/engine_log.h"
 
 using namespace velmora;
 
@@ -57,10 +58,9 @@ TEST_P(SolverTest, EvenKernelIsRefusedAndInputKept) {
   const std::vector<float> b = Noise(GridSize(H, W), 1);
   const std::vector<float> k(20, 0.05f);
   std::vector<float> r(b.size(), 9.0f);
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(GetParam()(b.data(), r.data(), k.data(), H, W, 4, 5, 0.01f));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("Error - blur kernel k must be odd-sized.\n"),
-            std::string::npos);
+  const std::string log = testing_support::EngineLines(
+      [&] { EXPECT_FALSE(GetParam()(b.data(), r.data(), k.data(), H, W, 4, 5, 0.01f)); });
+  EXPECT_NE(log.find("Error - blur kernel k must be odd-sized.\n"), std::string::npos);
   EXPECT_EQ(r, b);
 }
 
