@@ -16,6 +16,7 @@
 #include "pipeline/job_context.h"
 #include "pipeline/plan_cache.h"
 #include "pipeline/spectral.h"
+#include "tests/seeded.h"
 #include "tools/shake.h"
 
 using namespace velmora;
@@ -24,13 +25,7 @@ namespace {
 
 constexpr int kRows = 210, kCols = 230, kKernel = 9;
 
-std::vector<float> Picture() {
-  std::mt19937 rng(5);
-  std::uniform_real_distribution<float> u(0.0f, 1.0f);
-  std::vector<float> p(GridSize(kRows, kCols) * 3);
-  for (size_t i = 0; i < p.size(); ++i) p[i] = (i / 7) % 3 == 0 ? u(rng) : 0.5f;
-  return p;
-}
+std::vector<float> Picture() { return test_inputs::StripedNoise(kRows, kCols, 5); }
 
 struct Outcome {
   int result = 0;

@@ -106,6 +106,17 @@ void WritePicture(const QString& path, const cv::Mat& picture);
 // Finish button; for ModalAnswerer::onDialog.
 std::function<bool(QDialog*)> FinishWizardOnPage(int page);
 
+// The named child of a window, or the test ends.
+template <typename T>
+T* Child(QObject* parent, const char* name) {
+  T* child = parent->findChild<T*>(name);
+  if (!child) qFatal("no child %s", name);
+  return child;
+}
+
+// Waits for a page's job to end.
+#define VELMORA_WAIT_FOR_JOB(page) QTRY_VERIFY_WITH_TIMEOUT(!(page)->busy, 60000)
+
 // The common set-up of a window test: a scratch working folder and a shown
 // main window on a machine without a usable GPU, its start-up box answered.
 class AppFixture {

@@ -21,14 +21,7 @@ class DocumentTest : public QObject, AppFixture {
 
  private:
 
-  template <typename T>
-  static T* Child(QObject* parent, const char* name) {
-    T* child = parent->findChild<T*>(name);
-    if (!child) qFatal("no child %s", name);
-    return child;
-  }
-
-  static void WaitForJob(ImageWidget* page) { QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000); }
+  static void WaitForJob(ImageWidget* page) { VELMORA_WAIT_FOR_JOB(page); }
 
  private slots:
   void init() { SetUp(); }

@@ -23,14 +23,7 @@ class ResultsTest : public QObject, AppFixture {
   Q_OBJECT
 
  private:
-  template <typename T>
-  static T* Child(QObject* parent, const char* name) {
-    T* child = parent->findChild<T*>(name);
-    if (!child) qFatal("no child %s", name);
-    return child;
-  }
-
-  static void WaitForJob(ImageWidget* page) { QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000); }
+  static void WaitForJob(ImageWidget* page) { VELMORA_WAIT_FOR_JOB(page); }
 
   // The finished result page of a blind run on a blurred test picture.
   ImageWidget* FinishedPage(SubMainWindow** document = nullptr) {
