@@ -147,6 +147,7 @@ void SubMainWindow::setKernelPreset(int index) {
                                     ui->lbl_width,  ui->lbl_widthValue,  ui->hsl_width};
   const bool custom = index == 3;
   if (!custom) settings.kernelHeight = settings.kernelWidth = velmora::kBlurPresets[index];
+  if (presetFromWizard_) return;
   for (QWidget* w : sizeControls) w->setVisible(custom);
   ui->grp_kernel->setMinimumHeight(custom ? 160 : 90);
 }
@@ -154,7 +155,9 @@ void SubMainWindow::setKernelPreset(int index) {
 void SubMainWindow::checkKernelPresetButton(int index) {
   QRadioButton* const buttons[4] = {ui->rdb_kernelSmall, ui->rdb_kernelMedium, ui->rdb_kernelLarge,
                                     ui->rdb_kernelCustom};
+  presetFromWizard_ = true;
   buttons[index]->setChecked(true);
+  presetFromWizard_ = false;
 }
 
 void SubMainWindow::syncControls() {
@@ -170,10 +173,18 @@ void SubMainWindow::syncControls() {
       ->setChecked(true);
 }
 
-void SubMainWindow::on_rdb_kernelSmall_clicked() { setKernelPreset(0); }
-void SubMainWindow::on_rdb_kernelMedium_clicked() { setKernelPreset(1); }
-void SubMainWindow::on_rdb_kernelLarge_clicked() { setKernelPreset(2); }
-void SubMainWindow::on_rdb_kernelCustom_clicked() { setKernelPreset(3); }
+void SubMainWindow::on_rdb_kernelSmall_toggled(bool checked) {
+  if (checked) setKernelPreset(0);
+}
+void SubMainWindow::on_rdb_kernelMedium_toggled(bool checked) {
+  if (checked) setKernelPreset(1);
+}
+void SubMainWindow::on_rdb_kernelLarge_toggled(bool checked) {
+  if (checked) setKernelPreset(2);
+}
+void SubMainWindow::on_rdb_kernelCustom_toggled(bool checked) {
+  if (checked) setKernelPreset(3);
+}
 
 void SubMainWindow::on_hsl_height_valueChanged(int value) {
   settings.kernelHeight = 2 * value + 1;
@@ -185,8 +196,12 @@ void SubMainWindow::on_hsl_width_valueChanged(int value) {
   ui->lbl_widthValue->setText(QString::asprintf("%d px", settings.kernelWidth));
 }
 
-void SubMainWindow::on_rdb_gamma_1_0_clicked() { settings.gamma = 1.0f; }
-void SubMainWindow::on_rdb_gamma_2_2_clicked() { settings.gamma = 2.2f; }
+void SubMainWindow::on_rdb_gamma_1_0_toggled(bool checked) {
+  if (checked) settings.gamma = 1.0f;
+}
+void SubMainWindow::on_rdb_gamma_2_2_toggled(bool checked) {
+  if (checked) settings.gamma = 2.2f;
+}
 
 void SubMainWindow::on_hsl_tscale_valueChanged(int value) {
   settings.tscale = value / 100.0f;
@@ -322,11 +337,30 @@ void SubMainWindow::on_tabs_tabCloseRequested(int index) {
   emit pagesChanged();
 }
 
-void SubMainWindow::on_rdb_cpu_clicked() { settings.useCpu = true; }
-void SubMainWindow::on_rdb_gpu_clicked() { settings.useCpu = false; }
+void SubMainWindow::on_rdb_cpu_toggled(bool checked) {
+  if (checked) settings.useCpu = true;
+}
+void SubMainWindow::on_rdb_gpu_toggled(bool checked) {
+  if (checked) settings.useCpu = false;
+}
 
 void SubMainWindow::on_btn_run_clicked() {
   if (!jobs_ || jobs_->running()) return;  // one job at a time in the whole application
+  // A whole-picture estimation needs room for three blur sizes a side.
+  if (model_.knownKernel.empty() && !regionSelected &&
+      !velmora::BlurFitsPicture(image.rows, image.cols, settings.kernelHeight, settings.kernelWidth)) {
+    QMessageBox::information(this, tr("Error"),
+                             tr("The blur size %1 x %2 is too large for this %3 x %4 picture: each side "
+                                "must be at least three blur sizes. The largest blur size it allows is "
+                                "%5 x %6.")
+                                 .arg(settings.kernelHeight)
+                                 .arg(settings.kernelWidth)
+                                 .arg(image.cols)
+                                 .arg(image.rows)
+                                 .arg(velmora::LargestBlurSide(image.rows))
+                                 .arg(velmora::LargestBlurSide(image.cols)));
+    return;
+  }
   auto* page = new ImageWidget;
   ++resultCount;
   const QString title = QString::asprintf("Result%d - %s", resultCount, settings.useCpu ? "CPU" : "GPU");

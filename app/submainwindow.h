@@ -82,14 +82,16 @@ class SubMainWindow : public QWidget {
   ImageWidget* inputPage = nullptr;  // owned by the tab widget
 
  public slots:
-  void on_rdb_kernelSmall_clicked();
-  void on_rdb_kernelMedium_clicked();
-  void on_rdb_kernelLarge_clicked();
-  void on_rdb_kernelCustom_clicked();
+  // The settings follow the checked buttons, however they became checked
+  // (mouse, keyboard, a screen reader's toggle, the wizard).
+  void on_rdb_kernelSmall_toggled(bool checked);
+  void on_rdb_kernelMedium_toggled(bool checked);
+  void on_rdb_kernelLarge_toggled(bool checked);
+  void on_rdb_kernelCustom_toggled(bool checked);
   void on_hsl_height_valueChanged(int value);
   void on_hsl_width_valueChanged(int value);
-  void on_rdb_gamma_1_0_clicked();
-  void on_rdb_gamma_2_2_clicked();
+  void on_rdb_gamma_1_0_toggled(bool checked);
+  void on_rdb_gamma_2_2_toggled(bool checked);
   void on_hsl_tscale_valueChanged(int value);
   void on_hsl_wtdeconv_valueChanged(int value);
   void on_chb_dering_stateChanged(int state);
@@ -108,8 +110,8 @@ class SubMainWindow : public QWidget {
   void on_btn_advance_clicked();
   void on_tabs_currentChanged(int index);
   void on_tabs_tabCloseRequested(int index);
-  void on_rdb_cpu_clicked();
-  void on_rdb_gpu_clicked();
+  void on_rdb_cpu_toggled(bool checked);
+  void on_rdb_gpu_toggled(bool checked);
   void on_btn_run_clicked();
 
  signals:
@@ -130,6 +132,9 @@ class SubMainWindow : public QWidget {
 
   Ui::SubMainWindow* ui;
   JobController* jobs_ = nullptr;
+  // Set while the wizard checks a preset button: the size controls keep
+  // their visibility then.
+  bool presetFromWizard_ = false;
   QString helpKernelText, helpSmoothnessText, helpRingingText, helpNoiseText;
   bool blinkDone = false;
   int blinkValue = -1;

@@ -75,17 +75,25 @@ void WizardDialog::on_items_label_linkActivated(const QString& link) {
   if (ok && index >= 0 && index < 3) setPage(index);
 }
 
-void WizardDialog::on_rdb_kernelSmall_clicked() { kernelHeight = kernelWidth = velmora::kBlurPresets[0]; }
-void WizardDialog::on_rdb_kernelMedium_clicked() { kernelHeight = kernelWidth = velmora::kBlurPresets[1]; }
-void WizardDialog::on_rdb_kernelLarge_clicked() { kernelHeight = kernelWidth = velmora::kBlurPresets[2]; }
+void WizardDialog::on_rdb_kernelSmall_toggled(bool checked) {
+  if (checked) kernelHeight = kernelWidth = velmora::kBlurPresets[0];
+}
+void WizardDialog::on_rdb_kernelMedium_toggled(bool checked) {
+  if (checked) kernelHeight = kernelWidth = velmora::kBlurPresets[1];
+}
+void WizardDialog::on_rdb_kernelLarge_toggled(bool checked) {
+  if (checked) kernelHeight = kernelWidth = velmora::kBlurPresets[2];
+}
 
-void WizardDialog::on_rdb_complete_clicked() {
+void WizardDialog::on_rdb_complete_toggled(bool checked) {
+  if (!checked) return;
   wholeImage = true;
   ui->lbl_regionValue->hide();
   showRegionDrawing(false);
 }
 
-void WizardDialog::on_rdb_partial_clicked() {
+void WizardDialog::on_rdb_partial_toggled(bool checked) {
+  if (!checked) return;
   wholeImage = false;
   ui->lbl_regionValue->show();
   showRegionDrawing(true);

@@ -51,11 +51,12 @@ class WizardDialog : public QDialog {
   void on_btn_prev_clicked();
   void on_btn_next_clicked();
   void on_btn_finish_clicked();
-  void on_rdb_kernelSmall_clicked();
-  void on_rdb_kernelMedium_clicked();
-  void on_rdb_kernelLarge_clicked();
-  void on_rdb_complete_clicked();
-  void on_rdb_partial_clicked();
+  // The choices follow the checked buttons, however they became checked.
+  void on_rdb_kernelSmall_toggled(bool checked);
+  void on_rdb_kernelMedium_toggled(bool checked);
+  void on_rdb_kernelLarge_toggled(bool checked);
+  void on_rdb_complete_toggled(bool checked);
+  void on_rdb_partial_toggled(bool checked);
 
  private:
   // Connected to the page links by hand (not by name).

@@ -75,6 +75,10 @@ Plan Prepare(const DeblurRequest& request) {
                      std::to_string(plan.picture.rows) + ")");
   } else if (request.region) {
     CheckRegionSize(*request.region, plan.picture.rows, plan.picture.cols, request.blurSize);
+  } else if (!BlurFitsPicture(plan.picture.rows, plan.picture.cols, request.blurSize.height,
+                              request.blurSize.width)) {
+    throw BadInput(BlurTooLargeMessage(plan.picture.rows, plan.picture.cols, request.blurSize.height,
+                                       request.blurSize.width));
   }
   return plan;
 }

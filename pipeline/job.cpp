@@ -96,6 +96,23 @@ bool RegionAccepted(const DeblurRegion& region, int rows, int cols, int kernelHe
   return h >= MinimumRegionSide(kernelHeight) && w >= MinimumRegionSide(kernelWidth);
 }
 
+bool BlurFitsPicture(int rows, int cols, int kernelHeight, int kernelWidth) {
+  return static_cast<long long>(rows) >= 3LL * kernelHeight && static_cast<long long>(cols) >= 3LL * kernelWidth;
+}
+
+int LargestBlurSide(int pictureSide) {
+  int side = std::min(pictureSide / 3, 121);
+  if (side % 2 == 0) --side;
+  return side >= 3 ? side : 0;
+}
+
+std::string BlurTooLargeMessage(int rows, int cols, int kernelHeight, int kernelWidth) {
+  return "The blur size " + std::to_string(kernelHeight) + " x " + std::to_string(kernelWidth) +
+         " is too large for this " + std::to_string(cols) + " x " + std::to_string(rows) +
+         " picture: each side must be at least three blur sizes. The largest blur size it allows is " +
+         std::to_string(LargestBlurSide(rows)) + " x " + std::to_string(LargestBlurSide(cols)) + ".";
+}
+
 bool WriteKernelPicture(const cv::Mat& kernel, const std::string& path) {
   if (kernel.empty() || path.empty()) return false;
   double kmax = 0.0;

@@ -75,6 +75,18 @@ int MinimumRegionSide(int kernelSide);
 bool RegionAccepted(const DeblurRegion& region, int rows, int cols, int kernelHeight,
                     int kernelWidth);
 
+// The region rule applied to a whole rows x cols picture: each side at
+// least three blur sizes. A larger blur gives no usable estimate.
+bool BlurFitsPicture(int rows, int cols, int kernelHeight, int kernelWidth);
+
+// The largest odd blur side a picture side leaves room for (a third of it,
+// at most 121); 0 when not even 3 fits.
+int LargestBlurSide(int pictureSide);
+
+// "The blur size 121 x 121 is too large for this 400 x 300 picture: ..."
+// with the largest size it allows (height x width, as the blur size).
+std::string BlurTooLargeMessage(int rows, int cols, int kernelHeight, int kernelWidth);
+
 // Writes the kernel scaled by its maximum to 255 as an 8-bit grey picture.
 // Returns false when the file cannot be written.
 bool WriteKernelPicture(const cv::Mat& kernel, const std::string& path);
