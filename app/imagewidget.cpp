@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "app/documentmodel.h"
 #include "app/imagelabel.h"
@@ -42,7 +43,25 @@ ImageWidget::ImageWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ImageWid
   cancelShortcut_->setContext(Qt::WindowShortcut);
   cancelShortcut_->setEnabled(false);
   connect(cancelShortcut_, &QShortcut::activated, this, &ImageWidget::on_btn_cancel_clicked);
-  connect(ui->sca_imgArea, &ImageScrollArea::zoomRequested, this, &ImageWidget::zoomBy);
+  connect(ui->sca_imgArea, &ImageScrollArea::zoomRequested, this,
+          [this](int steps, const QPoint& at) { zoomBy(steps, at); });
+  connect(ui->sca_imgArea, &ImageScrollArea::panKeyHeld, ui->lbl_img, &RegionLabel::setPanKeyHeld);
+  // Ctrl++, Ctrl+- and Ctrl+0 (1.0x) on the page shown.
+  const std::pair<QKeySequence, int> zoomKeys[] = {{QKeySequence::ZoomIn, 1},
+                                                   {QKeySequence(Qt::CTRL | Qt::Key_Equal), 1},
+                                                   {QKeySequence::ZoomOut, -1},
+                                                   {QKeySequence(Qt::CTRL | Qt::Key_0), 0}};
+  for (const auto& [keys, steps] : zoomKeys) {
+    auto* shortcut = new QShortcut(keys, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    const int s = steps;
+    connect(shortcut, &QShortcut::activated, this, [this, s] {
+      if (s == 0)
+        zoomTo(1.0f, QPoint(-1, -1));
+      else
+        zoomBy(s);
+    });
+  }
   connect(ui->sca_imgArea, &ImageScrollArea::scrolled, this, [this](int x, int y) {
     if (model_) model_->setScroll(x, y);
   });
@@ -52,9 +71,7 @@ ImageWidget::ImageWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ImageWid
     setRegionSelected(ui->lbl_img->hasRegion);
   });
   connect(ui->lbl_img, &RegionLabel::selectionCleared, this, [this] { setRegionSelected(false); });
-  connect(ui->lbl_img, &RegionLabel::pointerDragged, this, [this](const QPoint& at) {
-    if (splitView() && ui->lbl_img->width() > 0) setSplit(static_cast<double>(at.x()) / ui->lbl_img->width());
-  });
+  connect(ui->lbl_img, &RegionLabel::pointerDragged, this, &ImageWidget::onPointerDragged);
   ui->lbl_img->setOutlineOnly(true);
   // The backslash flips before and after on the page shown.
   auto* compareKey = new QShortcut(QKeySequence(Qt::Key_Backslash), this);
@@ -198,29 +215,69 @@ void ImageWidget::restoreScroll() {
   const int x = model_->scrollX, y = model_->scrollY;  // the first call below may change them
   ui->sca_imgArea->horizontalScrollBar()->setSliderPosition(x);
   ui->sca_imgArea->verticalScrollBar()->setSliderPosition(y);
+  // A picture just shown has its scroll range only after the next layout:
+  // the shared position is put back then too.
+  QTimer::singleShot(0, this, [this, x, y] {
+    if (!model_ || !isVisible()) return;
+    ui->sca_imgArea->horizontalScrollBar()->setSliderPosition(x);
+    ui->sca_imgArea->verticalScrollBar()->setSliderPosition(y);
+  });
 }
 
-void ImageWidget::zoomBy(int steps) {
+void ImageWidget::zoomBy(int steps, QPoint at) {
   if (busy || !model_) return;
   const float z = model_->zoom;
-  if (steps > 0 && z < kZoomMax) model_->setZoom(z * kZoomStep);
-  if (steps < 0 && z > kZoomMin) model_->setZoom(z / kZoomStep);
+  if (steps > 0 && z < kZoomMax) zoomTo(z * kZoomStep, at);
+  if (steps < 0 && z > kZoomMin) zoomTo(z / kZoomStep, at);
+}
+
+// The scroll position that keeps the picture point under `at` in place: the
+// point's share of the picture is the same before and after.
+void ImageWidget::zoomTo(float z, QPoint at) {
+  if (!model_ || z == model_->zoom) return;
+  const QSize viewport = ui->sca_imgArea->viewport()->size();
+  if (at.x() < 0) at = QPoint(viewport.width() / 2, viewport.height() / 2);
+  const QSizeF before = shownSize();
+  const QPoint onLabel = ui->lbl_img->mapFrom(ui->sca_imgArea->viewport(), at);
+  const QPointF share = LabelToRelative(onLabel, before, ui->lbl_img->size());
+  model_->setZoom(z);
+  const QSizeF after = shownSize();
+  auto scrollFor = [](double share, double shown, int view, int pointer) {
+    if (shown <= view) return 0;
+    return static_cast<int>(std::clamp(share * shown - pointer, 0.0, shown - view));
+  };
+  model_->setScroll(scrollFor(share.x(), after.width(), viewport.width(), at.x()),
+                    scrollFor(share.y(), after.height(), viewport.height(), at.y()));
   showPicture();
   updateZoomControls();
+}
+
+// A drag that draws no region moves the divider of the split view, or else
+// pans the picture.
+void ImageWidget::onPointerDragged(const QPoint& position, const QPoint& global, bool started,
+                                   bool panOnly) {
+  if (!panOnly && splitView()) {
+    if (ui->lbl_img->width() > 0) setSplit(static_cast<double>(position.x()) / ui->lbl_img->width());
+    return;
+  }
+  if (!started) {
+    const QPoint delta = global - panLast_;
+    QScrollBar* h = ui->sca_imgArea->horizontalScrollBar();
+    QScrollBar* v = ui->sca_imgArea->verticalScrollBar();
+    h->setValue(h->value() - delta.x());
+    v->setValue(v->value() - delta.y());
+  }
+  panLast_ = global;
 }
 
 void ImageWidget::on_btn_zoomIn_clicked() {
   if (!model_ || !(model_->zoom < kZoomMax)) return;
-  model_->setZoom(model_->zoom * kZoomStep);
-  showPicture();
-  updateZoomControls();
+  zoomTo(model_->zoom * kZoomStep, QPoint(-1, -1));
 }
 
 void ImageWidget::on_btn_zoomOut_clicked() {
   if (!model_ || !(model_->zoom > kZoomMin)) return;
-  model_->setZoom(model_->zoom / kZoomStep);
-  showPicture();
-  updateZoomControls();
+  zoomTo(model_->zoom / kZoomStep, QPoint(-1, -1));
 }
 
 void ImageWidget::on_btn_back_clicked() { emit backRequested(); }

@@ -119,7 +119,11 @@ class ImageWidget : public QWidget {
  private:
   void finishJob();
   void onJobFinished(WorkingThread* finished);
-  void zoomBy(int steps);
+  // Zooms in (steps > 0) or out, keeping the picture point under `at` (in
+  // the scroll area's viewport) where it is; without one, the centre.
+  void zoomBy(int steps, QPoint at = QPoint(-1, -1));
+  void zoomTo(float z, QPoint at);
+  void onPointerDragged(const QPoint& position, const QPoint& global, bool started, bool panOnly);
   void showKernel();
   void showResultControls(bool shown);
   QImage shownFrame(float zoom) const;
@@ -142,4 +146,5 @@ class ImageWidget : public QWidget {
   QImage inputPicture_;
   cv::Mat kernel_;
   double split_ = 0.5;
+  QPoint panLast_;
 };

@@ -29,10 +29,15 @@ void RegionLabel::setOverlayHidden(bool hidden) {
 
 void RegionLabel::mousePressEvent(QMouseEvent* event) {
   QLabel::mousePressEvent(event);
-  if (!drawingEnabled_) {
-    if (event->button() == Qt::LeftButton) emit pointerDragged(event->position().toPoint());
+  const bool left = event->button() == Qt::LeftButton;
+  const bool middle = event->button() == Qt::MiddleButton;
+  if (middle || (left && (!drawingEnabled_ || panKeyHeld_))) {
+    panning_ = true;
+    panOnly_ = middle || drawingEnabled_;
+    emit pointerDragged(event->position().toPoint(), event->globalPosition().toPoint(), true, panOnly_);
     return;
   }
+  if (!drawingEnabled_) return;
   if (event->button() == Qt::RightButton) {
     hasRegion = false;
     emit selectionCleared();
@@ -48,8 +53,8 @@ void RegionLabel::mousePressEvent(QMouseEvent* event) {
 
 void RegionLabel::mouseMoveEvent(QMouseEvent* event) {
   QLabel::mouseMoveEvent(event);
-  if (!drawingEnabled_ && (event->buttons() & Qt::LeftButton)) {
-    emit pointerDragged(event->position().toPoint());
+  if (panning_ && (event->buttons() & (Qt::LeftButton | Qt::MiddleButton))) {
+    emit pointerDragged(event->position().toPoint(), event->globalPosition().toPoint(), false, panOnly_);
     return;
   }
   if (!drawingEnabled_ || !selecting) return;
@@ -62,6 +67,10 @@ void RegionLabel::mouseMoveEvent(QMouseEvent* event) {
 
 void RegionLabel::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);
+  if (panning_) {
+    panning_ = false;
+    return;
+  }
   if (!drawingEnabled_ || event->button() != Qt::LeftButton) return;
   selecting = false;
   emit selectionReleased(selectionRect());

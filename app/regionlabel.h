@@ -29,6 +29,8 @@ class RegionLabel : public QLabel {
   void setOutlineOnly(bool outlineOnly) { outlineOnly_ = outlineOnly; }
   // Nothing is outlined while hidden (the page's job runs).
   void setOverlayHidden(bool hidden);
+  // While held (Space), a left drag pans instead of drawing.
+  void setPanKeyHeld(bool held) { panKeyHeld_ = held; }
 
   bool selecting = false;  // the left button is down and a rectangle is dragged
   bool hasRegion = false;  // a finished region is to be drawn
@@ -42,8 +44,11 @@ class RegionLabel : public QLabel {
   void selectionReleased(const QRect& rect);
   // A right click cleared the region.
   void selectionCleared();
-  // A left press or drag while the label draws no region (label position).
-  void pointerDragged(const QPoint& position);
+  // A drag that draws no region: the left button where the label draws
+  // none, the middle button anywhere, or the left with the pan key held
+  // (panOnly then). Positions in the label and on the screen; started on
+  // the press.
+  void pointerDragged(const QPoint& position, const QPoint& global, bool started, bool panOnly);
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
@@ -55,6 +60,9 @@ class RegionLabel : public QLabel {
   bool drawingEnabled_ = false;
   bool outlineOnly_ = false;
   bool overlayHidden_ = false;
+  bool panKeyHeld_ = false;
+  bool panning_ = false;  // the press that started this drag pans
+  bool panOnly_ = false;
   bool hasRelativeRegion_ = false;
   QRectF relativeRegion_;
   QSizeF shown_;
