@@ -379,6 +379,7 @@ void ImageWidget::startJob() {
   busy = true;
   failed_ = false;
   cancelled_ = false;
+  saved_ = false;
   if (!jobs_ || !jobs_->start(thread)) {
     // No thread could be created: end the job here rather than poll forever.
     timer->stop();

@@ -67,6 +67,9 @@ class ImageWidget : public QWidget {
   bool hasResult() const { return !isInput && !busy && !failed_ && !image.empty(); }
   // The last job of this page was stopped by the user.
   bool cancelled() const { return cancelled_; }
+  // A result that was never saved (closing asks before discarding it).
+  bool unsavedResult() const { return hasResult() && !saved_; }
+  void markSaved() { saved_ = true; }
   // The kernel of the finished job (CV_32F), empty before.
   const cv::Mat& kernel() const { return kernel_; }
   // Before and after: comparing shows the input in place of the result, or,
@@ -141,6 +144,7 @@ class ImageWidget : public QWidget {
   DocumentModel* model_ = nullptr;
   bool failed_ = false;
   bool cancelled_ = false;
+  bool saved_ = false;
   cv::Mat inputImage_;  // what the job started from, for comparing
   cv::Mat inputRgb_;
   QImage inputPicture_;

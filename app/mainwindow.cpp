@@ -5,11 +5,13 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QUrl>
 
@@ -26,14 +28,25 @@
 
 namespace {
 
-const char* const kOpenFilter = "Image Files (*.png *.bmp *.jpg);;All files(*.*)";
+const char* const kOpenFilter =
+    "Image Files (*.png *.bmp *.jpg *.jpeg *.tif *.tiff);;All files(*.*)";
 const char* const kSaveFilter = "JPG File (*.jpg);;PNG File (*.png);;BMP File (*.bmp);;All files(*.*)";
+
+// The extension a save filter stands for ("" for All files).
+QString FilterExtension(const QString& filter) {
+  const int star = filter.indexOf(QLatin1String("(*."));
+  if (star < 0 || filter.contains(QLatin1String("*.*"))) return QString();
+  return filter.mid(star + 3, filter.indexOf(')', star) - star - 3);
+}
 
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
   ui->setupUi(this);
   setAcceptDrops(true);
+  // Ctrl+W closes the picture shown, as its close button does.
+  auto* closeDocument = new QShortcut(QKeySequence::Close, this);
+  connect(closeDocument, &QShortcut::activated, ui->mdiArea, &QMdiArea::closeActiveSubWindow);
   connect(&jobs_, &JobController::runningChanged, this, [this](bool running) {
     setRunEnabled(!running);
     updateSaveAction();
@@ -84,8 +97,16 @@ void MainWindow::updateSaveAction() { ui->actionSave_Image->setEnabled(pageToSav
 
 bool MainWindow::saveEnabled() const { return ui->actionSave_Image->isEnabled(); }
 
+QString MainWindow::startFolder() const {
+  if (const SubMainWindow* document = activeDocument(); document && !document->filePath().isEmpty())
+    return QFileInfo(document->filePath()).absolutePath();
+  return lastFolder_.isEmpty() ? QDir::currentPath() : lastFolder_;
+}
+
 QString MainWindow::askImageToOpen(QWidget* parent) {
-  return QFileDialog::getOpenFileName(parent, tr("Open Image"), QDir::currentPath(), tr(kOpenFilter));
+  const QString fileName = QFileDialog::getOpenFileName(parent, tr("Open Image"), startFolder(), tr(kOpenFilter));
+  if (!fileName.isEmpty()) lastFolder_ = QFileInfo(fileName).absolutePath();
+  return fileName;
 }
 
 void MainWindow::addDocument(QMdiSubWindow* subWindow, SubMainWindow* document) {
@@ -165,10 +186,26 @@ void MainWindow::on_actionSave_Image_triggered() {
     QMessageBox::information(this, tr("Error"), tr("There is no result to save on this page."));
     return;
   }
-  const QString fileName =
-      QFileDialog::getSaveFileName(this, tr("Save Image"), QDir::currentPath(), tr(kSaveFilter));
+  // "<picture stem>_deblurred" in the picture's folder, in its own format
+  // where it is one the program writes.
+  const SubMainWindow* document = activeDocument();
+  const QFileInfo picture(document ? document->filePath() : QString());
+  QString extension = picture.suffix().toLower();
+  if (extension == QLatin1String("jpeg")) extension = QStringLiteral("jpg");
+  const QStringList filters = tr(kSaveFilter).split(QStringLiteral(";;"));
+  QString selected = filters.value(1);  // PNG
+  for (const QString& f : filters)
+    if (FilterExtension(f) == extension) selected = f;
+  const QString suggested = QDir(startFolder()).filePath(
+      (picture.completeBaseName().isEmpty() ? QStringLiteral("result") : picture.completeBaseName()) +
+      QStringLiteral("_deblurred.") + FilterExtension(selected));
+  QString fileName = QFileDialog::getSaveFileName(this, tr("Save Image"), suggested, tr(kSaveFilter), &selected);
   if (fileName.isEmpty()) return;
-  savePage(page, fileName);
+  // A typed name without an extension takes the chosen format's.
+  if (QFileInfo(fileName).suffix().isEmpty() && !FilterExtension(selected).isEmpty())
+    fileName += QLatin1Char('.') + FilterExtension(selected);
+  lastFolder_ = QFileInfo(fileName).absolutePath();
+  if (savePage(page, fileName)) page->markSaved();
 }
 
 void MainWindow::on_actionWizard_triggered() { runWizardFlow(QString()); }
@@ -195,6 +232,13 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // One question for all documents, not one each.
+  int unsaved = 0;
+  for (const SubMainWindow* document : documents()) unsaved += document->unsavedResults();
+  if (!jobs_.running() && !AskToDiscard(this, unsaved)) {
+    event->ignore();
+    return;
+  }
   if (jobs_.running()) {
     const auto answer = QMessageBox::question(this, tr("Job Running"), tr("A job is running. Stop it and close?"),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
@@ -203,6 +247,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
       return;
     }
     jobs_.cancelAndWait();
+    if (!AskToDiscard(this, unsaved)) {
+      event->ignore();
+      return;
+    }
   }
+  for (SubMainWindow* document : documents()) document->setDiscardAgreed(true);
   QMainWindow::closeEvent(event);
 }

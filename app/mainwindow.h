@@ -60,9 +60,13 @@ class MainWindow : public QMainWindow {
 
  private:
   QString askImageToOpen(QWidget* parent);
+  // Where a file dialog starts: the folder of the picture in hand, else
+  // the last folder used.
+  QString startFolder() const;
   ImageWidget* pageToSave() const;
   void addDocument(QMdiSubWindow* subWindow, SubMainWindow* document);
 
   Ui::MainWindow* ui;
   JobController jobs_;
+  QString lastFolder_;
 };

@@ -1,6 +1,7 @@
 #include "app/submainwindow.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -91,6 +92,7 @@ ImageWidget* SubMainWindow::currentPage() const {
 
 bool SubMainWindow::openImage(const QString& fileName) {
   setWindowTitle(fileName);
+  filePath_ = fileName;
   QString problem;
   cv::Mat picture = ReadPictureFile(fileName, &problem);
   if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) sub->resize(640, 480);
@@ -131,6 +133,26 @@ void SubMainWindow::addPage(ImageWidget* page, const QString& title) {
   ui->tabs->addTab(page, title);
   ui->tabs->setCurrentWidget(page);
 }
+
+int SubMainWindow::unsavedResults() const {
+  int count = 0;
+  for (int i = 0; i < ui->tabs->count(); ++i)
+    if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(i)); page && page->unsavedResult()) ++count;
+  return count;
+}
+
+// Asks the question the program asks for all documents at once.
+bool AskToDiscard(QWidget* parent, int unsaved) {
+  if (unsaved == 0) return true;
+  QMessageBox box(QMessageBox::Question, QCoreApplication::translate("SubMainWindow", "Unsaved Results"),
+                  unsaved == 1 ? QCoreApplication::translate("SubMainWindow", "Discard 1 unsaved result?")
+                               : QCoreApplication::translate("SubMainWindow", "Discard %1 unsaved results?").arg(unsaved),
+                  QMessageBox::Discard | QMessageBox::Cancel, parent);
+  box.setDefaultButton(QMessageBox::Cancel);
+  return box.exec() == QMessageBox::Discard;
+}
+
+bool SubMainWindow::discardUnsavedToClose() { return discardAgreed_ || AskToDiscard(this, unsavedResults()); }
 
 bool SubMainWindow::stopJobToClose(ImageWidget* page) {
   const bool running = page ? page->busy : hasRunningJob();
@@ -397,7 +419,7 @@ bool SubMainWindow::hasRunningJob() const {
 }
 
 void SubMainWindow::closeEvent(QCloseEvent* event) {
-  if (!stopJobToClose()) {
+  if (!stopJobToClose() || !discardUnsavedToClose()) {
     event->ignore();
     return;
   }

@@ -19,6 +19,10 @@ namespace Ui {
 class SubMainWindow;
 }
 
+// Asks "Discard N unsaved results?" (Discard / Cancel) when unsaved > 0;
+// true to go on closing.
+bool AskToDiscard(QWidget* parent, int unsaved);
+
 class SubMainWindow : public QWidget {
   Q_OBJECT
   Q_PROPERTY(int paramsBlink READ paramsBlink WRITE setParamsBlink)
@@ -33,6 +37,17 @@ class SubMainWindow : public QWidget {
   // Reads the picture; shows an "Error" box and returns false when it cannot
   // be read or is smaller than 200 x 200.
   bool openImage(const QString& fileName);
+
+  // The file the picture came from.
+  const QString& filePath() const { return filePath_; }
+
+  // Result pages whose result was never saved.
+  int unsavedResults() const;
+  // Asks "Discard N unsaved results?" when there are any; false on Cancel.
+  // Once discarding was agreed for the whole program, the document closes
+  // without asking.
+  bool discardUnsavedToClose();
+  void setDiscardAgreed(bool agreed) { discardAgreed_ = agreed; }
 
   // Asks "A job is running. Stop it and close?" when one of this document's
   // pages (or page, when given) runs a job; on Yes stops it and waits.
@@ -135,6 +150,8 @@ class SubMainWindow : public QWidget {
   // Set while the wizard checks a preset button: the size controls keep
   // their visibility then.
   bool presetFromWizard_ = false;
+  bool discardAgreed_ = false;
+  QString filePath_;
   QString helpKernelText, helpSmoothnessText, helpRingingText, helpNoiseText;
   bool blinkDone = false;
   int blinkValue = -1;
