@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPropertyAnimation>
+#include <QShortcut>
 #include <QToolTip>
 #include <opencv2/imgproc.hpp>
 
@@ -56,6 +57,18 @@ SubMainWindow::SubMainWindow(QWidget* parent)
   ui->tbl_info->horizontalHeader()->resizeSection(0, 80);
   ui->tbl_info->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
   ui->grp_params->setMinimumHeight(kParamsCollapsed);
+  // The information table is read, not edited: Tab passes it by instead of
+  // cycling through its cells.
+  ui->tbl_info->setFocusPolicy(Qt::NoFocus);
+  ui->tbl_info->setTabKeyNavigation(false);
+  // Ctrl+Return runs, wherever the focus is in the document.
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+    auto* run = new QShortcut(keys, this);
+    run->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(run, &QShortcut::activated, this, [this] {
+      if (ui->btn_run->isEnabled()) on_btn_run_clicked();
+    });
+  }
   ui->grp_processor->hide();
   ui->wdg_internal->hide();
   // The help texts appear on a click, not on hovering.
@@ -400,8 +413,34 @@ void SubMainWindow::on_btn_run_clicked() {
     if (regionSelected) page->region = region;
     page->mode = regionSelected ? velmora::kModePartial : velmora::kModeComplete;
   }
+  ui->tabs->setTabToolTip(ui->tabs->indexOf(page), jobSummary(page));
   page->startJob();
   page->updateZoomControls();
+}
+
+QString SubMainWindow::jobSummary(const ImageWidget* page) const {
+  const DeblurSettings& s = page->settings;
+  QStringList lines;
+  if (page->knownKernelName.isEmpty())
+    lines << tr("Blur size %1 x %2 px").arg(s.kernelHeight).arg(s.kernelWidth);
+  if (page->regionSelected)
+    lines << tr("Region %1 x %2 % of the picture at %3, %4 %")
+                 .arg(qRound(page->region.width * 100))
+                 .arg(qRound(page->region.height * 100))
+                 .arg(qRound(page->region.x * 100))
+                 .arg(qRound(page->region.y * 100));
+  else
+    lines << tr("Whole picture");
+  if (!page->knownKernelName.isEmpty())
+    lines << tr("Kernel: %1").arg(page->knownKernelName);
+  else
+    lines << (page->options.estimator == velmora::KernelEstimator::kSharp ? tr("Estimator: Sharp")
+                                                                          : tr("Estimator: Classic"));
+  lines << tr("Smoothness %1").arg(QString::asprintf("%.2f", s.smoothness));
+  lines << (s.reduceRinging ? tr("Reduce Ringing: on") : tr("Reduce Ringing: off"));
+  lines << (s.reduceNoise ? tr("Reduce Noise: on") : tr("Reduce Noise: off"));
+  lines << (s.useCpu ? tr("Processor: CPU") : tr("Processor: GPU"));
+  return lines.join(QLatin1Char('\n'));
 }
 
 void SubMainWindow::setRunControlsEnabled(bool enable) {

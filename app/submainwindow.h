@@ -142,6 +142,8 @@ class SubMainWindow : public QWidget {
   void expandParams();
   void addPage(ImageWidget* page, const QString& title);
   void showKernelChoice();
+  // The settings of a result page's job, for its tab's tooltip.
+  QString jobSummary(const ImageWidget* page) const;
   void collapseParams();
   void animateParamsHeight(int endValue);
 

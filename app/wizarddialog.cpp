@@ -23,12 +23,24 @@ WizardDialog::WizardDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Wizard
   for (QLabel* link : navLabels)
     connect(link, &QLabel::linkActivated, this, &WizardDialog::on_items_label_linkActivated);
   connect(ui->lbl_img, &RegionLabel::selectionMoved, this, &WizardDialog::setRegionFromLabel);
-  connect(ui->lbl_img, &RegionLabel::selectionReleased, this, [this] {
-    ui->lbl_img->hasRegion = checkRegion();
-    if (ui->lbl_img->hasRegion)
+  connect(ui->lbl_img, &RegionLabel::selectionReleased, this, [this](const QRect& rect) {
+    if (checkRegion()) {
+      ui->lbl_img->hasRegion = true;
       regionSelected = true;
-    else
+      return;
+    }
+    // A region too small stays in view with the reason; a click clears.
+    regionSelected = false;
+    ui->lbl_img->hasRegion = rect.width() > 2 && rect.height() > 2;
+    if (!ui->lbl_img->hasRegion) {
       resetRegion();
+      return;
+    }
+    ui->lbl_regionValue->setText(tr("%1: too small, at least %2 x %3 px")
+                                     .arg(ui->lbl_regionValue->text())
+                                     .arg(velmora::MinimumRegionSide(kernelWidth))
+                                     .arg(velmora::MinimumRegionSide(kernelHeight)));
+    ui->lbl_regionValue->setStyleSheet(QStringLiteral("color: red"));
   });
   connect(ui->lbl_img, &RegionLabel::selectionCleared, this, &WizardDialog::resetRegion);
   showRegionDrawing(!wholeImage);
@@ -106,6 +118,7 @@ void WizardDialog::setRegionFromLabel(const QRect& rect) {
   region = {x1 / lw, y1 / lh, x2 / lw - x1 / lw, y2 / lh - y1 / lh};
   const int w = std::max(0, static_cast<int>(picture.width() * region.width));
   const int h = std::max(0, static_cast<int>(picture.height() * region.height));
+  ui->lbl_regionValue->setStyleSheet(QString());
   ui->lbl_regionValue->setText(QString::asprintf("%d x %d px", w, h));
 }
 
@@ -115,6 +128,7 @@ bool WizardDialog::checkRegion() const {
 
 void WizardDialog::resetRegion() {
   regionSelected = false;
+  ui->lbl_regionValue->setStyleSheet(QString());
   ui->lbl_regionValue->setText(tr("Specify the region in the image:"));
 }
 

@@ -99,10 +99,13 @@ class WizardTest : public QObject, AppFixture {
     QCOMPARE(answerer.boxes[0].text, QString("Please specify deblurring region, or choose \"Deblur whole image\"."));
     QVERIFY(wizard->isVisible());
 
-    // 91 x 91 label pixels are 179 x 179 picture pixels: too small, silently.
+    // 91 x 91 label pixels are 179 x 179 picture pixels: too small. The
+    // region stays in view, in red, with the reason.
     Drag({10, 10}, {101, 101});
     QVERIFY(!wizard->regionSelected);
-    QCOMPARE(Child<QLabel>("lbl_regionValue")->text(), QString("Specify the region in the image:"));
+    QVERIFY(wizard->label()->hasRegion);
+    QCOMPARE(Child<QLabel>("lbl_regionValue")->text(), QString("179 x 179 px: too small, at least 200 x 200 px"));
+    QVERIFY(Child<QLabel>("lbl_regionValue")->styleSheet().contains("red"));
     // With Large (51) the minimum is still 200 pixels of the picture.
     Child<QRadioButton>("rdb_kernelLarge")->click();
     Drag({10, 10}, {112, 122});
