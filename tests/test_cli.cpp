@@ -703,3 +703,15 @@ TEST(DeblurToolInterrupt, SignalsStopTheJobAndLeaveNothingBehind) {
     EXPECT_EQ(r.left, std::vector<std::string>{"big.png"}) << "signal " << signal << (twice ? " twice" : "");
   }
 }
+
+// A whole-picture blur the picture cannot hold is refused before the job,
+// naming the largest it allows.
+TEST(DeblurToolBlurSize, TooLargeForThePictureIsRefused) {
+  const ScratchFolder dir;
+  ASSERT_TRUE(cv::imwrite((dir / "small.png").string(), SharpPicture(300, 400)));
+  const ToolRun run = RunTool(dir, {"small.png", "--blur-size", "121"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("The blur size 121 x 121 is too large for this 400 x 300 picture"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("The largest blur size it allows is 99 x 121."), std::string::npos) << run.err;
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"small.png"});
+}
