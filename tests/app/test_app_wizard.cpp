@@ -94,6 +94,9 @@ class WizardTest : public QObject, AppFixture {
 
     Child<QRadioButton>("rdb_partial")->click();
     QVERIFY(!Child<QLabel>("lbl_regionValue")->isHidden());
+    // The hint shows whole with the platform's default font.
+    auto* hint = Child<QLabel>("lbl_regionValue");
+    QVERIFY(hint->fontMetrics().horizontalAdvance(hint->text()) <= hint->width());
     Child<QPushButton>("btn_finish")->click();  // no region yet
     QCOMPARE(answerer.titles(), QStringList{"Error"});
     QCOMPARE(answerer.boxes[0].text, QString("Please specify deblurring region, or choose \"Deblur whole image\"."));
