@@ -7,14 +7,19 @@
 #include <exception>
 #include <filesystem>
 
-#include "cli/errors.h"
-#include "cli/kernel_file.h"
-#include "cli/picture.h"
-#include "cli/staged_file.h"
+#include "io/errors.h"
+#include "io/kernel_file.h"
+#include "io/picture.h"
+#include "io/staged_file.h"
 
 namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("SubMainWindow", text); }
+
+// The picture library's marked texts, in their own context.
+QString Translated(const velmora::io::IoError& e) {
+  return e.markedText() ? QCoreApplication::translate("Picture", e.markedText()) : QString::fromLocal8Bit(e.what());
+}
 
 std::filesystem::path LocalPath(const QString& fileName) {
   return std::filesystem::path(QFile::encodeName(fileName).toStdString());
@@ -24,19 +29,19 @@ std::filesystem::path LocalPath(const QString& fileName) {
 
 cv::Mat ReadPictureFile(const QString& fileName, QString* problem) {
   try {
-    return velmora::cli::ReadPicture(LocalPath(fileName));
-  } catch (const velmora::cli::CliError& e) {
+    return velmora::io::ReadPicture(LocalPath(fileName));
+  } catch (const velmora::io::IoError& e) {
     // The refusals carry the application's own texts.
-    *problem = e.verbatim() ? tr(e.what()) : tr("Error while opening image file.");
+    *problem = e.markedText() ? Translated(e) : QCoreApplication::translate("Picture", velmora::io::kOpenFailed);
   } catch (const std::exception&) {
-    *problem = tr("Error while opening image file.");
+    *problem = QCoreApplication::translate("Picture", velmora::io::kOpenFailed);
   }
   return cv::Mat();
 }
 
 cv::Mat LoadKernelPicture(const QString& fileName, QString* problem) {
   try {
-    return velmora::cli::LoadKernelFile(LocalPath(fileName));
+    return velmora::io::LoadKernelFile(LocalPath(fileName));
   } catch (const std::exception& e) {
     *problem = tr("The kernel \"%1\" cannot be used:\n%2").arg(fileName, QString::fromLocal8Bit(e.what()));
   }
@@ -58,7 +63,7 @@ QString SaveKernelPicture(const cv::Mat& kernel, const QString& fileName) {
   }
   try {
     const std::string extension = QStringLiteral(".%1").arg(suffix).toStdString();
-    velmora::cli::WriteFileAtomically(LocalPath(fileName), velmora::cli::EncodePicture(picture, extension));
+    velmora::io::WriteFileAtomically(LocalPath(fileName), velmora::io::EncodePicture(picture, extension));
   } catch (const std::exception& e) {
     return tr("The kernel could not be saved as \"%1\".\n\n%2").arg(fileName, QString::fromLocal8Bit(e.what()));
   }
@@ -75,8 +80,8 @@ QString SavePicture(const cv::Mat& picture, const QString& fileName) {
   try {
     const std::filesystem::path path = LocalPath(fileName);
     const std::string extension = QStringLiteral(".%1").arg(suffix).toStdString();
-    const std::vector<unsigned char> bytes = velmora::cli::EncodePicture(picture, extension);
-    velmora::cli::WriteFileAtomically(path, bytes);
+    const std::vector<unsigned char> bytes = velmora::io::EncodePicture(picture, extension);
+    velmora::io::WriteFileAtomically(path, bytes);
   } catch (const std::exception& e) {  // refusals of the encoder and of the file system
     return tr("The image could not be saved as \"%1\".\n\n%2").arg(fileName, QString::fromLocal8Bit(e.what()));
   }

@@ -12,15 +12,20 @@
 #include "cli/console.h"
 #include "cli/errors.h"
 #include "cli/interrupt.h"
-#include "cli/kernel_file.h"
-#include "cli/picture.h"
-#include "cli/staged_file.h"
+#include "io/kernel_file.h"
+#include "io/picture.h"
+#include "io/staged_file.h"
 #include "pipeline/progress.h"
 #include "src/cuda_device.h"
 
 namespace velmora::cli {
 
 namespace fs = std::filesystem;
+using io::EncodePicture;
+using io::LoadKernelFile;
+using io::ReadPicture;
+using io::StagedFile;
+using io::WriteFileAtomically;
 
 namespace {
 

@@ -4,21 +4,15 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
+
+#include "io/staged_file.h"
 
 namespace velmora::cli {
 
 namespace {
 
-constexpr int kStagingSlots = 16;
-constexpr size_t kPathBytes = 4096;
-
 std::atomic<int> g_signal{0};
 std::atomic<JobContext*> g_watched{nullptr};
-// A slot's name is written before it is marked used, and read only when
-// marked: the handler never sees half a name.
-char g_paths[kStagingSlots][kPathBytes];
-std::atomic<bool> g_used[kStagingSlots];
 
 struct sigaction g_previous[2];
 constexpr int kSignals[2] = {SIGINT, SIGTERM};
@@ -30,8 +24,7 @@ extern "C" void OnInterrupt(int signal) {
     return;
   }
   // The second: nothing waits for the job any more.
-  for (int i = 0; i < kStagingSlots; ++i)
-    if (g_used[i].load()) ::unlink(g_paths[i]);
+  io::RemoveStagingFilesNow();
   ::_exit(128 + g_signal.load());
 }
 
@@ -56,21 +49,5 @@ WatchedJob::WatchedJob(JobContext* context) {
 }
 
 WatchedJob::~WatchedJob() { g_watched.store(nullptr); }
-
-bool RegisterStagingFile(const char* path) {
-  if (std::strlen(path) >= kPathBytes) return false;
-  for (int i = 0; i < kStagingSlots; ++i) {
-    if (g_used[i].load()) continue;
-    std::strcpy(g_paths[i], path);
-    g_used[i].store(true);
-    return true;
-  }
-  return false;
-}
-
-void UnregisterStagingFile(const char* path) {
-  for (int i = 0; i < kStagingSlots; ++i)
-    if (g_used[i].load() && std::strcmp(g_paths[i], path) == 0) g_used[i].store(false);
-}
 
 }  // namespace velmora::cli

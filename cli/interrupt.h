@@ -32,9 +32,4 @@ class WatchedJob {
   WatchedJob& operator=(const WatchedJob&) = delete;
 };
 
-// A staging file a second signal removes before the process ends; false
-// when there is no room to keep its name (a few are kept).
-bool RegisterStagingFile(const char* path);
-void UnregisterStagingFile(const char* path);
-
 }  // namespace velmora::cli

@@ -14,6 +14,7 @@
 #include "cli/errors.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
+#include "io/errors.h"
 
 namespace {
 
@@ -110,6 +111,9 @@ int main(int argc, char** argv) {
     return RunDeblur(request);
   } catch (const CliError& e) {
     return Report(e);
+  } catch (const velmora::io::IoError& e) {
+    const bool bad = e.problem() == velmora::io::Problem::kBadInput;
+    return Report(CliError(bad ? kExitBadInput : kExitInternal, e.what(), e.verbatim()));
   } catch (const std::bad_alloc&) {
     return Report(BadInput(kNotEnoughMemory));
   } catch (const cv::Exception& e) {

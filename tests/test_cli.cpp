@@ -28,10 +28,11 @@
 
 #include "cli/console.h"
 #include "cli/errors.h"
-#include "cli/kernel_file.h"
 #include "cli/options.h"
-#include "cli/picture.h"
-#include "cli/staged_file.h"
+#include "io/errors.h"
+#include "io/kernel_file.h"
+#include "io/picture.h"
+#include "io/staged_file.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
 
@@ -39,6 +40,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace velmora::cli;
+using namespace velmora::io;
 
 // ---------------------------------------------------------------- helpers
 
@@ -288,8 +290,8 @@ TEST(KernelFiles, RefusalsNameTheProblem) {
   auto message = [](const cv::Mat& picture) {
     try {
       KernelFromPicture(picture, "'k.png'");
-    } catch (const CliError& e) {
-      EXPECT_EQ(e.exitCode(), kExitBadInput);
+    } catch (const IoError& e) {
+      EXPECT_EQ(e.problem(), velmora::io::Problem::kBadInput);
       return std::string(e.what());
     }
     return std::string("accepted");
@@ -313,7 +315,7 @@ TEST(KernelFiles, ReadsFloatTiff) {
   const cv::Mat k = LoadKernelFile(folder / "k.tif");
   EXPECT_NEAR(k.at<float>(1, 3), 2.0f / 3.0f, 1e-6);
   EXPECT_EQ(k.at<float>(0, 0), 0.0f);
-  EXPECT_THROW(LoadKernelFile(folder.path()), CliError);  // a folder is no kernel
+  EXPECT_THROW(LoadKernelFile(folder.path()), IoError);  // a folder is no kernel
 }
 
 // --------------------------------------------------------- input pictures
@@ -368,7 +370,7 @@ TEST(StagedFiles, ResultsGetTheUsualPermissionsAndMissingFoldersFail) {
   EXPECT_EQ(fs::status(folder / "r.bmp").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                 fs::perms::others_read);
-  EXPECT_THROW(WriteFileAtomically(folder / "missing/r.bmp", bytes), CliError);
+  EXPECT_THROW(WriteFileAtomically(folder / "missing/r.bmp", bytes), IoError);
 }
 
 // ----------------------------------------------------------------- console

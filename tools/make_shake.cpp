@@ -6,23 +6,41 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <string>
 
-#include "cli/errors.h"
-#include "cli/options.h"
-#include "cli/picture.h"
-#include "cli/staged_file.h"
+#include "io/errors.h"
+#include "io/picture.h"
+#include "io/staged_file.h"
 #include "tools/shake.h"
 
 namespace {
 
-using namespace velmora::cli;
+using namespace velmora::io;
 
 constexpr const char* kProgram = "velmora-shake";
+constexpr int kExitSuccess = 0, kExitBadInput = 2, kExitInternal = 3;
+
+IoError BadInput(const std::string& message) { return BadFile(message); }
+
+// The blurred picture is a .png, .bmp or .jpg in a folder that exists.
+void CheckResultPath(const std::string& output) {
+  const std::filesystem::path path(output);
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension != ".png" && extension != ".bmp" && extension != ".jpg" && extension != ".jpeg")
+    throw BadInput("cannot write '" + output + "': the blurred picture must be a .png, .bmp or .jpg file");
+  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+  if (!std::filesystem::is_directory(folder))
+    throw BadInput("the folder of the blurred picture '" + folder.string() + "' does not exist");
+}
 
 struct ShakeRequest {
   std::string input, output, kernelOut;
@@ -107,9 +125,9 @@ int main(int argc, char** argv) {
   }
   try {
     return Run(request);
-  } catch (const CliError& e) {
+  } catch (const IoError& e) {
     std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
-    return e.exitCode();
+    return e.problem() == Problem::kBadInput ? kExitBadInput : kExitInternal;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: internal error: %s\n", kProgram, e.what());
     return kExitInternal;

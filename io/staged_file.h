@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <span>
 
-namespace velmora::cli {
+namespace velmora::io {
 
 class StagedFile {
  public:
   // Reserves a fresh temporary name beside target, keeping target's
-  // extension (encoders choose the format by it). Throws a CliError when the
+  // extension (encoders choose the format by it). Throws an IoError when the
   // folder cannot take it.
   explicit StagedFile(const std::filesystem::path& target);
   ~StagedFile();  // removes the temporary file unless committed
@@ -42,7 +42,11 @@ class StagedFile {
   bool committed_ = false;
 };
 
+// The staging files that exist now, for a signal handler that must remove
+// them without unwinding: it may call this, which only unlinks.
+void RemoveStagingFilesNow();
+
 // Writes bytes to target through a StagedFile.
 void WriteFileAtomically(const std::filesystem::path& target, std::span<const unsigned char> bytes);
 
-}  // namespace velmora::cli
+}  // namespace velmora::io

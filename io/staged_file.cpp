@@ -1,9 +1,10 @@
-#include "cli/staged_file.h"
+#include "io/staged_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,16 +12,38 @@
 #include <system_error>
 #include <vector>
 
-#include "cli/errors.h"
-#include "cli/interrupt.h"
+#include "io/errors.h"
 
-namespace velmora::cli {
+namespace velmora::io {
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Problem(const std::string& what, const fs::path& path, int error) {
+// The staging files that exist, kept where a signal handler can read them:
+// a slot's name is written before it is marked used, and read only when
+// marked, so the handler never sees half a name.
+constexpr int kStagingSlots = 16;
+constexpr size_t kPathBytes = 4096;
+char g_paths[kStagingSlots][kPathBytes];
+std::atomic<bool> g_used[kStagingSlots];
+
+void RegisterStagingFile(const char* path) {
+  if (std::strlen(path) >= kPathBytes) return;
+  for (int i = 0; i < kStagingSlots; ++i) {
+    if (g_used[i].load()) continue;
+    std::strcpy(g_paths[i], path);
+    g_used[i].store(true);
+    return;
+  }
+}
+
+void UnregisterStagingFile(const char* path) {
+  for (int i = 0; i < kStagingSlots; ++i)
+    if (g_used[i].load() && std::strcmp(g_paths[i], path) == 0) g_used[i].store(false);
+}
+
+std::string Describe(const std::string& what, const fs::path& path, int error) {
   return what + " '" + path.string() + "': " + std::strerror(error);
 }
 
@@ -45,7 +68,7 @@ StagedFile::StagedFile(const fs::path& target) : target_(target) {
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   descriptor_ = ::mkstemps(name.data(), static_cast<int>(extension.size()));
-  if (descriptor_ < 0) throw BadInput(Problem("cannot create a file in the folder", folder, errno));
+  if (descriptor_ < 0) throw BadFile(Describe("cannot create a file in the folder", folder, errno));
   temporary_ = name.data();
   ::fchmod(descriptor_, NewFileMode());
   // A second Ctrl-C ends the process without unwinding: it removes the
@@ -60,15 +83,15 @@ StagedFile::~StagedFile() {
 }
 
 void StagedFile::Write(std::span<const unsigned char> bytes) {
-  if (descriptor_ < 0) throw CliError(kExitInternal, "write to a closed staged file");
+  if (descriptor_ < 0) throw IoError(Problem::kInternal, "write to a closed staged file");
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(descriptor_, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw BadInput(Problem("cannot write", target_, n < 0 ? errno : ENOSPC));
+    if (n <= 0) throw BadFile(Describe("cannot write", target_, n < 0 ? errno : ENOSPC));
     done += static_cast<size_t>(n);
   }
-  if (::fsync(descriptor_) != 0) throw BadInput(Problem("cannot write", target_, errno));
+  if (::fsync(descriptor_) != 0) throw BadFile(Describe("cannot write", target_, errno));
 }
 
 void StagedFile::Close() {
@@ -85,9 +108,14 @@ bool StagedFile::HasContent() const {
 void StagedFile::Commit() {
   Close();
   if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
-    throw BadInput(Problem("cannot write", target_, errno));
+    throw BadFile(Describe("cannot write", target_, errno));
   committed_ = true;
   UnregisterStagingFile(temporary_.c_str());
+}
+
+void RemoveStagingFilesNow() {
+  for (int i = 0; i < kStagingSlots; ++i)
+    if (g_used[i].load()) ::unlink(g_paths[i]);
 }
 
 void WriteFileAtomically(const fs::path& target, std::span<const unsigned char> bytes) {
@@ -96,4 +124,4 @@ void WriteFileAtomically(const fs::path& target, std::span<const unsigned char> 
   staged.Commit();
 }
 
-}  // namespace velmora::cli
+}  // namespace velmora::io

@@ -1,4 +1,4 @@
-#include "cli/picture.h"
+#include "io/picture.h"
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -6,21 +6,21 @@
 #include <cctype>
 #include <string>
 
-#include "cli/errors.h"
+#include "io/errors.h"
 
-namespace velmora::cli {
+namespace velmora::io {
 
 cv::Mat ReadPicture(const std::filesystem::path& path) {
   cv::Mat picture;
   try {
     picture = cv::imread(path.string(), cv::IMREAD_COLOR);
   } catch (const cv::Exception& e) {
-    if (e.code == cv::Error::StsNoMem) throw BadInput("not enough memory to read the picture");
+    if (e.code == cv::Error::StsNoMem) throw BadFile("not enough memory to read the picture");
     picture.release();  // a corrupt file: the same answer as an unreadable one
   }
-  if (picture.empty()) throw CliError(kExitBadInput, kOpenFailed, true);
+  if (picture.empty()) throw IoError(Problem::kBadInput, kOpenFailed);
   if (picture.rows < kSmallestPictureSide || picture.cols < kSmallestPictureSide)
-    throw CliError(kExitBadInput, kPictureTooSmall, true);
+    throw IoError(Problem::kBadInput, kPictureTooSmall);
   return picture;
 }
 
@@ -35,10 +35,10 @@ std::vector<unsigned char> EncodePicture(const cv::Mat& picture, const std::stri
   try {
     encoded = cv::imencode(lower, picture, bytes, parameters);
   } catch (const cv::Exception& e) {
-    throw BadInput("cannot encode the picture as " + lower + ": " + e.err);
+    throw BadFile("cannot encode the picture as " + lower + ": " + e.err);
   }
-  if (!encoded || bytes.empty()) throw BadInput("cannot encode the picture as " + lower);
+  if (!encoded || bytes.empty()) throw BadFile("cannot encode the picture as " + lower);
   return bytes;
 }
 
-}  // namespace velmora::cli
+}  // namespace velmora::io

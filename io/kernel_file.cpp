@@ -1,4 +1,4 @@
-#include "cli/kernel_file.h"
+#include "io/kernel_file.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -6,9 +6,9 @@
 #include <cmath>
 #include <system_error>
 
-#include "cli/errors.h"
+#include "io/errors.h"
 
-namespace velmora::cli {
+namespace velmora::io {
 
 namespace {
 
@@ -25,7 +25,7 @@ cv::Mat Grey(const cv::Mat& picture, const std::string& name) {
       cv::cvtColor(picture, grey, cv::COLOR_BGRA2GRAY);
       break;
     default:
-      throw BadInput("the kernel " + name + " has " + std::to_string(picture.channels()) +
+      throw BadFile("the kernel " + name + " has " + std::to_string(picture.channels()) +
                      " channels: expected a grey or colour picture");
   }
   return grey;
@@ -34,18 +34,18 @@ cv::Mat Grey(const cv::Mat& picture, const std::string& name) {
 }  // namespace
 
 cv::Mat KernelFromPicture(const cv::Mat& picture, const std::string& name) {
-  if (picture.empty()) throw BadInput("the kernel " + name + " is empty");
+  if (picture.empty()) throw BadFile("the kernel " + name + " is empty");
   if (picture.rows % 2 == 0 || picture.cols % 2 == 0)
-    throw BadInput("the kernel " + name + " is " + std::to_string(picture.cols) + "x" +
+    throw BadFile("the kernel " + name + " is " + std::to_string(picture.cols) + "x" +
                    std::to_string(picture.rows) + " pixels: both sides must be odd");
   cv::Mat kernel;
   Grey(picture, name).convertTo(kernel, CV_32F);
   if (!cv::checkRange(kernel))
-    throw BadInput("the kernel " + name + " holds values that are not finite numbers");
+    throw BadFile("the kernel " + name + " holds values that are not finite numbers");
   kernel = cv::max(kernel, 0.0);
   const double sum = cv::sum(kernel)[0];
   if (!(sum > 0.0) || !std::isfinite(sum))
-    throw BadInput("the kernel " + name + " is all zero (or negative): it has no blur to remove");
+    throw BadFile("the kernel " + name + " is all zero (or negative): it has no blur to remove");
   kernel.convertTo(kernel, CV_32F, 1.0 / sum);
   return kernel;
 }
@@ -56,7 +56,7 @@ cv::Mat LoadKernelFile(const std::filesystem::path& path) {
   name += '\'';
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error))
-    throw BadInput("cannot read the kernel " + name + ": no such file");
+    throw BadFile("cannot read the kernel " + name + ": no such file");
   cv::Mat picture;
   try {
     picture = cv::imread(path.string(), cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
@@ -64,8 +64,8 @@ cv::Mat LoadKernelFile(const std::filesystem::path& path) {
     picture.release();
   }
   if (picture.empty())
-    throw BadInput("cannot read the kernel " + name + ": not a picture this program can decode");
+    throw BadFile("cannot read the kernel " + name + ": not a picture this program can decode");
   return KernelFromPicture(picture, name);
 }
 
-}  // namespace velmora::cli
+}  // namespace velmora::io

@@ -6,13 +6,16 @@
 #include <filesystem>
 #include <vector>
 
-namespace velmora::cli {
+#include "io/translatable.h"
+
+namespace velmora::io {
 
 inline constexpr int kSmallestPictureSide = 200;
 
-inline constexpr const char* kOpenFailed = "Error while opening image file.";
-inline constexpr const char* kPictureTooSmall =
-    "The image is too small.\n\nThis program only accept images larger than 200x200.";
+// The application's texts, translated in the context "Picture".
+inline constexpr const char* kOpenFailed = QT_TRANSLATE_NOOP("Picture", "Error while opening image file.");
+inline constexpr const char* kPictureTooSmall = QT_TRANSLATE_NOOP(
+    "Picture", "The image is too small.\n\nThis program only accept images larger than 200x200.");
 
 // The picture as 8-bit blue-green-red (a grey picture becomes three equal
 // channels). Refuses, with the desktop application's texts, a file that
@@ -20,7 +23,7 @@ inline constexpr const char* kPictureTooSmall =
 cv::Mat ReadPicture(const std::filesystem::path& path);
 
 // The picture encoded in the format of `extension` (".png", ".jpg", ...).
-// Throws a CliError when the encoder refuses it.
+// Throws an IoError when the encoder refuses it.
 std::vector<unsigned char> EncodePicture(const cv::Mat& picture, const std::string& extension);
 
-}  // namespace velmora::cli
+}  // namespace velmora::io

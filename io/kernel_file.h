@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-namespace velmora::cli {
+namespace velmora::io {
 
 // Any picture OpenCV reads: 8- or 16-bit PNG, BMP or TIFF, or 32-bit float
 // TIFF; a colour picture is made grey. Returns a CV_32F kernel with odd
@@ -19,4 +19,4 @@ cv::Mat LoadKernelFile(const std::filesystem::path& path);
 // channels, any depth); `name` is used in the messages.
 cv::Mat KernelFromPicture(const cv::Mat& picture, const std::string& name);
 
-}  // namespace velmora::cli
+}  // namespace velmora::io
