@@ -30,6 +30,14 @@ constexpr float kZoomMin = 0.2f;
 constexpr float kZoomMax = 5.0f;
 constexpr int kPollMilliseconds = 100;
 
+// A picture of any depth the program reads, as 8-bit RGB for the screen.
+void ToDisplayRgb(const cv::Mat& bgr, cv::Mat* rgb) {
+  cv::Mat bytes = bgr;
+  if (bgr.depth() == CV_16U) bgr.convertTo(bytes, CV_8U, 1.0 / 257.0);
+  if (bgr.depth() == CV_32F) bgr.convertTo(bytes, CV_8U, 255.0);
+  cv::cvtColor(bytes, *rgb, cv::COLOR_BGR2RGB);
+}
+
 }  // namespace
 
 ImageWidget::ImageWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ImageWidget) {
@@ -172,7 +180,7 @@ void ImageWidget::setPicture(const QImage& shown) {
 }
 
 void ImageWidget::showImage(const cv::Mat& bgr) {
-  cv::cvtColor(bgr, rgbImage, cv::COLOR_BGR2RGB);
+  ToDisplayRgb(bgr, &rgbImage);
   setPicture(QImage(rgbImage.data, rgbImage.cols, rgbImage.rows, static_cast<qsizetype>(rgbImage.step),
                     QImage::Format_RGB888));
 }
@@ -361,7 +369,7 @@ void ImageWidget::startJob() {
   showResultControls(false);
   if (inputImage_.empty()) {
     inputImage_ = image;  // never written to: shared, not copied
-    cv::cvtColor(inputImage_, inputRgb_, cv::COLOR_BGR2RGB);
+    ToDisplayRgb(inputImage_, &inputRgb_);
     inputPicture_ = QImage(inputRgb_.data, inputRgb_.cols, inputRgb_.rows,
                            static_cast<qsizetype>(inputRgb_.step), QImage::Format_RGB888);
   }

@@ -30,7 +30,8 @@ namespace {
 
 const char* const kOpenFilter =
     "Image Files (*.png *.bmp *.jpg *.jpeg *.tif *.tiff);;All files(*.*)";
-const char* const kSaveFilter = "JPG File (*.jpg);;PNG File (*.png);;BMP File (*.bmp);;All files(*.*)";
+const char* const kSaveFilter =
+    "JPG File (*.jpg);;PNG File (*.png);;BMP File (*.bmp);;TIFF File (*.tif);;All files(*.*)";
 
 // The extension a save filter stands for ("" for All files).
 QString FilterExtension(const QString& filter) {
@@ -192,6 +193,7 @@ void MainWindow::on_actionSave_Image_triggered() {
   const QFileInfo picture(document ? document->filePath() : QString());
   QString extension = picture.suffix().toLower();
   if (extension == QLatin1String("jpeg")) extension = QStringLiteral("jpg");
+  if (extension == QLatin1String("tiff")) extension = QStringLiteral("tif");
   const QStringList filters = tr(kSaveFilter).split(QStringLiteral(";;"));
   QString selected = filters.value(1);  // PNG
   for (const QString& f : filters)

@@ -75,7 +75,7 @@ QString SavePicture(const cv::Mat& picture, const QString& fileName) {
   const QString suffix = QFileInfo(fileName).suffix();
   if (suffix.isEmpty())
     return tr("The file name \"%1\" has no extension.\n\n"
-              "Add .jpg, .png or .bmp to choose the format.")
+              "Add .jpg, .png, .bmp or .tif to choose the format.")
         .arg(fileName);
   try {
     const std::filesystem::path path = LocalPath(fileName);

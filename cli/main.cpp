@@ -40,7 +40,7 @@ void DefineOptions(CLI::App& app, DeblurRequest& request, RawOptions& raw) {
   app.add_option("INPUT", request.input, "the blurred photograph (any picture OpenCV reads)")
       ->required();
   app.add_option("-o,--output", raw.output,
-                 "result file, .jpg/.jpeg/.png/.bmp (default: <INPUT stem>_deblurred.png beside INPUT)");
+                 "result file, .jpg/.jpeg/.png/.bmp/.tif/.tiff (default: <INPUT stem>_deblurred.png beside INPUT)");
   auto* kernel = app.add_option("--kernel", raw.knownKernel,
                                 "known blur kernel picture (odd sides): deblur without estimating");
   auto* blur = app.add_option("--blur-size", raw.blurSize,

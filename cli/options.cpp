@@ -135,9 +135,9 @@ fs::path DefaultOutputPath(const fs::path& input) {
 }
 
 void CheckResultPath(const fs::path& output) {
-  if (!HasExtension(output, {".jpg", ".jpeg", ".png", ".bmp"}))
+  if (!HasExtension(output, {".jpg", ".jpeg", ".png", ".bmp", ".tif", ".tiff"}))
     throw BadInput("cannot write " + Quoted(output.string()) +
-                   ": the result must be a .jpg, .jpeg, .png or .bmp file");
+                   ": the result must be a .jpg, .jpeg, .png, .bmp, .tif or .tiff file");
   CheckWritableTarget(output, "result");
 }
 

@@ -43,8 +43,8 @@ void CheckRegionSize(const DeblurRegion& region, int rows, int cols, const BlurS
 // <INPUT stem>_deblurred.png beside INPUT.
 std::filesystem::path DefaultOutputPath(const std::filesystem::path& input);
 
-// The result's format follows its extension: jpg, jpeg, png or bmp, in any
-// letter case.
+// The result's format follows its extension: jpg, jpeg, png, bmp, tif or
+// tiff, in any letter case.
 void CheckResultPath(const std::filesystem::path& output);
 
 // The kernel picture may also be a TIFF file.

@@ -13,12 +13,18 @@ namespace velmora::io {
 cv::Mat ReadPicture(const std::filesystem::path& path) {
   cv::Mat picture;
   try {
-    picture = cv::imread(path.string(), cv::IMREAD_COLOR);
+    picture = cv::imread(path.string(), cv::IMREAD_COLOR | cv::IMREAD_ANYDEPTH);
   } catch (const cv::Exception& e) {
     if (e.code == cv::Error::StsNoMem) throw BadFile("not enough memory to read the picture");
     picture.release();  // a corrupt file: the same answer as an unreadable one
   }
   if (picture.empty()) throw IoError(Problem::kBadInput, kOpenFailed);
+  // 8 and 16 bits are kept; other integer depths are read as 16 bits, and
+  // float pictures must hold finite samples.
+  if (picture.depth() == CV_16S || picture.depth() == CV_32S) picture.convertTo(picture, CV_16U);
+  if (picture.depth() == CV_64F) picture.convertTo(picture, CV_32F);
+  if (picture.depth() == CV_32F && !cv::checkRange(picture))
+    throw BadFile("the picture '" + path.string() + "' holds samples that are not finite numbers (NaN or infinity)");
   if (picture.rows < kSmallestPictureSide || picture.cols < kSmallestPictureSide)
     throw IoError(Problem::kBadInput, kPictureTooSmall);
   return picture;
@@ -30,10 +36,16 @@ std::vector<unsigned char> EncodePicture(const cv::Mat& picture, const std::stri
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   std::vector<int> parameters;
   if (lower == ".jpg" || lower == ".jpeg") parameters = {cv::IMWRITE_JPEG_QUALITY, 95};
+  // PNG and TIFF hold 16 bits, TIFF floats too; JPEG and BMP take 8.
+  const bool tiff = lower == ".tif" || lower == ".tiff";
+  const bool deep = tiff || lower == ".png";
+  cv::Mat stored = picture;
+  if (!deep && picture.depth() == CV_16U) picture.convertTo(stored, CV_8U, 1.0 / 257.0);
+  if (!tiff && picture.depth() == CV_32F) picture.convertTo(stored, deep ? CV_16U : CV_8U, deep ? 65535.0 : 255.0);
   std::vector<unsigned char> bytes;
   bool encoded = false;
   try {
-    encoded = cv::imencode(lower, picture, bytes, parameters);
+    encoded = cv::imencode(lower, stored, bytes, parameters);
   } catch (const cv::Exception& e) {
     throw BadFile("cannot encode the picture as " + lower + ": " + e.err);
   }

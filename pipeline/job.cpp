@@ -20,6 +20,7 @@ namespace velmora {
 namespace {
 
 constexpr float kByteToUnit = 1.0f / 255.0f;  // 0.003921568859368563
+constexpr double kWordToUnit = 1.0 / 65535.0;
 
 double NowMilliseconds() {
   using namespace std::chrono;
@@ -205,8 +206,17 @@ void DeblurJob::UseKnownKernel(const cv::Mat& knownKernel) {
   settings.kernelWidth = kernel.cols;
 }
 
+// 8-bit pictures take exactly the path they always took; deeper ones keep
+// their precision on the way in and come back at 16 bits.
 void DeblurJob::ConvertInput() {
-  if (input.depth() != CV_32F) input.convertTo(input, CV_32F, kByteToUnit, 0.0);
+  if (converted_ && input.depth() == CV_32F) return;
+  converted_ = true;
+  resultDepth_ = input.depth() == CV_8U ? CV_8U : CV_16U;
+  if (input.depth() == CV_32F) return;  // float pictures are on the 0-1 scale already
+  if (input.depth() == CV_8U)
+    input.convertTo(input, CV_32F, kByteToUnit, 0.0);
+  else
+    input.convertTo(input, CV_32F, input.depth() == CV_16U ? kWordToUnit : 1.0, 0.0);
 }
 
 void DeblurJob::RunEstimation(bool partial) {
@@ -296,7 +306,10 @@ void DeblurJob::RunRemaining() {
 
 void DeblurJob::Finish(const cv::Mat& floatResult, bool writeKernel) {
   if (writeKernel) WriteKernelPicture(kernel, kernelPath);  // a failed write is not the job's failure
-  floatResult.convertTo(result, CV_8U, 255.0, 0.0);
+  if (resultDepth_ == CV_8U)
+    floatResult.convertTo(result, CV_8U, 255.0, 0.0);
+  else
+    floatResult.convertTo(result, CV_16U, 65535.0, 0.0);
 }
 
 }  // namespace velmora

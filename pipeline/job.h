@@ -109,8 +109,11 @@ class DeblurJob {
 
   DeblurSettings settings;
   JobOptions options;
-  cv::Mat input;   // 8-bit BGR before the first run, 32-bit float BGR / 255 after
-  cv::Mat result;  // 8-bit BGR, the whole picture
+  // BGR before the first run: 8-bit, 16-bit, or 32-bit float on the 0-1
+  // scale; 32-bit float on the 0-1 scale after.
+  cv::Mat input;
+  // BGR, the whole picture: 8-bit for an 8-bit input, else 16-bit.
+  cv::Mat result;
   cv::Mat kernel;  // the last usable kernel (estimated or known), kept between runs
   ProgressCell* progress = nullptr;
   float seconds = 0.0f;  // engine call only
@@ -132,6 +135,10 @@ class DeblurJob {
   void RunEstimation(bool partial);
   void RunRemaining();
   void ConvertInput();
+  // The depth of the result, fixed when the input is first converted: 8-bit
+  // for an 8-bit input, else 16-bit.
+  int resultDepth_ = CV_8U;
+  bool converted_ = false;
   // False, with memoryShortfall set, when a run on rows x cols (of the
   // whole picture of wholeRows x wholeCols) cannot fit in memory.
   bool MemoryFits(int rows, int cols, bool blind, bool useCpu);
