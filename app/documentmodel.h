@@ -4,10 +4,12 @@
 // change signals; they never look it up through their parents.
 #pragma once
 
+#include <QColorSpace>
 #include <QObject>
 #include <QString>
 #include <opencv2/core.hpp>
 
+#include "io/metadata.h"
 #include "pipeline/engine.h"
 #include "pipeline/job.h"
 
@@ -21,6 +23,11 @@ class DocumentModel : public QObject {
   // through setSettings; the panel writes single fields as they change).
   DeblurSettings settings;
   velmora::JobOptions options;
+
+  // What the picture's file says beyond its pixels, written into every
+  // result saved; the colour space its pixels are in (invalid: sRGB).
+  velmora::io::PictureMetadata metadata;
+  QColorSpace colourSpace;
 
   velmora::DeblurRegion region;
   bool regionSelected = false;

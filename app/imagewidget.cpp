@@ -1,5 +1,6 @@
 #include "app/imagewidget.h"
 
+#include <QColorSpace>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPainter>
@@ -30,12 +31,18 @@ constexpr float kZoomMin = 0.2f;
 constexpr float kZoomMax = 5.0f;
 constexpr int kPollMilliseconds = 100;
 
-// A picture of any depth the program reads, as 8-bit RGB for the screen.
-void ToDisplayRgb(const cv::Mat& bgr, cv::Mat* rgb) {
+// A picture of any depth the program reads as 8-bit RGB for the screen,
+// converted from its colour space (when valid) to sRGB. *rgb holds the
+// pixels of the image returned when no conversion was needed.
+QImage ScreenImage(const cv::Mat& bgr, const QColorSpace& space, cv::Mat* rgb) {
   cv::Mat bytes = bgr;
   if (bgr.depth() == CV_16U) bgr.convertTo(bytes, CV_8U, 1.0 / 257.0);
   if (bgr.depth() == CV_32F) bgr.convertTo(bytes, CV_8U, 255.0);
   cv::cvtColor(bytes, *rgb, cv::COLOR_BGR2RGB);
+  QImage image(rgb->data, rgb->cols, rgb->rows, static_cast<qsizetype>(rgb->step), QImage::Format_RGB888);
+  if (!space.isValid() || space == QColorSpace(QColorSpace::SRgb)) return image;
+  image.setColorSpace(space);
+  return image.convertedToColorSpace(QColorSpace(QColorSpace::SRgb));  // owns its pixels
 }
 
 }  // namespace
@@ -136,6 +143,11 @@ void ImageWidget::on_btn_saveKernel_clicked() {
   if (!problem.isEmpty()) QMessageBox::information(this, tr("Error"), problem);
 }
 
+const velmora::io::PictureMetadata& ImageWidget::metadata() const {
+  static const velmora::io::PictureMetadata kNone;
+  return model_ ? model_->metadata : kNone;
+}
+
 void ImageWidget::setModel(DocumentModel* model) {
   if (model_) disconnect(model_, nullptr, this, nullptr);
   model_ = model;
@@ -180,9 +192,7 @@ void ImageWidget::setPicture(const QImage& shown) {
 }
 
 void ImageWidget::showImage(const cv::Mat& bgr) {
-  ToDisplayRgb(bgr, &rgbImage);
-  setPicture(QImage(rgbImage.data, rgbImage.cols, rgbImage.rows, static_cast<qsizetype>(rgbImage.step),
-                    QImage::Format_RGB888));
+  setPicture(ScreenImage(bgr, model_ ? model_->colourSpace : QColorSpace(), &rgbImage));
 }
 
 float ImageWidget::zoom() const { return model_ ? model_->zoom : 1.0f; }
@@ -369,9 +379,7 @@ void ImageWidget::startJob() {
   showResultControls(false);
   if (inputImage_.empty()) {
     inputImage_ = image;  // never written to: shared, not copied
-    ToDisplayRgb(inputImage_, &inputRgb_);
-    inputPicture_ = QImage(inputRgb_.data, inputRgb_.cols, inputRgb_.rows,
-                           static_cast<qsizetype>(inputRgb_.step), QImage::Format_RGB888);
+    inputPicture_ = ScreenImage(inputImage_, model_ ? model_->colourSpace : QColorSpace(), &inputRgb_);
   }
   if (mode != velmora::kModeRemaining || !thread) {
     delete thread;

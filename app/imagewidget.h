@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <opencv2/core.hpp>
 
+#include "io/metadata.h"
 #include "pipeline/engine.h"
 #include "pipeline/job.h"
 
@@ -54,8 +55,12 @@ class ImageWidget : public QWidget {
   QRect regionInLabel() const;
 
   // Places the converted picture on the page (the input page: the picture
-  // itself; a result page: its result).
+  // itself; a result page: its result), in the screen's sRGB when the
+  // document's picture has a colour profile.
   void showImage(const cv::Mat& bgr);
+  // The metadata the document's results are saved with (none without a
+  // document).
+  const velmora::io::PictureMetadata& metadata() const;
 
   ImageLabel* label() const;
   QProgressBar* progressBar() const;

@@ -167,12 +167,13 @@ void MainWindow::runWizardFlow(const QString& chosen) {
 }
 
 bool MainWindow::savePage(ImageWidget* page, const QString& fileName) {
-  QString problem;
-  if (!page || !page->hasResult())
-    problem = tr("There is no result to save on this page.");
-  else
-    problem = SavePicture(page->image, fileName);
-  if (problem.isEmpty()) return true;
+  QString problem, notice;
+  if (!page || !page->hasResult()) problem = tr("There is no result to save on this page.");
+  if (problem.isEmpty()) problem = SavePicture(page->image, fileName, page->metadata(), &notice);
+  if (problem.isEmpty()) {
+    if (!notice.isEmpty()) QMessageBox::information(this, tr("Saved"), notice);
+    return true;
+  }
   QMessageBox::information(this, tr("Error"), problem);
   return false;
 }

@@ -27,9 +27,11 @@ std::filesystem::path LocalPath(const QString& fileName) {
 
 }  // namespace
 
-cv::Mat ReadPictureFile(const QString& fileName, QString* problem) {
+cv::Mat ReadPictureFile(const QString& fileName, QString* problem, velmora::io::PictureMetadata* metadata) {
   try {
-    return velmora::io::ReadPicture(LocalPath(fileName));
+    velmora::io::LoadedPicture loaded = velmora::io::ReadPictureWithMetadata(LocalPath(fileName));
+    *metadata = std::move(loaded.metadata);
+    return loaded.pixels;
   } catch (const velmora::io::IoError& e) {
     // The refusals carry the application's own texts.
     *problem = e.markedText() ? Translated(e) : QCoreApplication::translate("Picture", velmora::io::kOpenFailed);
@@ -70,7 +72,8 @@ QString SaveKernelPicture(const cv::Mat& kernel, const QString& fileName) {
   return QString();
 }
 
-QString SavePicture(const cv::Mat& picture, const QString& fileName) {
+QString SavePicture(const cv::Mat& picture, const QString& fileName, const velmora::io::PictureMetadata& metadata,
+                    QString* notice) {
   if (picture.empty()) return tr("There is no result to save on this page.");
   const QString suffix = QFileInfo(fileName).suffix();
   if (suffix.isEmpty())
@@ -80,8 +83,13 @@ QString SavePicture(const cv::Mat& picture, const QString& fileName) {
   try {
     const std::filesystem::path path = LocalPath(fileName);
     const std::string extension = QStringLiteral(".%1").arg(suffix).toStdString();
-    const std::vector<unsigned char> bytes = velmora::io::EncodePicture(picture, extension);
+    std::string metadataProblem;
+    const std::vector<unsigned char> bytes =
+        metadata.AddTo(velmora::io::EncodePicture(picture, extension), extension, &metadataProblem);
     velmora::io::WriteFileAtomically(path, bytes);
+    if (!metadataProblem.empty())
+      *notice = tr("The image was saved as \"%1\" without the picture's metadata.\n\n%2")
+                    .arg(fileName, QString::fromStdString(metadataProblem));
   } catch (const std::exception& e) {  // refusals of the encoder and of the file system
     return tr("The image could not be saved as \"%1\".\n\n%2").arg(fileName, QString::fromLocal8Bit(e.what()));
   }

@@ -4,10 +4,13 @@
 #include <QString>
 #include <opencv2/core.hpp>
 
-// Reads fileName as 8-bit blue-green-red (grey becomes three equal
-// channels). On refusal returns an empty matrix and sets *problem to the
-// text to show: the file cannot be read, or a side is below 200 pixels.
-cv::Mat ReadPictureFile(const QString& fileName, QString* problem);
+#include "io/metadata.h"
+
+// Reads fileName as blue-green-red at its own depth (grey becomes three
+// equal channels), upright, with its metadata in *metadata. On refusal
+// returns an empty matrix and sets *problem to the text to show: the file
+// cannot be read, or a side is below 200 pixels.
+cv::Mat ReadPictureFile(const QString& fileName, QString* problem, velmora::io::PictureMetadata* metadata);
 
 // Reads a kernel picture as the command-line tool's --kernel does (odd
 // sides, negatives to 0, summing to 1). On refusal returns an empty matrix
@@ -19,7 +22,10 @@ cv::Mat LoadKernelPicture(const QString& fileName, QString* problem);
 // Whole or not at all; returns an empty text on success.
 QString SaveKernelPicture(const cv::Mat& kernel, const QString& fileName);
 
-// Writes an 8-bit picture in the format of fileName's extension, whole or
-// not at all: an existing file is replaced only by a complete one. Returns
-// an empty text on success, otherwise the problem in words.
-QString SavePicture(const cv::Mat& picture, const QString& fileName);
+// Writes a picture in the format of fileName's extension (16-bit PNG and
+// TIFF for a deeper picture), with `metadata`, whole or not at all: an
+// existing file is replaced only by a complete one. Returns an empty text
+// on success, otherwise the problem in words. When the picture was saved
+// but its metadata could not be, *notice says so.
+QString SavePicture(const cv::Mat& picture, const QString& fileName, const velmora::io::PictureMetadata& metadata,
+                    QString* notice);

@@ -107,13 +107,17 @@ bool SubMainWindow::openImage(const QString& fileName) {
   setWindowTitle(fileName);
   filePath_ = fileName;
   QString problem;
-  cv::Mat picture = ReadPictureFile(fileName, &problem);
+  cv::Mat picture = ReadPictureFile(fileName, &problem, &model_.metadata);
   if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) sub->resize(640, 480);
   if (picture.empty()) {
     QMessageBox::information(this, tr("Error"), problem);
     return false;
   }
   image = picture;
+  const std::vector<unsigned char>& icc = model_.metadata.iccProfile();
+  model_.colourSpace = icc.empty() ? QColorSpace()
+                                   : QColorSpace::fromIccProfile(QByteArray(
+                                         reinterpret_cast<const char*>(icc.data()), static_cast<qsizetype>(icc.size())));
   const QString values[5] = {ShortName(fileName), FileType(fileName),
                              QString::asprintf("%dpx", image.cols), QString::asprintf("%dpx", image.rows),
                              gpuAvailable ? QStringLiteral("GPU") : QStringLiteral("CPU")};

@@ -23,7 +23,7 @@ namespace velmora::cli {
 namespace fs = std::filesystem;
 using io::EncodePicture;
 using io::LoadKernelFile;
-using io::ReadPicture;
+using io::ReadPictureWithMetadata;
 using io::StagedFile;
 using io::WriteFileAtomically;
 
@@ -51,8 +51,14 @@ bool GpuUsableFor(const DeblurRequest& request) {
 struct Plan {
   fs::path output;
   cv::Mat picture;
+  io::PictureMetadata metadata;  // carried over to the result
+  std::string metadataWarning;
   cv::Mat knownKernel;
 };
+
+void Warn(const DeblurRequest& request, const std::string& problem) {
+  if (!problem.empty() && !request.quiet) std::fprintf(stderr, "velmora-deblur: warning: %s\n", problem.c_str());
+}
 
 // Whether two paths, existing or not, would name the same file.
 bool SameFile(const fs::path& a, const fs::path& b) {
@@ -70,7 +76,10 @@ Plan Prepare(const DeblurRequest& request) {
   CheckKernelPicturePath(request.kernelOut);
   if (SameFile(plan.output, request.kernelOut))
     throw BadInput("the result and the kernel picture cannot both be '" + plan.output.string() + "'");
-  plan.picture = ReadPicture(request.input);
+  io::LoadedPicture loaded = ReadPictureWithMetadata(request.input);
+  plan.picture = std::move(loaded.pixels);
+  plan.metadata = std::move(loaded.metadata);
+  plan.metadataWarning = std::move(loaded.metadataWarning);
   if (request.knownKernel) {
     plan.knownKernel = LoadKernelFile(*request.knownKernel);
     if (plan.knownKernel.rows > plan.picture.rows || plan.knownKernel.cols > plan.picture.cols)
@@ -162,6 +171,7 @@ void CheckStatus(int status, const DeblurJob& job) {
 
 int RunDeblur(const DeblurRequest& request) {
   const Plan plan = Prepare(request);
+  Warn(request, plan.metadataWarning);
   const bool gpuUsable = GpuUsableFor(request);
 
   ProgressCell cell = -1.0f;
@@ -200,7 +210,10 @@ int RunDeblur(const DeblurRequest& request) {
   if (status == kJobEstimationFailed && kernelPicture.HasContent()) kernelPicture.Commit();
   CheckStatus(status, job);
 
-  WriteFileAtomically(plan.output, EncodePicture(job.result, plan.output.extension().string()));
+  const std::string format = plan.output.extension().string();
+  std::string metadataProblem;
+  WriteFileAtomically(plan.output, plan.metadata.AddTo(EncodePicture(job.result, format), format, &metadataProblem));
+  Warn(request, metadataProblem);
   if (kernelPicture.HasContent())
     kernelPicture.Commit();
   else

@@ -1,5 +1,6 @@
 #include "io/picture.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
@@ -10,7 +11,26 @@
 
 namespace velmora::io {
 
-cv::Mat ReadPicture(const std::filesystem::path& path) {
+namespace {
+
+// Turns the stored pixels upright by an EXIF orientation (1 to 8), as a
+// viewer would show them.
+void TurnUpright(cv::Mat& picture, int orientation) {
+  if (orientation < 2 || orientation > 8) return;
+  cv::Mat upright;  // the operations below cannot work in place on an oblong picture
+  switch (orientation) {
+    case 2: cv::flip(picture, upright, 1); break;
+    case 3: cv::flip(picture, upright, -1); break;
+    case 4: cv::flip(picture, upright, 0); break;
+    case 5: cv::transpose(picture, upright); break;
+    case 6: cv::rotate(picture, upright, cv::ROTATE_90_CLOCKWISE); break;
+    case 7: cv::transpose(picture, upright); cv::flip(upright, upright, -1); break;
+    case 8: cv::rotate(picture, upright, cv::ROTATE_90_COUNTERCLOCKWISE); break;
+  }
+  picture = upright;
+}
+
+cv::Mat DecodePicture(const std::filesystem::path& path) {
   cv::Mat picture;
   try {
     picture = cv::imread(path.string(), cv::IMREAD_COLOR | cv::IMREAD_ANYDEPTH);
@@ -29,6 +49,20 @@ cv::Mat ReadPicture(const std::filesystem::path& path) {
     throw IoError(Problem::kBadInput, kPictureTooSmall);
   return picture;
 }
+
+}  // namespace
+
+LoadedPicture ReadPictureWithMetadata(const std::filesystem::path& path) {
+  LoadedPicture loaded;
+  loaded.pixels = DecodePicture(path);
+  loaded.metadata = PictureMetadata::Read(path, &loaded.metadataWarning);
+  // The decoder turns JPEG and TIFF pictures upright itself; the others
+  // are turned here, so that every picture is upright when restored.
+  if (!loaded.metadata.turnedByDecoder()) TurnUpright(loaded.pixels, loaded.metadata.orientation());
+  return loaded;
+}
+
+cv::Mat ReadPicture(const std::filesystem::path& path) { return ReadPictureWithMetadata(path).pixels; }
 
 std::vector<unsigned char> EncodePicture(const cv::Mat& picture, const std::string& extension) {
   std::string lower = extension;

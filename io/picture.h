@@ -4,8 +4,10 @@
 #include <opencv2/core.hpp>
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
+#include "io/metadata.h"
 #include "io/translatable.h"
 
 namespace velmora::io {
@@ -24,6 +26,16 @@ inline constexpr const char* kPictureTooSmall = QT_TRANSLATE_NOOP(
 // with a side below 200 pixels; a float picture with NaN or infinite
 // samples is refused too.
 cv::Mat ReadPicture(const std::filesystem::path& path);
+
+// The picture as ReadPicture gives it, with the metadata of its file.
+// Metadata that cannot be parsed is left out and `metadataWarning` says
+// why; the picture is read all the same.
+struct LoadedPicture {
+  cv::Mat pixels;
+  PictureMetadata metadata;
+  std::string metadataWarning;  // empty when nothing was left out
+};
+LoadedPicture ReadPictureWithMetadata(const std::filesystem::path& path);
 
 // The picture encoded in the format of `extension` (".png", ".jpg", ".tif",
 // ...): PNG and TIFF at 16 bits when the picture is deeper than 8 (TIFF

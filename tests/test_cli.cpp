@@ -37,48 +37,16 @@
 #include "io/staged_file.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
+#include "tests/tool_runner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace velmora::cli;
 using namespace velmora::io;
+using namespace velmora::testing;
 
 // ---------------------------------------------------------------- helpers
-
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "velmora-cli-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("no scratch folder");
-    path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<std::string> FolderEntries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // Shapes of several greys on a gentle gradient: edges in every direction,
 // which blind estimation needs, and no symmetry that hides a shift.
@@ -109,48 +77,6 @@ cv::Mat Blurred(const cv::Mat& sharp, const cv::Mat& kernel) {
   cv::Mat bytes;
   velmora::tools::BlurImage(ToUnit(sharp), kernel, 0.0, 1).convertTo(bytes, CV_8U, 255.0);
   return bytes;
-}
-
-// The kernel as a 16-bit picture, largest tap 65535, as velmora-shake writes it.
-void WriteKernel16(const cv::Mat& kernel, const fs::path& path) {
-  double top = 0.0;
-  cv::minMaxLoc(kernel, nullptr, &top);
-  cv::Mat picture;
-  kernel.convertTo(picture, CV_16U, 65535.0 / top);
-  ASSERT_TRUE(cv::imwrite(path.string(), picture));
-}
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs the built tool with the scratch folder as working directory; launch
-// is the shell text that starts it.
-ToolRun RunTool(const ScratchFolder& folder, const std::vector<std::string>& args,
-                const std::string& launch = Quote(VELMORA_DEBLUR_PATH)) {
-  std::string command = "cd " + Quote(folder.path().string()) + " && " + launch;
-  for (const std::string& a : args) {
-    command += ' ';
-    command += Quote(a);
-  }
-  const fs::path out = fs::temp_directory_path() / ("velmora-cli-out-" + std::to_string(::getpid()));
-  const fs::path err = out.string() + ".err";
-  command += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
-  const int raw = std::system(command.c_str());
-  ToolRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  run.out = ReadText(out);
-  run.err = ReadText(err);
-  fs::remove(out);
-  fs::remove(err);
-  return run;
 }
 
 int LineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
@@ -718,103 +644,4 @@ TEST(DeblurToolBlurSize, TooLargeForThePictureIsRefused) {
   EXPECT_NE(run.err.find("The blur size 121 x 121 is too large for this 400 x 300 picture"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("The largest blur size it allows is 99 x 121."), std::string::npos) << run.err;
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"small.png"});
-}
-
-// Pictures deeper than 8 bits keep their depth: a smooth 16-bit gradient
-// comes back as 16-bit PNG and TIFF with far more than 256 levels; a float
-// TIFF is read as such; one with NaN samples is refused, naming the problem.
-namespace {
-
-cv::Mat Gradient16(int rows, int cols) {
-  cv::Mat picture(rows, cols, CV_16UC3);
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j) {
-      const auto v = static_cast<unsigned short>(4000 + 50000.0 * (i * cols + j) / (rows * cols));
-      picture.at<cv::Vec3w>(i, j) = cv::Vec3w(v, static_cast<unsigned short>(v / 2), static_cast<unsigned short>(65535 - v));
-    }
-  return picture;
-}
-
-// OpenCV's TIFF writer stores NaN as 0, so a picture with non-finite samples
-// is written here by hand: one strip, three 32-bit float samples per pixel.
-void WriteFloatTiff(const cv::Mat& picture, const fs::path& path) {
-  ASSERT_EQ(picture.type(), CV_32FC3);
-  const cv::Mat packed = picture.isContinuous() ? picture : picture.clone();
-  const auto data_bytes = static_cast<std::uint32_t>(packed.total() * packed.elemSize());
-  const std::uint32_t ifd_at = 8 + data_bytes;
-  const std::uint16_t entries = 11;
-  const std::uint32_t bits_at = ifd_at + 2 + entries * 12 + 4;
-  const std::uint32_t format_at = bits_at + 6;
-  std::string out = "II*";
-  out.push_back('\0');
-  auto put16 = [&out](std::uint16_t v) { out.append(reinterpret_cast<const char*>(&v), 2); };
-  auto put32 = [&out](std::uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
-  auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
-    put16(tag), put16(type), put32(count);
-    if (type == 3 && count == 1) put16(static_cast<std::uint16_t>(value)), put16(0);
-    else put32(value);
-  };
-  put32(ifd_at);
-  out.append(reinterpret_cast<const char*>(packed.data), data_bytes);
-  put16(entries);
-  const auto rows = static_cast<std::uint32_t>(picture.rows), cols = static_cast<std::uint32_t>(picture.cols);
-  entry(256, 3, 1, cols), entry(257, 3, 1, rows), entry(258, 3, 3, bits_at), entry(259, 3, 1, 1);
-  entry(262, 3, 1, 2), entry(273, 4, 1, 8), entry(277, 3, 1, 3), entry(278, 3, 1, rows);
-  entry(279, 4, 1, data_bytes), entry(284, 3, 1, 1), entry(339, 3, 3, format_at);
-  put32(0);
-  for (int i = 0; i < 3; ++i) put16(32);
-  for (int i = 0; i < 3; ++i) put16(3);  // IEEE floating point
-  std::ofstream(path, std::ios::binary).write(out.data(), static_cast<std::streamsize>(out.size()));
-}
-
-int DistinctLevels(const cv::Mat& picture) {
-  std::vector<cv::Mat> planes;
-  cv::split(picture, planes);
-  std::vector<unsigned short> values(planes[0].begin<unsigned short>(), planes[0].end<unsigned short>());
-  std::sort(values.begin(), values.end());
-  return static_cast<int>(std::unique(values.begin(), values.end()) - values.begin());
-}
-
-}  // namespace
-
-TEST(DeblurToolDepth, SixteenBitPicturesComeBackAtSixteenBits) {
-  const ScratchFolder dir;
-  ASSERT_TRUE(cv::imwrite((dir / "deep.png").string(), Gradient16(240, 260)));
-  WriteKernel16(velmora::tools::GenerateShakeKernel(5, 1), dir / "k.png");
-  for (const char* out : {"out.png", "out.tif"}) {
-    const ToolRun run = RunTool(dir, {"deep.png", "--kernel", "k.png", "-o", out, "-q"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const cv::Mat result = cv::imread((dir / out).string(), cv::IMREAD_UNCHANGED);
-    ASSERT_EQ(result.depth(), CV_16U) << out;
-    EXPECT_GT(DistinctLevels(result), 1024) << out;
-  }
-  // JPEG stays 8-bit.
-  ASSERT_EQ(RunTool(dir, {"deep.png", "--kernel", "k.png", "-o", "out.jpg", "-q"}).status, 0);
-  EXPECT_EQ(cv::imread((dir / "out.jpg").string(), cv::IMREAD_UNCHANGED).depth(), CV_8U);
-}
-
-TEST(DeblurToolDepth, FloatTiffIsReadAndNonFiniteSamplesAreRefused) {
-  const ScratchFolder dir;
-  cv::Mat floats;
-  Gradient16(220, 230).convertTo(floats, CV_32F, 1.0 / 65535.0);
-  ASSERT_TRUE(cv::imwrite((dir / "f.tif").string(), floats));
-  const cv::Mat read = ReadPicture(dir / "f.tif");
-  EXPECT_EQ(read.depth(), CV_32F);
-  WriteKernel16(velmora::tools::GenerateShakeKernel(5, 1), dir / "k.png");
-  ASSERT_EQ(RunTool(dir, {"f.tif", "--kernel", "k.png", "-o", "out.tif", "-q"}).status, 0);
-  EXPECT_EQ(cv::imread((dir / "out.tif").string(), cv::IMREAD_UNCHANGED).depth(), CV_16U);
-
-  WriteFloatTiff(floats, dir / "finite.tif");
-  cv::Mat swapped;  // the file holds RGB, pictures are held BGR
-  cv::cvtColor(floats, swapped, cv::COLOR_RGB2BGR);
-  EXPECT_EQ(cv::norm(ReadPicture(dir / "finite.tif"), swapped, cv::NORM_INF), 0.0);
-  for (const float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
-    cv::Mat spoiled = floats.clone();
-    spoiled.at<cv::Vec3f>(10, 10)[1] = bad;
-    WriteFloatTiff(spoiled, dir / "bad.tif");
-    const ToolRun run = RunTool(dir, {"bad.tif", "--kernel", "k.png", "-o", "bad.png"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("not finite numbers"), std::string::npos) << run.err;
-    EXPECT_FALSE(fs::exists(dir / "bad.png"));
-  }
 }
