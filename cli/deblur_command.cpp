@@ -219,7 +219,7 @@ int RunDeblur(const DeblurRequest& request) {
   else
     std::fprintf(stderr, "velmora-deblur: warning: could not write the kernel picture '%s'\n",
                  request.kernelOut.string().c_str());
-  if (!request.quiet) {
+  if (!request.quiet && request.printResult) {
     std::printf("Running time %.3fs\n", seconds);
     std::printf("Saved %s\n", plan.output.string().c_str());
   }

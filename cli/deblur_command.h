@@ -27,6 +27,7 @@ struct DeblurRequest {
   bool gpuRequested = false;  // --gpu
   bool quiet = false;
   bool engineLog = false;     // let the engine's console lines through
+  bool printResult = true;    // end with the "Running time" and "Saved" lines (unless quiet)
 };
 
 // Returns the exit status; throws CliError for refusals.

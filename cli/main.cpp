@@ -1,27 +1,26 @@
-// velmora-deblur: removes camera-shake blur from one photograph, blindly or
-// with a known kernel, as the desktop application's Run does.
+// velmora-deblur: removes camera-shake blur from a photograph, blindly or
+// with a known kernel, as the desktop application's Run does; given several,
+// restores each in turn into one folder.
 #include <CLI/CLI.hpp>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 
 #include <cstdio>
-#include <exception>
-#include <new>
 #include <string>
+#include <vector>
 
+#include "cli/batch_command.h"
 #include "cli/deblur_command.h"
 #include "cli/errors.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
-#include "io/errors.h"
 
 namespace {
 
 using namespace velmora::cli;
 
 constexpr const char* kProgram = "velmora-deblur";
-constexpr const char* kNotEnoughMemory = "not enough memory to deblur this picture";
 
 // The option texts as typed; checked after parsing so that every refusal
 // names the problem in the same words.
@@ -31,16 +30,19 @@ struct RawOptions {
   std::string gamma = "1.0";
   std::string estimator = "classic";
   std::string region;
-  std::string output, kernelOut = "kernel.png", knownKernel;
+  std::vector<std::string> inputs;
+  std::string output, outputDir, kernelOut = "kernel.png", knownKernel;
   bool cpu = false, gpu = false;
 };
 
 void DefineOptions(CLI::App& app, DeblurRequest& request, RawOptions& raw) {
   app.set_version_flag("--version", std::string(kProgram) + " " + VELMORA_VERSION);
-  app.add_option("INPUT", request.input, "the blurred photograph (any picture OpenCV reads)")
+  app.add_option("INPUT", raw.inputs,
+                 "the blurred photograph (any picture OpenCV reads); several need --output-dir")
       ->required();
-  app.add_option("-o,--output", raw.output,
-                 "result file, .jpg/.jpeg/.png/.bmp/.tif/.tiff (default: <INPUT stem>_deblurred.png beside INPUT)");
+  auto* output = app.add_option(
+      "-o,--output", raw.output,
+      "result file, .jpg/.jpeg/.png/.bmp/.tif/.tiff (default: <INPUT stem>_deblurred.png beside INPUT)");
   auto* kernel = app.add_option("--kernel", raw.knownKernel,
                                 "known blur kernel picture (odd sides): deblur without estimating");
   auto* blur = app.add_option("--blur-size", raw.blurSize,
@@ -57,7 +59,13 @@ void DefineOptions(CLI::App& app, DeblurRequest& request, RawOptions& raw) {
                                 "X,Y,W,H fractions: estimate the kernel on this region and restore only it");
   app.add_flag("--whole", request.whole, "with --region: then restore the whole picture with its kernel")
       ->needs(region);
-  app.add_option("--kernel-out", raw.kernelOut, "where the kernel picture goes (default kernel.png)");
+  auto* kernelOut =
+      app.add_option("--kernel-out", raw.kernelOut, "where the kernel picture goes (default kernel.png)");
+  app.add_option("--output-dir", raw.outputDir,
+                 "restore every INPUT into DIR: DIR/<stem>_deblurred.<INPUT's extension> and "
+                 "DIR/<stem>_kernel.png, then print a summary")
+      ->excludes(output)
+      ->excludes(kernelOut);
   auto* cpu = app.add_flag("--cpu", raw.cpu, "compute on the CPU");
   app.add_flag("--gpu", raw.gpu, "compute on the GPU when usable (falls back to the CPU)")->excludes(cpu);
   auto* quiet = app.add_flag("-q,--quiet", request.quiet, "print nothing but errors");
@@ -66,10 +74,17 @@ void DefineOptions(CLI::App& app, DeblurRequest& request, RawOptions& raw) {
   kernel->excludes(blur)->excludes(gamma)->excludes(region)->excludes(estimator);
   app.footer(
       "Exit status: 0 success; 1 the kernel could not be estimated; 2 bad usage, bad input or not "
-      "enough memory; 3 an internal error; 130 or 143 stopped by SIGINT or SIGTERM.");
+      "enough memory; 3 an internal error; 130 or 143 stopped by SIGINT or SIGTERM. With several "
+      "pictures, the worst of theirs.");
 }
 
 void Complete(DeblurRequest& request, const RawOptions& raw) {
+  if (raw.inputs.size() > 1 && !raw.output.empty())
+    throw BadInput("-o names one result, and " + std::to_string(raw.inputs.size()) +
+                   " pictures were given; use --output-dir DIR to restore them all into DIR");
+  if (raw.inputs.size() > 1 && raw.outputDir.empty())
+    throw BadInput("several pictures need --output-dir DIR, the folder their results go to");
+  request.input = raw.inputs.front();
   request.output = raw.output;
   request.kernelOut = raw.kernelOut;
   if (!raw.knownKernel.empty()) request.knownKernel = raw.knownKernel;
@@ -81,20 +96,12 @@ void Complete(DeblurRequest& request, const RawOptions& raw) {
   request.gpuRequested = raw.gpu;
 }
 
-int Report(const CliError& error) {
-  if (error.verbatim())
-    std::fprintf(stderr, "%s\n", error.what());
-  else
-    std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
-  return error.exitCode();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   // The tool reports unreadable files in its own words.
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-  CLI::App app{"Removes camera-shake blur from one photograph.", kProgram};
+  CLI::App app{"Removes camera-shake blur from a photograph, or from several into one folder.", kProgram};
   DeblurRequest request;
   RawOptions raw;
   DefineOptions(app, request, raw);
@@ -105,22 +112,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s (see --help)\n", kProgram, e.what());
     return kExitBadInput;
   }
-  try {
+  return RunReported([&] {
     Complete(request, raw);
     const InterruptHandlers interrupts;
-    return RunDeblur(request);
-  } catch (const CliError& e) {
-    return Report(e);
-  } catch (const velmora::io::IoError& e) {
-    const bool bad = e.problem() == velmora::io::Problem::kBadInput;
-    return Report(CliError(bad ? kExitBadInput : kExitInternal, e.what(), e.verbatim()));
-  } catch (const std::bad_alloc&) {
-    return Report(BadInput(kNotEnoughMemory));
-  } catch (const cv::Exception& e) {
-    // OpenCV reports a failed allocation as an exception of its own.
-    if (e.code == cv::Error::StsNoMem) return Report(BadInput(kNotEnoughMemory));
-    return Report(CliError(kExitInternal, std::string("internal error: ") + e.what()));
-  } catch (const std::exception& e) {
-    return Report(CliError(kExitInternal, std::string("internal error: ") + e.what()));
-  }
+    if (raw.outputDir.empty()) return RunDeblur(request);
+    return RunBatch(request, std::vector<std::filesystem::path>(raw.inputs.begin(), raw.inputs.end()), raw.outputDir);
+  });
 }

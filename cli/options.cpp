@@ -134,8 +134,12 @@ fs::path DefaultOutputPath(const fs::path& input) {
   return input.parent_path() / (input.stem().string() + "_deblurred.png");
 }
 
+bool IsResultFormat(const fs::path& output) {
+  return HasExtension(output, {".jpg", ".jpeg", ".png", ".bmp", ".tif", ".tiff"});
+}
+
 void CheckResultPath(const fs::path& output) {
-  if (!HasExtension(output, {".jpg", ".jpeg", ".png", ".bmp", ".tif", ".tiff"}))
+  if (!IsResultFormat(output))
     throw BadInput("cannot write " + Quoted(output.string()) +
                    ": the result must be a .jpg, .jpeg, .png, .bmp, .tif or .tiff file");
   CheckWritableTarget(output, "result");

@@ -45,6 +45,7 @@ std::filesystem::path DefaultOutputPath(const std::filesystem::path& input);
 
 // The result's format follows its extension: jpg, jpeg, png, bmp, tif or
 // tiff, in any letter case.
+bool IsResultFormat(const std::filesystem::path& output);
 void CheckResultPath(const std::filesystem::path& output);
 
 // The kernel picture may also be a TIFF file.

@@ -645,3 +645,104 @@ TEST(DeblurToolBlurSize, TooLargeForThePictureIsRefused) {
   EXPECT_NE(run.err.find("The largest blur size it allows is 99 x 121."), std::string::npos) << run.err;
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"small.png"});
 }
+
+// ------------------------------------------------------------------ batch
+
+// Several pictures in one run: each goes to the folder under its own stem,
+// in its own format; a truncated picture fails alone and the run's status
+// is the worst of the pictures'.
+TEST(DeblurToolBatch, EachPictureIsRestoredIntoTheFolderAndABadOneFailsAlone) {
+  const ScratchFolder dir;
+  const cv::Mat blurred = Blurred(SharpPicture(220, 240), velmora::tools::GenerateShakeKernel(9, 6));
+  ASSERT_TRUE(cv::imwrite((dir / "a.png").string(), blurred));
+  ASSERT_TRUE(cv::imwrite((dir / "b.jpg").string(), blurred));
+  ASSERT_TRUE(cv::imwrite((dir / "whole.png").string(), blurred));
+  const std::string bytes = ReadText(dir / "whole.png");
+  WriteText(dir / "cut.png", bytes.substr(0, bytes.size() / 2));
+
+  const ToolRun run = RunTool(dir, {"a.png", "cut.png", "b.jpg", "--blur-size", "9", "--output-dir", "out"});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_EQ(FolderEntries(dir / "out"),
+            (std::vector<std::string>{"a_deblurred.png", "a_kernel.png", "b_deblurred.jpg", "b_kernel.png"}));
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(\[1/3\] a\.png: \d+\.\d s\n)"))) << run.out;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(\[2/3\] cut\.png: \d+\.\d s, failed \(exit status 2\)\n)")))
+      << run.out;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(\[3/3\] b\.jpg: \d+\.\d s\n)"))) << run.out;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(a\.png +out/a_deblurred\.png +\d+\.\d s +0 restored)"))) << run.out;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(cut\.png +- +\d+\.\d s +2 refused)"))) << run.out;
+  EXPECT_NE(run.out.find("2 of 3 pictures restored\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("Error while opening image file."), std::string::npos) << run.err;
+
+  // Each result is the one a run of its own gives.
+  ASSERT_EQ(RunTool(dir, {"a.png", "--blur-size", "9", "-o", "single.png", "-q"}).status, 0);
+  const cv::Mat single = cv::imread((dir / "single.png").string());
+  EXPECT_LE(cv::norm(cv::imread((dir / "out/a_deblurred.png").string()), single, cv::NORM_INF), 1.0);
+}
+
+// What cannot work is refused before any picture is touched: -o or
+// --kernel-out with a folder, several pictures without one, two pictures
+// whose results would share a name.
+TEST(DeblurToolBatch, ConflictingRequestsAreRefusedBeforeAnyWork) {
+  const ScratchFolder dir;
+  const cv::Mat picture = SharpPicture(220, 240);
+  fs::create_directory(dir / "sub");
+  for (const char* name : {"a.png", "b.png", "sub/a.jpg"}) ASSERT_TRUE(cv::imwrite((dir / name).string(), picture));
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"a.png", "b.png", "-o", "x.png"}, "-o names one result, and 2 pictures were given; use --output-dir DIR"},
+      {{"a.png", "b.png"}, "several pictures need --output-dir DIR"},
+      {{"a.png", "sub/a.jpg", "--output-dir", "out"}, "'a.png' and 'sub/a.jpg' would both write 'out/a_kernel.png'"},
+      {{"a.png", "a.png", "--output-dir", "out"}, "would both write 'out/a_deblurred.png'"},
+      {{"a.png", "--output-dir", "out", "--kernel-out", "k.png"}, "--kernel-out excludes --output-dir"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = RunTool(dir, c.args);
+    EXPECT_EQ(run.status, 2) << c.says;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"a.png", "b.png", "sub"})) << c.says;
+  }
+}
+
+// Ctrl-C during a batch stops the picture at work, leaving nothing of it,
+// and skips the rest; the summary counts them and the status is 130.
+TEST(DeblurToolBatch, ASignalStopsThePictureAtWorkAndSkipsTheRest) {
+  const ScratchFolder dir;
+  const cv::Mat small = Blurred(SharpPicture(220, 240), velmora::tools::GenerateShakeKernel(9, 6));
+  cv::Mat big;
+  cv::resize(SharpPicture(300, 400), big, cv::Size(1600, 1200));
+  for (const char* name : {"a.png", "c.png"}) ASSERT_TRUE(cv::imwrite((dir / name).string(), small));
+  ASSERT_TRUE(cv::imwrite((dir / "big.png").string(), big));
+  const fs::path log = dir / "log.txt";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(99);
+    const int out = ::open("log.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    ::execl(VELMORA_DEBLUR_PATH, VELMORA_DEBLUR_PATH, "a.png", "big.png", "c.png", "--blur-size", "31",
+            "--output-dir", "out", static_cast<char*>(nullptr));
+    ::_exit(98);
+  }
+  // The second picture's kernel picture is staged before its job starts.
+  const auto secondStarted = [&dir] {
+    if (!fs::is_directory(dir / "out")) return false;
+    for (const std::string& name : FolderEntries(dir / "out"))
+      if (name.rfind(".big_kernel.partial-", 0) == 0) return true;
+    return false;
+  };
+  for (int i = 0; i < 6000 && !secondStarted(); ++i) ::usleep(5000);
+  ::usleep(300000);
+  ::kill(child, SIGINT);
+  int raw = 0;
+  ::waitpid(child, &raw, 0);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  const std::string printed = ReadText(log);
+  EXPECT_EQ(FolderEntries(dir / "out"), (std::vector<std::string>{"a_deblurred.png", "a_kernel.png"})) << printed;
+  EXPECT_NE(printed.find("[2/3] big.png: "), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("[3/3]"), std::string::npos) << printed;
+  EXPECT_TRUE(std::regex_search(printed, std::regex(R"(c\.png +- +- +skipped)"))) << printed;
+  EXPECT_NE(printed.find("1 of 3 pictures restored, 1 skipped after the stop\n"), std::string::npos) << printed;
+}

@@ -1,0 +1,155 @@
+#include "cli/batch_command.h"
+
+#include <opencv2/core.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include "cli/errors.h"
+#include "cli/interrupt.h"
+#include "cli/options.h"
+#include "io/errors.h"
+
+namespace velmora::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgram = "velmora-deblur";
+
+int Report(const CliError& error) {
+  if (error.verbatim())
+    std::fprintf(stderr, "%s\n", error.what());
+  else
+    std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
+  return error.exitCode();
+}
+
+struct Outcome {
+  std::string picture;
+  std::string result;   // empty: none written
+  double seconds = -1;  // negative: not started
+  int status = 0;
+};
+
+std::string StatusText(const Outcome& o) {
+  if (o.seconds < 0) return "skipped";
+  switch (o.status) {
+    case kExitSuccess: return "0 restored";
+    case kExitEstimationFailed: return "1 no kernel found";
+    case kExitBadInput: return "2 refused";
+    case kExitInternal: return "3 internal error";
+    default: return std::to_string(o.status) + " stopped";
+  }
+}
+
+void PrintSummary(const std::vector<Outcome>& outcomes) {
+  std::size_t pictureWidth = std::string("picture").size(), resultWidth = std::string("result").size();
+  for (const Outcome& o : outcomes) {
+    pictureWidth = std::max(pictureWidth, o.picture.size());
+    resultWidth = std::max(resultWidth, std::max<std::size_t>(o.result.size(), 1));
+  }
+  const int pw = static_cast<int>(pictureWidth), rw = static_cast<int>(resultWidth);
+  std::printf("\n%-*s  %-*s  %8s  %s\n", pw, "picture", rw, "result", "time", "exit status");
+  int restored = 0, skipped = 0;
+  for (const Outcome& o : outcomes) {
+    const std::string time = o.seconds < 0 ? "-" : cv::format("%.1f s", o.seconds);
+    std::printf("%-*s  %-*s  %8s  %s\n", pw, o.picture.c_str(), rw, o.result.empty() ? "-" : o.result.c_str(),
+                time.c_str(), StatusText(o).c_str());
+    restored += o.seconds >= 0 && o.status == kExitSuccess;
+    skipped += o.seconds < 0;
+  }
+  std::printf("%d of %zu pictures restored", restored, outcomes.size());
+  if (skipped > 0) std::printf(", %d skipped after the stop", skipped);
+  std::printf("\n");
+}
+
+void PrepareFolder(const fs::path& dir) {
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (!fs::is_directory(dir))
+    throw BadInput("cannot use '" + dir.string() + "' as the output folder" +
+                   (error ? ": " + error.message() : std::string(": it is not a folder")));
+}
+
+// Two pictures of one stem would overwrite each other's kernel, or result.
+void CheckDistinctNames(const std::vector<DeblurRequest>& items) {
+  std::map<fs::path, const DeblurRequest*> taken;
+  for (const DeblurRequest& item : items)
+    for (const fs::path& target : {item.output, item.kernelOut}) {
+      const auto [where, fresh] = taken.emplace(target.lexically_normal(), &item);
+      if (!fresh)
+        throw BadInput("'" + where->second->input.string() + "' and '" + item.input.string() +
+                       "' would both write '" + target.string() + "'; restore them in separate runs");
+    }
+}
+
+}  // namespace
+
+int RunReported(const std::function<int()>& work) {
+  try {
+    return work();
+  } catch (const CliError& e) {
+    return Report(e);
+  } catch (const io::IoError& e) {
+    const bool bad = e.problem() == io::Problem::kBadInput;
+    return Report(CliError(bad ? kExitBadInput : kExitInternal, e.what(), e.verbatim()));
+  } catch (const std::bad_alloc&) {
+    return Report(BadInput("not enough memory to deblur this picture"));
+  } catch (const cv::Exception& e) {
+    // OpenCV reports a failed allocation as an exception of its own.
+    if (e.code == cv::Error::StsNoMem) return Report(BadInput("not enough memory to deblur this picture"));
+    return Report(CliError(kExitInternal, std::string("internal error: ") + e.what()));
+  } catch (const std::exception& e) {
+    return Report(CliError(kExitInternal, std::string("internal error: ") + e.what()));
+  }
+}
+
+DeblurRequest BatchItem(const DeblurRequest& settings, const fs::path& input, const fs::path& outputDir) {
+  DeblurRequest item = settings;
+  item.input = input;
+  item.output = outputDir / (input.stem().string() + "_deblurred" + input.extension().string());
+  if (!IsResultFormat(item.output)) item.output.replace_extension(".png");  // read, but not written, by the tool
+  item.kernelOut = outputDir / (input.stem().string() + "_kernel.png");
+  item.printResult = false;
+  return item;
+}
+
+int RunBatch(const DeblurRequest& settings, const std::vector<fs::path>& inputs, const fs::path& outputDir) {
+  std::vector<DeblurRequest> items;
+  for (const fs::path& input : inputs) items.push_back(BatchItem(settings, input, outputDir));
+  CheckDistinctNames(items);
+  PrepareFolder(outputDir);
+
+  std::vector<Outcome> outcomes;
+  int worst = kExitSuccess;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    Outcome outcome{items[i].input.string(), {}, -1.0, 0};
+    if (InterruptSignal() == 0) {
+      const auto start = std::chrono::steady_clock::now();
+      outcome.status = RunReported([&] { return RunDeblur(items[i]); });
+      outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (outcome.status == kExitSuccess) outcome.result = items[i].output.string();
+      if (!settings.quiet) {
+        std::printf("[%zu/%zu] %s: %.1f s", i + 1, items.size(), outcome.picture.c_str(), outcome.seconds);
+        if (outcome.status != kExitSuccess) std::printf(", failed (exit status %d)", outcome.status);
+        std::printf("\n");
+        std::fflush(stdout);
+      }
+    } else {
+      outcome.status = 128 + InterruptSignal();  // skipped: the user stopped the batch
+    }
+    worst = std::max(worst, outcome.status);
+    outcomes.push_back(outcome);
+  }
+  if (!settings.quiet) PrintSummary(outcomes);
+  return worst;
+}
+
+}  // namespace velmora::cli
