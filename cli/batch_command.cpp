@@ -6,30 +6,18 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <new>
 #include <string>
 #include <system_error>
 
 #include "cli/errors.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
-#include "io/errors.h"
 
 namespace velmora::cli {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kProgram = "velmora-deblur";
-
-int Report(const CliError& error) {
-  if (error.verbatim())
-    std::fprintf(stderr, "%s\n", error.what());
-  else
-    std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
-  return error.exitCode();
-}
 
 struct Outcome {
   std::string picture;
@@ -91,25 +79,6 @@ void CheckDistinctNames(const std::vector<DeblurRequest>& items) {
 }
 
 }  // namespace
-
-int RunReported(const std::function<int()>& work) {
-  try {
-    return work();
-  } catch (const CliError& e) {
-    return Report(e);
-  } catch (const io::IoError& e) {
-    const bool bad = e.problem() == io::Problem::kBadInput;
-    return Report(CliError(bad ? kExitBadInput : kExitInternal, e.what(), e.verbatim()));
-  } catch (const std::bad_alloc&) {
-    return Report(BadInput("not enough memory to deblur this picture"));
-  } catch (const cv::Exception& e) {
-    // OpenCV reports a failed allocation as an exception of its own.
-    if (e.code == cv::Error::StsNoMem) return Report(BadInput("not enough memory to deblur this picture"));
-    return Report(CliError(kExitInternal, std::string("internal error: ") + e.what()));
-  } catch (const std::exception& e) {
-    return Report(CliError(kExitInternal, std::string("internal error: ") + e.what()));
-  }
-}
 
 DeblurRequest BatchItem(const DeblurRequest& settings, const fs::path& input, const fs::path& outputDir) {
   DeblurRequest item = settings;

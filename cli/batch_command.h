@@ -5,7 +5,6 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <vector>
 
 #include "cli/deblur_command.h"
@@ -24,9 +23,5 @@ DeblurRequest BatchItem(const DeblurRequest& settings, const std::filesystem::pa
 // worst exit status of the pictures (0 when all were restored).
 int RunBatch(const DeblurRequest& settings, const std::vector<std::filesystem::path>& inputs,
              const std::filesystem::path& outputDir);
-
-// Runs `work` and turns whatever it throws into the tool's message on
-// standard error and its exit status, as for a single picture.
-int RunReported(const std::function<int()>& work);
 
 }  // namespace velmora::cli

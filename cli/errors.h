@@ -2,6 +2,7 @@
 // status, thrown from wherever the problem is found and printed by main().
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -29,5 +30,10 @@ class CliError : public std::runtime_error {
 
 // The usual case: bad usage or bad input, exit status 2.
 inline CliError BadInput(const std::string& message) { return CliError(kExitBadInput, message); }
+
+// Runs `work` and turns whatever it throws into the tool's message on
+// standard error ("velmora-deblur: ..." or a verbatim text) and its exit
+// status; otherwise returns what `work` returns.
+int RunReported(const std::function<int()>& work);
 
 }  // namespace velmora::cli

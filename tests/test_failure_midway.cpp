@@ -66,7 +66,8 @@ TEST(FailureMidway, NonBlindSolversFreeEverythingAndRecover) {
   const std::vector<float> input = Picture();
   const cv::Mat k = tools::GenerateShakeKernel(kKernel, 3);
   const std::vector<float> kernel(k.begin<float>(), k.end<float>());
-  for (auto [ringing, noise] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
+  for (const auto& [ringingFlag, noiseFlag] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
+    const int ringing = ringingFlag, noise = noiseFlag;  // plain names a lambda can capture
     const Outcome reference = Known(input, kernel, ringing, noise);
     ASSERT_EQ(reference.result, 0);
     FailEachAllocation([&] { return Known(input, kernel, ringing, noise); }, reference);

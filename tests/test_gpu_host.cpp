@@ -361,7 +361,8 @@ TEST(GpuStaging, HalfRealExpandsByPointSymmetry) {
   // (i, j) -> (-i, -j) but not under either alone, so only the joint mirror
   // reproduces it, and exactly.
   const std::pair<int, int> sizes[] = {{6, 8}, {7, 9}, {6, 9}, {7, 8}, {1, 6}, {5, 1}};
-  for (auto [rows, cols] : sizes) {
+  for (const auto& size : sizes) {
+    const int rows = size.first, cols = size.second;  // plain names a lambda can capture
     const int n = rows * cols, half = HalfCols(cols);
     auto g = [&](int i, int j) {
       const int u = (i * cols + j * rows) % n;
