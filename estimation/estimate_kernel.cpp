@@ -257,7 +257,8 @@ int DeblurImage(const float* input, float* output, int rows, int cols, int chann
                 ProgressCell* progress) {
   // Below 3 the pyramid has no level count (a side of 1 gives a negative one).
   if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
-      !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth))
+      !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth) ||
+      !velmora::SamplesFinite(input, velmora::GridSize(rows, cols) * channels))
     return kEngineInvalidArgument;
   return velmora::GuardedEngineCall(rows, cols, [&] {
     return velmora::EstimateKernel(input, output, rows, cols, channels, kernel, kernelHeight,

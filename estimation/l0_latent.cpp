@@ -1,11 +1,10 @@
 #include "estimation/l0_latent.h"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
+#include "pipeline/parallel.h"
 #include "pipeline/parallel_for.h"
 
 namespace velmora {

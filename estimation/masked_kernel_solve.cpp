@@ -1,12 +1,11 @@
 #include "estimation/masked_kernel_solve.h"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <stdexcept>
 
+#include "pipeline/parallel.h"
 #include "pipeline/parallel_for.h"
 #include "pipeline/plan_cache.h"
 

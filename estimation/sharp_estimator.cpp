@@ -282,7 +282,8 @@ int DeblurImageSharp(const float* input, float* output, int rows, int cols, int 
   // The estimator works with a centre tap: both sides odd.
   if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
       kernelHeight % 2 == 0 || kernelWidth % 2 == 0 ||
-      !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth))
+      !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth) ||
+      !velmora::SamplesFinite(input, velmora::GridSize(rows, cols) * channels))
     return kEngineInvalidArgument;
   return velmora::GuardedEngineCall(rows, cols, [&] {
     return velmora::EstimateKernelSharp(input, output, rows, cols, channels, kernel, kernelHeight,

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "io/errors.h"
+#include "io/picture_header.h"
 
 namespace velmora::io {
 
@@ -57,6 +58,7 @@ cv::Mat LoadKernelFile(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error))
     throw BadFile("cannot read the kernel " + name + ": no such file");
+  CheckDeclaredSize(path, "the kernel " + name);
   cv::Mat picture;
   try {
     picture = cv::imread(path.string(), cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);

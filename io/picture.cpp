@@ -8,6 +8,7 @@
 #include <string>
 
 #include "io/errors.h"
+#include "io/picture_header.h"
 
 namespace velmora::io {
 
@@ -31,6 +32,7 @@ void TurnUpright(cv::Mat& picture, int orientation) {
 }
 
 cv::Mat DecodePicture(const std::filesystem::path& path) {
+  CheckDeclaredSize(path, "the picture '" + path.string() + "'");
   cv::Mat picture;
   try {
     picture = cv::imread(path.string(), cv::IMREAD_COLOR | cv::IMREAD_ANYDEPTH);

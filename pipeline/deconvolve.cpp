@@ -192,10 +192,17 @@ bool EngineSizesValid(int rows, int cols, int channels, int kernelRows, int kern
          rows <= (1 << 28) - 2 * kernelRows && cols <= (1 << 28) - 2 * kernelCols;
 }
 
+bool SamplesFinite(const float* samples, size_t count) {
+  bool finite = true;
+  for (size_t i = 0; i < count; ++i) finite &= std::isfinite(samples[i]);  // no early exit: vectorises
+  return finite;
+}
+
 int DeconvolveImage(const float* input, float* output, const float* kernel, int rows, int cols,
                     int channels, int kernelRows, int kernelCols, float smoothness,
                     int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress) {
-  if (!input || !output || !kernel || !EngineSizesValid(rows, cols, channels, kernelRows, kernelCols))
+  if (!input || !output || !kernel || !EngineSizesValid(rows, cols, channels, kernelRows, kernelCols) ||
+      !SamplesFinite(input, GridSize(rows, cols) * channels) || !SamplesFinite(kernel, GridSize(kernelRows, kernelCols)))
     return kEngineInvalidArgument;
   const StageProgress stages(progress);
   const int padRows = CanvasSide(rows, kernelRows);

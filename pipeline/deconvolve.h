@@ -2,6 +2,8 @@
 // total-variation solve per plane, optional ringing reduction, cropping.
 #pragma once
 
+#include <cstddef>
+
 #include "pipeline/engine.h"
 
 namespace velmora {
@@ -24,5 +26,10 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
 
 // The size preconditions shared by the engine entries.
 bool EngineSizesValid(int rows, int cols, int channels, int kernelRows, int kernelCols);
+
+// Whether all `count` samples are finite: the entries refuse NaN and
+// infinities, which no solve can restore and which would spread to every
+// output sample.
+bool SamplesFinite(const float* samples, size_t count);
 
 }  // namespace velmora

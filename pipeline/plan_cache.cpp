@@ -1,7 +1,6 @@
 #include "pipeline/plan_cache.h"
 
 #include <fcntl.h>
-#include <omp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "pipeline/job_context.h"
+#include "pipeline/parallel.h"
 
 namespace velmora {
 
@@ -130,7 +130,9 @@ size_t ComplexBytes(size_t n) { return n * sizeof(fftwf_complex); }
 void PlanCache::Initialise() {
   if (initialised_) return;
   initialised_ = true;
+#ifdef _OPENMP
   fftwf_init_threads();
+#endif
   const std::string path = WisdomPath();
   if (!path.empty()) fftwf_import_wisdom_from_filename(path.c_str());  // none yet is fine
 }
@@ -151,7 +153,9 @@ fftwf_plan PlanCache::Make(const PlanKey& key, unsigned flags, bool watchForStop
                   real ? std::max(n * sizeof(float), ComplexBytes(half)) : ComplexBytes(n));
   if (!scratch.ok()) return nullptr;
   if (!key.aligned) flags |= FFTW_UNALIGNED;
+#ifdef _OPENMP
   fftwf_plan_with_nthreads(TransformThreads(key.rows, key.cols));
+#endif
   auto* cin = static_cast<fftwf_complex*>(scratch.in);
   auto* cout = static_cast<fftwf_complex*>(scratch.out);
   switch (key.kind) {

@@ -2,14 +2,13 @@
 // alignments they give what a plan made for the call would, and measuring
 // them later leaves wisdom for the next run.
 #include <gtest/gtest.h>
-#include <omp.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "pipeline/parallel.h"
 #include "pipeline/plan_cache.h"
 #include "pipeline/spectral.h"
 #include "tests/seeded.h"
