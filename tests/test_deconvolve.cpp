@@ -131,6 +131,13 @@ TEST(DeblurWithKernel, RefusesUnusableInput) {
             kEngineInvalidArgument);
   EXPECT_EQ(DeblurWithKernel(in.data(), out.data(), box, 2, 2, 3, 3, 3, 0.04f, 0, 0, true, nullptr),
             kEngineInvalidArgument);
+  // A NaN or infinite sample would spread to the whole result.
+  for (const float bad : {NAN, INFINITY, -INFINITY}) {
+    std::vector<float> spoiled = in;
+    spoiled[77] = bad;
+    EXPECT_EQ(DeblurWithKernel(spoiled.data(), out.data(), box, 20, 20, 3, 3, 3, 0.04f, 0, 0, true, nullptr),
+              kEngineInvalidArgument);
+  }
 }
 
 TEST(DeblurWithKernel, EvenKernelKeepsThePictureAndSaysSo) {

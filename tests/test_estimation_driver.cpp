@@ -138,13 +138,12 @@ TEST(EstimationEntry, EvenKernelIsEstimatedButNotRestored) {
   EXPECT_EQ(r.console.find("Kernel Estimation Fails!"), std::string::npos);
 }
 
-TEST(EstimationEntry, ColourAndNonFiniteSamples) {
-  // Three planes; NaN and negative samples (whose gamma power is NaN) are
-  // taken as black by the working image, so the kernel stays finite.
+TEST(EstimationEntry, ColourNegativeAndNonFiniteSamples) {
+  // Three planes; negative samples (whose gamma power is NaN) are taken as
+  // black by the working image, so the kernel stays finite.
   const std::vector<float> grey = StreakedBlocks(4);
   std::vector<float> colour;
   for (int c = 0; c < 3; ++c) colour.insert(colour.end(), grey.begin(), grey.end());
-  colour[100] = std::numeric_limits<float>::quiet_NaN();
   colour[kSide * kSide + 200] = -0.5f;
   const Outcome r = Deblur(colour, 3, 9);
   EXPECT_EQ(r.result, 1);
@@ -154,6 +153,15 @@ TEST(EstimationEntry, ColourAndNonFiniteSamples) {
   float centreRow = 0.0f;
   for (int j = 0; j < 9; ++j) centreRow += r.kernel[4 * 9 + j];
   EXPECT_GT(centreRow, 0.5f);
+  // A NaN or an infinity would spread through every transform to the whole
+  // result: such a picture is refused, its output untouched.
+  for (const float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+    std::vector<float> spoiled = colour;
+    spoiled[100] = bad;
+    const Outcome refused = Deblur(spoiled, 3, 9);
+    EXPECT_EQ(refused.result, kEngineInvalidArgument);
+    for (float v : refused.output) ASSERT_EQ(v, kUntouched);
+  }
 }
 
 TEST(EstimationEntry, ProgressWithAndWithoutACell) {

@@ -117,6 +117,10 @@ TEST(SharpEstimator, RefusesWhatItCannotEstimate) {
   EXPECT_EQ(DeblurSharp(planes, 40, 60, 10).result, kEngineInvalidArgument);
   // One that leaves no room for its footprint fails as an estimation.
   EXPECT_EQ(DeblurSharp(planes, 40, 60, 39).result, 0);
+  // A NaN would spread through every transform to the whole result.
+  std::vector<float> spoiled = planes;
+  spoiled[123] = NAN;
+  EXPECT_EQ(DeblurSharp(spoiled, 40, 60, 9).result, kEngineInvalidArgument);
 }
 
 // Samples far outside [0, 1] (an over-exposed float picture, black
