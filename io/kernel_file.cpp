@@ -58,6 +58,8 @@ cv::Mat LoadKernelFile(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error))
     throw BadFile("cannot read the kernel " + name + ": no such file");
+  if (!IsPictureFormat(path))
+    throw BadFile("cannot read the kernel " + name + ": not a picture this program can decode");
   CheckDeclaredSize(path, "the kernel " + name);
   cv::Mat picture;
   try {

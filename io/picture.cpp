@@ -32,6 +32,7 @@ void TurnUpright(cv::Mat& picture, int orientation) {
 }
 
 cv::Mat DecodePicture(const std::filesystem::path& path) {
+  if (!IsPictureFormat(path)) throw IoError(Problem::kBadInput, kOpenFailed);
   CheckDeclaredSize(path, "the picture '" + path.string() + "'");
   cv::Mat picture;
   try {

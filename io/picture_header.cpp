@@ -1,10 +1,12 @@
 #include "io/picture_header.h"
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -93,6 +95,24 @@ std::optional<PictureSize> DeclaredPictureSize(const std::filesystem::path& path
   if (magic[0] == 0xFF && magic[1] == 0xD8) return JpegSize(in);
   if (magic[0] == 'B' && magic[1] == 'M') return BmpSize(in);
   return SizeFromMetadataLibrary(path);
+}
+
+bool IsPictureFormat(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::array<char, 12> head{};
+  in.read(head.data(), head.size());
+  const std::string start(head.data(), static_cast<size_t>(in.gcount()));
+  const auto startsWith = [&start](std::string_view magic) { return start.compare(0, magic.size(), magic) == 0; };
+  using namespace std::string_view_literals;
+  if (startsWith("\xFF\xD8\xFF"sv) || startsWith("\x89PNG\r\n\x1A\n"sv) || startsWith("II*\0"sv) ||
+      startsWith("MM\0*"sv) || startsWith("BM"sv) || startsWith("\x59\xA6\x6A\x95"sv) ||
+      startsWith("\0\0\0\x0CjP  "sv) || startsWith("\xFF\x4F\xFF\x51"sv) || startsWith("#?RADIANCE"sv) ||
+      startsWith("#?RGBE"sv) || startsWith("\x76\x2F\x31\x01"sv))
+    return true;
+  if (startsWith("RIFF"sv) && start.size() >= 12 && start.compare(8, 4, "WEBP") == 0) return true;
+  // P1 to P7, PF and Pf, then white space
+  return start.size() >= 3 && start[0] == 'P' && std::string_view("1234567Ff").find(start[1]) != std::string_view::npos &&
+         std::isspace(static_cast<unsigned char>(start[2]));
 }
 
 void CheckDeclaredSize(const std::filesystem::path& path, const std::string& what) {

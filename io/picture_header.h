@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace velmora::io {
 
@@ -16,6 +17,12 @@ struct PictureSize {
 // library reads for other formats (TIFF among them); empty when the file
 // declares none it can find.
 std::optional<PictureSize> DeclaredPictureSize(const std::filesystem::path& path);
+
+// Whether the file starts as a picture format the program reads: JPEG,
+// PNG, TIFF, BMP, WebP, JPEG 2000, the portable any-maps (PBM to PAM, PFM),
+// Sun raster, Radiance HDR or OpenEXR. Others the image library would also
+// try (medical DICOM among them) are no photographs and are not decoded.
+bool IsPictureFormat(const std::filesystem::path& path);
 
 // The most pixels a picture may have: well above any camera's, and what a
 // job on it needs (some hundred bytes a pixel) still within a large

@@ -167,7 +167,8 @@ void DeblurJob::Run() {
   }
   // Plans this run had to estimate are measured now, while the result is
   // already there, so that the next run of this size is faster.
-  if (status != kJobNoMode) MeasurePendingTransforms(PostJobPlanningSeconds(seconds));
+  // Not after a job memory stopped: measuring needs memory of its own.
+  if (status != kJobNoMode && status != kJobOutOfMemory) MeasurePendingTransforms(PostJobPlanningSeconds(seconds));
 }
 
 bool DeblurJob::MemoryFits(int rows, int cols, bool blind, bool useCpu) {

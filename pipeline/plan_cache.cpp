@@ -69,6 +69,18 @@ struct Scratch {
   bool ok() const { return in && out; }
 };
 
+// FFTW ends the process when one of its own allocations fails. Its planner
+// is therefore entered only when this much more than the transform's arrays
+// can still be allocated: its tables and plans stay well below that.
+constexpr size_t kPlannerSlackBytes = size_t{24} << 20;
+
+// Whether `bytes` could be allocated now (under an address-space limit, say).
+bool Headroom(size_t bytes) {
+  void* probe = std::malloc(bytes);
+  std::free(probe);
+  return probe != nullptr;
+}
+
 // The saved credit lives beside the wisdom.
 std::string CreditPath() {
   const std::string wisdom = WisdomPath();
@@ -129,6 +141,7 @@ size_t ComplexBytes(size_t n) { return n * sizeof(fftwf_complex); }
 
 void PlanCache::Initialise() {
   if (initialised_) return;
+  if (!Headroom(kPlannerSlackBytes)) throw std::bad_alloc();
   initialised_ = true;
 #ifdef _OPENMP
   fftwf_init_threads();
@@ -149,9 +162,9 @@ fftwf_plan PlanCache::Make(const PlanKey& key, unsigned flags, bool watchForStop
   const bool real = key.kind == TransformKind::kRealForward || key.kind == TransformKind::kRealInverse ||
                     key.kind == TransformKind::kRealLineForward ||
                     key.kind == TransformKind::kRealLineInverse;
-  Scratch scratch(real ? std::max(n * sizeof(float), ComplexBytes(half)) : ComplexBytes(n),
-                  real ? std::max(n * sizeof(float), ComplexBytes(half)) : ComplexBytes(n));
-  if (!scratch.ok()) return nullptr;
+  const size_t arrayBytes = real ? std::max(n * sizeof(float), ComplexBytes(half)) : ComplexBytes(n);
+  Scratch scratch(arrayBytes, arrayBytes);
+  if (!scratch.ok() || !Headroom(arrayBytes + kPlannerSlackBytes)) return nullptr;
   if (!key.aligned) flags |= FFTW_UNALIGNED;
 #ifdef _OPENMP
   fftwf_plan_with_nthreads(TransformThreads(key.rows, key.cols));
@@ -247,6 +260,8 @@ fftwf_plan PlanCache::MeasureWatchingForStop(const PlanKey& key) {
 void PlanCache::MeasurePending(double budgetSeconds) {
   using Clock = std::chrono::steady_clock;
   std::lock_guard<std::mutex> guard(lock_);
+  // Measuring is for later runs' speed: with memory this short it waits.
+  if (!initialised_ && !Headroom(kPlannerSlackBytes)) return;
   Initialise();
   const Clock::time_point start = Clock::now();
   const double budget = std::max(0.0, budgetSeconds) + ReadCredit();
@@ -306,6 +321,7 @@ void PlanCache::SaveWisdom() {
   if (path.empty()) return;
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+  if (!Headroom(kPlannerSlackBytes)) return;  // the old wisdom stays as it was
   char* text = fftwf_export_wisdom_to_string();
   if (!text) return;
   const std::string temporary = path + ".partial-" + std::to_string(::getpid());

@@ -37,6 +37,7 @@
 #include "io/staged_file.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
+#include "tests/sanitizers.h"
 #include "tests/tool_runner.h"
 
 namespace {
@@ -547,6 +548,7 @@ TEST(DeblurToolRegions, PartialRestoresOnlyTheRegionAndWholeRestoresAll) {
 }
 
 TEST(DeblurToolFailure, RunningOutOfMemoryIsReportedNotCrashed) {
+  VELMORA_SKIP_UNDER_ASAN();
   // A 4000 x 4000 picture needs well over a gigabyte of scratch memory;
   // the tool gets 800 MB of address space, enough to start and read it.
   const ScratchFolder dir;

@@ -15,6 +15,7 @@
 #include "pipeline/spectral.h"
 #include "tests/engine_log.h"
 #include "tests/progress_recorder.h"
+#include "tests/sanitizers.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
 
@@ -199,6 +200,7 @@ int DeblurUnderMemoryCap() {
 }  // namespace
 
 TEST(DeblurWithKernelDeathTest, OutOfMemoryIsReportedNotCrashed) {
+  VELMORA_SKIP_UNDER_ASAN();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(std::exit(DeblurUnderMemoryCap() == kEngineOutOfMemory ? 0 : 1),
               ::testing::ExitedWithCode(0), "");

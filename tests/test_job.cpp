@@ -11,6 +11,7 @@
 
 #include "pipeline/job.h"
 #include "pipeline/memory_budget.h"
+#include "tests/sanitizers.h"
 
 using namespace velmora;
 
@@ -225,6 +226,7 @@ TEST(MemoryBudget, ModelAndMessage) {
 }
 
 TEST(MemoryBudget, JobThatCannotFitIsRefusedBeforeItStarts) {
+  VELMORA_SKIP_UNDER_ASAN();
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
   // Room for a small job and for the test itself, not for a 3000 x 3000 one.
