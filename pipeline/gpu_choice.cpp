@@ -3,6 +3,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -59,8 +60,15 @@ double RelativeError(const float* gpu, const float* cpu, size_t n) {
   return std::sqrt(difference / reference);
 }
 
+namespace {
+std::atomic<bool> g_sendToAbsentGpu{false};
+}  // namespace
+
+void SendJobsToAbsentGpuForTesting(bool on) { g_sendToAbsentGpu.store(on); }
+
 bool GpuTakesJob(int rows, int cols, int kernelRows, int kernelCols, std::string* notice) {
   notice->clear();
+  if (g_sendToAbsentGpu.load() && !gpu::GpuDisabled()) return true;
   if (!gpu::GpuPathUsable()) {
     // An unusable device was told at start-up; what switched it off since is
     // told with every job.

@@ -31,6 +31,12 @@ double RelativeError(const float* gpu, const float* cpu, size_t n);
 // GPU failed earlier); an unusable GPU is told at start-up instead.
 bool GpuTakesJob(int rows, int cols, int kernelRows, int kernelCols, std::string* notice);
 
+// For tests on machines without a usable device: while on, jobs that ask
+// for the GPU are sent to its path as if a device had passed every check,
+// so that their first device call fails as a broken device's would. The
+// fault switches the path off as ever, and later jobs go to the CPU.
+void SendJobsToAbsentGpuForTesting(bool on);
+
 // The built-in comparison: padding, one TV-L2 solve and the estimation steps
 // of one level on both paths. Returns the names of the steps that disagree
 // (empty when all agree). A device fault propagates as GpuFault.
