@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "io/staged_file.h"
 
@@ -18,13 +19,16 @@ struct sigaction g_previous[2];
 constexpr int kSignals[2] = {SIGINT, SIGTERM};
 
 extern "C" void OnInterrupt(int signal) {
+  const int savedErrno = errno;  // the interrupted code may be about to read it
   int expected = 0;
   if (g_signal.compare_exchange_strong(expected, signal)) {
     if (JobContext* job = g_watched.load()) job->cancel.store(true);
+    errno = savedErrno;
     return;
   }
   // The second: nothing waits for the job any more.
   io::RemoveStagingFilesNow();
+  errno = savedErrno;
   ::_exit(128 + g_signal.load());
 }
 

@@ -100,7 +100,7 @@ void EstimateKernelFFT(const float* gradX, const float* gradY, const LevelSpectr
   // Gradients and kernel are real: half spectra carry the whole solve.
   const Scratch work(workspace, s, rows, cols);
   const int half = HalfCols(s.padCols);
-  const size_t packed = GridSize(s.padRows, half);
+  [[maybe_unused]] const size_t packed = GridSize(s.padRows, half);
   // The gradients may be the workspace's last two arrays (the prediction
   // leaves them there): each is placed in the grid before its array is
   // written.
@@ -137,7 +137,7 @@ bool UpdateLatentImage(const float* kernel, float* latent, const LevelSpectra& s
                        LevelWorkspace* workspace) {
   const Scratch work(workspace, s, rows, cols);
   const size_t n = GridSize(rows, cols);
-  const size_t half = GridSize(rows, HalfCols(cols));
+  [[maybe_unused]] const size_t half = GridSize(rows, HalfCols(cols));
   fftwf_complex* fk = work->spectrum(1);
   fftwf_complex* solution = work->spectrum(2);
   KernelToHalfSpectrum(kernel, fk, rows, cols, kernelRows, kernelCols, work->plane(0));

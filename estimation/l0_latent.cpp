@@ -114,7 +114,7 @@ L0Workspace::L0Workspace(const PeriodicCanvas& canvas) {
 }
 
 void ThresholdedDivergence(const float* x, int rows, int cols, float threshold, float* w,
-                           float* rowScratch, int threads) {
+                           float* rowScratch, [[maybe_unused]] int threads) {
   // Each thread takes a band of rows and first works out the v of the row
   // above its band, which its first row needs.
 #pragma omp parallel num_threads(threads) if (threads > 1)

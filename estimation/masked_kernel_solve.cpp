@@ -204,7 +204,7 @@ float Dot(const float* a, const float* b, int n) {
 
 void DenseConjugateGradient(const float* A, const float* b, int n, float weight, int steps,
                             float* x) {
-  const bool threaded = static_cast<size_t>(n) * n >= kParallelSamples;
+  [[maybe_unused]] const bool threaded = static_cast<size_t>(n) * n >= kParallelSamples;
   ConjugateGradient(
       [&](const float* p, float* q) {
 #pragma omp parallel for schedule(static) if (threaded)

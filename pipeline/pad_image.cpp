@@ -152,7 +152,7 @@ namespace {
 void FilterPlane(float* plane, int cols, int rows, const PaddingSpectra& spectra,
                  fftwf_complex* work) {
   // The plane is real and so is what comes back: half spectra suffice.
-  const size_t half = GridSize(rows, HalfCols(cols));
+  [[maybe_unused]] const size_t half = GridSize(rows, HalfCols(cols));
   RealFft2d(plane, work, rows, cols);
   const float* gain = spectra.gain.get();
   const int halfCols = HalfCols(cols);

@@ -95,7 +95,7 @@ void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectr
                   div + GridSize(i, W), W, threshold);
   fftwf_complex* fd = work.spectrum.get();
   RealFft2d(div, fd, H, W);
-  const size_t half = GridSize(H, HalfCols(W));
+  [[maybe_unused]] const size_t half = GridSize(H, HalfCols(W));
   const fftwf_complex* nomin = work.nomin.get();
   const float* d1 = s.denom1.get();
   const float* d2 = s.denom2.get();
