@@ -264,8 +264,8 @@ TEST(L0Latent, PeriodicCanvasBlendsTheBordersIntoEachOther) {
 // stretches touching the kept path stay when asked, isolated specks can be
 // pruned, and the mass is moved by whole cells onto the centre.
 TEST(SharpKernelCleanUp, CutsKeepsConnectedPrunesAndCentres) {
-  const int side = 9;
-  auto at = [side](int r, int c) { return r * side + c; };
+  constexpr int side = 9;
+  auto at = [](int r, int c) { return r * side + c; };
   std::vector<float> k(side * side, 0.0f);
   // A path along row 2 from column 2 to 6, fading at its right end, a
   // negative lobe, and a lone speck far away.
