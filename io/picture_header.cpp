@@ -99,9 +99,12 @@ std::optional<PictureSize> DeclaredPictureSize(const std::filesystem::path& path
 
 bool IsPictureFormat(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::array<char, 12> head{};
+  std::array<char, 132> head{};
   in.read(head.data(), head.size());
   const std::string start(head.data(), static_cast<size_t>(in.gcount()));
+  // The image library picks its decoder by signature, and the medical one,
+  // which looks at offset 128, can win over a photograph's at offset 0.
+  if (start.size() == head.size() && start.compare(128, 4, "DICM") == 0) return false;
   const auto startsWith = [&start](std::string_view magic) { return start.compare(0, magic.size(), magic) == 0; };
   using namespace std::string_view_literals;
   if (startsWith("\xFF\xD8\xFF"sv) || startsWith("\x89PNG\r\n\x1A\n"sv) || startsWith("II*\0"sv) ||
