@@ -255,7 +255,7 @@ TEST(DeclaredSize, EnormousPicturesAndOtherFormatsAreRefusedBeforeDecoding) {
   }
   // The medical imaging signature at offset 128, after nothing or after a
   // photograph format's own signature: its decoder would take either.
-  for (const std::string start : {std::string(4, '\0'), std::string("\xFF\x4F\xFF\x51")}) {
+  for (const std::string& start : {std::string(4, '\0'), std::string("\xFF\x4F\xFF\x51")}) {
     WriteText(dir / "scan.png", start + std::string(124, '\0') + "DICM" + std::string(64, '\x01'));
     const ToolRun scan = RunTool(dir, {"scan.png", "-q"});
     EXPECT_EQ(scan.status, 2);
