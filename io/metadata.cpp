@@ -186,6 +186,17 @@ int PictureMetadata::orientation() const { return records_ ? records_->orientati
 
 bool PictureMetadata::turnedByDecoder() const { return records_ && records_->turnedByDecoder; }
 
+std::pair<long long, long long> MetadataPixelSize(const std::filesystem::path& path) {
+  PrepareLibrary();
+  try {
+    auto image = Exiv2::ImageFactory::open(path.string(), false);
+    image->readMetadata();
+    return {image->pixelHeight(), image->pixelWidth()};
+  } catch (const std::exception&) {
+    return {0, 0};  // nothing declared that the library can read: the decoder decides
+  }
+}
+
 const std::vector<unsigned char>& PictureMetadata::iccProfile() const {
   static const std::vector<unsigned char> kNone;
   return records_ ? records_->icc : kNone;

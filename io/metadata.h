@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora::io {
@@ -45,6 +46,11 @@ class PictureMetadata {
   struct Records;
   std::shared_ptr<const Records> records_;  // shared: the records never change once read
 };
+
+// The pixel size (rows, cols) the metadata library reads from a picture
+// file's header, for formats the header reader does not parse itself (TIFF
+// among them); (0, 0) when it finds none.
+std::pair<long long, long long> MetadataPixelSize(const std::filesystem::path& path);
 
 // The name written as the software of restored pictures.
 std::string SoftwareName();

@@ -8,14 +8,9 @@
 #include <string>
 #include <string_view>
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#include <exiv2/exiv2.hpp>
-#pragma GCC diagnostic pop
 
 #include "io/errors.h"
-
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include "io/metadata.h"
 
 namespace velmora::io {
 
@@ -71,19 +66,6 @@ std::optional<PictureSize> JpegSize(std::istream& in) {
   return std::nullopt;
 }
 
-std::optional<PictureSize> SizeFromMetadataLibrary(const std::filesystem::path& path) {
-  try {
-    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    auto image = Exiv2::ImageFactory::open(path.string(), false);
-    image->readMetadata();
-    if (image->pixelWidth() > 0 && image->pixelHeight() > 0)
-      return PictureSize{image->pixelHeight(), image->pixelWidth()};
-  } catch (const std::exception&) {
-    // Nothing declared that the library can read: the decoder decides.
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 std::optional<PictureSize> DeclaredPictureSize(const std::filesystem::path& path) {
@@ -94,7 +76,9 @@ std::optional<PictureSize> DeclaredPictureSize(const std::filesystem::path& path
   if (magic[0] == 0x89 && magic[1] == 'P' && magic[2] == 'N' && magic[3] == 'G') return PngSize(in);
   if (magic[0] == 0xFF && magic[1] == 0xD8) return JpegSize(in);
   if (magic[0] == 'B' && magic[1] == 'M') return BmpSize(in);
-  return SizeFromMetadataLibrary(path);
+  const auto [rows, cols] = MetadataPixelSize(path);
+  if (rows > 0 && cols > 0) return PictureSize{rows, cols};
+  return std::nullopt;
 }
 
 bool IsPictureFormat(const std::filesystem::path& path) {

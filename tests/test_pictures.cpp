@@ -251,9 +251,12 @@ TEST_F(DeblurToolRecords, PicturesWithoutRecordsGainNone) {
   ASSERT_EQ(Restore("plain.jpg", "plain_out.jpg").status, 0);
   const ReadBack back = ReadRecords(dir_ / "plain_out.jpg");
   EXPECT_TRUE(back.exif.empty() && back.xmp.empty() && back.iptc.empty() && back.icc.empty());
-  // A format that holds no records takes the picture alone.
-  std::vector<unsigned char> bytes = EncodePicture(upright_, ".bmp");
-  const PictureMetadata records = PictureMetadata::Read(dir_ / "plain.jpg", nullptr);
+  // A format that holds no records takes the picture alone, records or not.
+  ASSERT_TRUE(cv::imwrite((dir_ / "shot.jpg").string(), upright_));
+  WriteShotRecords(dir_ / "shot.jpg", {1, profile_});
+  const PictureMetadata records = PictureMetadata::Read(dir_ / "shot.jpg", nullptr);
+  ASSERT_FALSE(records.empty());
+  const std::vector<unsigned char> bytes = EncodePicture(upright_, ".bmp");
   EXPECT_EQ(records.AddTo(bytes, ".bmp", nullptr), bytes);
 }
 
