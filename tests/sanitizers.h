@@ -3,7 +3,7 @@
 // memory, so any such limit stops it at start.
 #pragma once
 
-#include <gtest/gtest.h>
+// VELMORA_SKIP_UNDER_ASAN is for GoogleTest tests, which include gtest themselves.
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VELMORA_UNDER_ASAN 1
