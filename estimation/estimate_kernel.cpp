@@ -234,9 +234,12 @@ int EstimateKernel(const float* source, float* outputImage, int rows, int cols, 
   const int r = LevelCount(std::max(kernelHeight, kernelWidth));
   std::vector<Plane> images = ImagePyramid(job, r);
   std::vector<Plane> kernels = KernelPyramid(kernelHeight, kernelWidth, r);
-  Plane previousLatent;
   bool success = true;
-  for (int w = r - 1; w >= 0; --w) success = RunLevel(job, w, r, images, kernels, &previousLatent);
+  {
+    const FixedTransformPlans samePlansEveryRun;
+    Plane previousLatent;
+    for (int w = r - 1; w >= 0; --w) success = RunLevel(job, w, r, images, kernels, &previousLatent);
+  }
   images.clear();  // the deconvolution works on the colour source
   int result = 0;
   if (success)

@@ -69,8 +69,32 @@ float StrongEdgeThreshold(const cv::Mat& magnitude) {
 
 }  // namespace
 
-EstimationWindow ChooseEstimationWindow(const float* grey, const float* source, int rows, int cols,
-                                        int channels, double maxPixels) {
+EstimationWindowSearch::EstimationWindowSearch(const float* grey, const float* source, int rows,
+                                               int cols, int channels)
+    : rows_(rows), cols_(cols) {
+  // Per search cell: strong-edge magnitude away from clipping, and clipping.
+  const cv::Mat magnitude = GradientMagnitude(grey, rows, cols);
+  const float strong = StrongEdgeThreshold(magnitude);
+  const cv::Mat saturated = SaturationMask(source, rows, cols, channels);
+  cell_ = std::max(1, (std::max(rows, cols) + kSearchCells - 1) / kSearchCells);
+  const int cellRows = (rows + cell_ - 1) / cell_, cellCols = (cols + cell_ - 1) / cell_;
+  cv::Mat edges(cellRows, cellCols, CV_64F, cv::Scalar(0)), clipped(cellRows, cellCols, CV_64F, cv::Scalar(0));
+  for (int i = 0; i < rows; ++i) {
+    const float* m = magnitude.ptr<float>(i);
+    const uchar* s = saturated.ptr<uchar>(i);
+    double* e = edges.ptr<double>(i / cell_);
+    double* c = clipped.ptr<double>(i / cell_);
+    for (int j = 0; j < cols; ++j) {
+      if (s[j]) c[j / cell_] += 1.0;
+      else if (m[j] >= strong) e[j / cell_] += m[j];
+    }
+  }
+  cv::integral(edges, edgeSum_, CV_64F);
+  cv::integral(clipped, clipSum_, CV_64F);
+}
+
+EstimationWindow EstimationWindowSearch::Window(double maxPixels) const {
+  const int rows = rows_, cols = cols_;
   EstimationWindow whole{0, 0, rows, cols};
   if (static_cast<double>(rows) * cols <= maxPixels) return whole;
   EstimationWindow w;
@@ -78,46 +102,33 @@ EstimationWindow ChooseEstimationWindow(const float* grey, const float* source, 
   w.cols = std::clamp(static_cast<int>(maxPixels / w.rows), 1, cols);
   if (w.cols == cols) w.rows = std::clamp(static_cast<int>(maxPixels / w.cols), 1, rows);
 
-  // Per search cell: strong-edge magnitude away from clipping, and clipping.
-  const cv::Mat magnitude = GradientMagnitude(grey, rows, cols);
-  const float strong = StrongEdgeThreshold(magnitude);
-  const cv::Mat saturated = SaturationMask(source, rows, cols, channels);
-  const int cell = std::max(1, (std::max(rows, cols) + kSearchCells - 1) / kSearchCells);
-  const int cellRows = (rows + cell - 1) / cell, cellCols = (cols + cell - 1) / cell;
-  cv::Mat edges(cellRows, cellCols, CV_64F, cv::Scalar(0)), clipped(cellRows, cellCols, CV_64F, cv::Scalar(0));
-  for (int i = 0; i < rows; ++i) {
-    const float* m = magnitude.ptr<float>(i);
-    const uchar* s = saturated.ptr<uchar>(i);
-    double* e = edges.ptr<double>(i / cell);
-    double* c = clipped.ptr<double>(i / cell);
-    for (int j = 0; j < cols; ++j) {
-      if (s[j]) c[j / cell] += 1.0;
-      else if (m[j] >= strong) e[j / cell] += m[j];
-    }
-  }
-  cv::Mat edgeSum, clipSum;
-  cv::integral(edges, edgeSum, CV_64F);
-  cv::integral(clipped, clipSum, CV_64F);
   auto box = [](const cv::Mat& sum, int r0, int c0, int r1, int c1) {
     return sum.at<double>(r1, c1) - sum.at<double>(r0, c1) - sum.at<double>(r1, c0) + sum.at<double>(r0, c0);
   };
-  const int spanRows = std::max(1, w.rows / cell), spanCols = std::max(1, w.cols / cell);
+  const int cellRows = edgeSum_.rows - 1, cellCols = edgeSum_.cols - 1;
+  const int spanRows = std::max(1, w.rows / cell_), spanCols = std::max(1, w.cols / cell_);
   const double area = static_cast<double>(w.rows) * w.cols;
   double bestEdges = -1.0, bestClipped = std::numeric_limits<double>::infinity();
   for (int r = 0; r + spanRows <= cellRows; ++r)
     for (int c = 0; c + spanCols <= cellCols; ++c) {
-      const double e = box(edgeSum, r, c, r + spanRows, c + spanCols);
+      const double e = box(edgeSum_, r, c, r + spanRows, c + spanCols);
       // Windows within the clipping allowance compete on edges; the rest
       // only on how little they clip.
-      const double clip = std::max(kMostSaturated * area, box(clipSum, r, c, r + spanRows, c + spanCols));
+      const double clip = std::max(kMostSaturated * area, box(clipSum_, r, c, r + spanRows, c + spanCols));
       if (clip < bestClipped || (clip == bestClipped && e > bestEdges)) {
         bestClipped = clip;
         bestEdges = e;
-        w.row0 = std::min(r * cell, rows - w.rows);
-        w.col0 = std::min(c * cell, cols - w.cols);
+        w.row0 = std::min(r * cell_, rows - w.rows);
+        w.col0 = std::min(c * cell_, cols - w.cols);
       }
     }
   return w;
+}
+
+EstimationWindow ChooseEstimationWindow(const float* grey, const float* source, int rows, int cols,
+                                        int channels, double maxPixels) {
+  if (static_cast<double>(rows) * cols <= maxPixels) return {0, 0, rows, cols};
+  return EstimationWindowSearch(grey, source, rows, cols, channels).Window(maxPixels);
 }
 
 }  // namespace velmora

@@ -4,6 +4,8 @@
 // light it hides).
 #pragma once
 
+#include <opencv2/core.hpp>
+
 namespace velmora {
 
 struct EstimationWindow {
@@ -18,5 +20,18 @@ struct EstimationWindow {
 // (1 or 3 planes of rows x cols) for saturation.
 EstimationWindow ChooseEstimationWindow(const float* grey, const float* source, int rows, int cols,
                                         int channels, double maxPixels);
+
+// The same choice for several window sizes over one picture: the edge and
+// clipping tallies are made once (a pass over the picture), each window
+// then costs a search over a grid of at most 256 cells a side.
+class EstimationWindowSearch {
+ public:
+  EstimationWindowSearch(const float* grey, const float* source, int rows, int cols, int channels);
+  EstimationWindow Window(double maxPixels) const;
+
+ private:
+  int rows_, cols_, cell_ = 1;
+  cv::Mat edgeSum_, clipSum_;  // integral images over the search cells
+};
 
 }  // namespace velmora

@@ -17,6 +17,7 @@
 #include "pipeline/engine_guard.h"
 #include "pipeline/job_context.h"
 #include "pipeline/progress.h"
+#include "pipeline/plan_cache.h"
 #include "pipeline/pyramid.h"
 #include "pipeline/spectral.h"
 
@@ -68,8 +69,30 @@ Kernel ScaleUp(const Kernel& from, int rows, int cols) {
   return to;
 }
 
-// The level's picture, shrunk from the finest by area averaging.
-cv::Mat LevelPicture(const cv::Mat& finest, double scale, int kernelRows, int kernelCols) {
+}  // namespace
+
+LevelPictures::LevelPictures(const float* grey, int rows, int cols, const float* source,
+                             int channels, const SharpEstimatorParams& params)
+    : finest_(rows, cols, CV_32F, const_cast<float*>(grey)),
+      windowPixels_(source ? params.windowPixels : 0.0),
+      kernelWidths_(params.windowKernelWidths) {
+  if (source && static_cast<double>(rows) * cols > windowPixels_)
+    search_.emplace(grey, source, rows, cols, channels);
+}
+
+EstimationWindow LevelPictures::Window(double scale, double kernelSide) const {
+  if (!search_) return {0, 0, finest_.rows, finest_.cols};
+  // The level holds windowPixels of its own, and at least kernelWidths of
+  // the kernel's sides across when the picture has room: coarse levels see
+  // more of a large picture, where a long shake has its few usable edges.
+  const double across = kernelWidths_ * kernelSide;
+  const double pixels = std::max(windowPixels_ / (scale * scale), across * across);
+  return search_->Window(pixels);
+}
+
+cv::Mat LevelPictures::Picture(double scale, int kernelRows, int kernelCols) const {
+  const EstimationWindow w = Window(scale, std::max(kernelRows, kernelCols) / std::max(scale, 1e-6));
+  const cv::Mat finest = finest_(cv::Rect(w.col0, w.row0, w.cols, w.rows));
   const int rows = std::max(static_cast<int>(std::lround(finest.rows * scale)), kernelRows + kPictureBeyondKernel);
   const int cols = std::max(static_cast<int>(std::lround(finest.cols * scale)), kernelCols + kPictureBeyondKernel);
   if (rows == finest.rows && cols == finest.cols) return finest.clone();
@@ -77,8 +100,6 @@ cv::Mat LevelPicture(const cv::Mat& finest, double scale, int kernelRows, int ke
   cv::resize(finest, level, cv::Size(cols, rows), 0.0, 0.0, cv::INTER_AREA);
   return level;
 }
-
-}  // namespace
 
 int SharpLevelCount(int n) {
   const int levels = static_cast<int>(std::floor(std::log(static_cast<double>(kSmallestSide) / n) /
@@ -163,10 +184,17 @@ std::vector<Start> Starts(const SharpEstimatorParams& params) {
 bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, int kernelRows,
                          int kernelCols, const SharpEstimatorParams& params,
                          ProgressCell* progress) {
+  return EstimateSharpKernel(LevelPictures(grey, rows, cols, nullptr, 0, params), kernel,
+                             kernelRows, kernelCols, params, progress);
+}
+
+bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kernelRows,
+                         int kernelCols, const SharpEstimatorParams& params,
+                         ProgressCell* progress) {
   std::fill_n(kernel, GridSize(kernelRows, kernelCols), 0.0f);
+  const int rows = pictures.rows(), cols = pictures.cols();
   if (rows < kernelRows + kPictureBeyondKernel || cols < kernelCols + kPictureBeyondKernel)
     return false;
-  const cv::Mat finest(rows, cols, CV_32F, const_cast<float*>(grey));
   const int levels = SharpLevelCount(std::max(kernelRows, kernelCols));
   const int side = std::max(kernelRows, kernelCols);
   const std::vector<Start> starts = Starts(params);
@@ -198,7 +226,7 @@ bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, i
       EngineLogFormat("Level %d\n", level);
       const auto [kr, kc] = kernelSides(level);
       if (level != from) e.kernel = ScaleUp(e.kernel, kr, kc);
-      const cv::Mat picture = LevelPicture(finest, SharpLevelScale(level), kr, kc);
+      const cv::Mat picture = pictures.Picture(SharpLevelScale(level), kr, kc);
       const double part = share[level] / work / (level >= levels - explored ? starts.size() : 1);
       e = RunLevel(picture, e, params, side, progress, done, part,
                    scored && level == to ? lambdaAfter : 0.0f);
@@ -253,15 +281,9 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
     FloatArray grey(GridSize(rows, cols));
     GreyWorkingImage(source, rows, cols, channels, gamma, grey.get());
     Checkpoint();
-    const EstimationWindow w =
-        ChooseEstimationWindow(grey.get(), source, rows, cols, channels, params.windowPixels);
-    FloatArray window(GridSize(w.rows, w.cols));
-    for (int i = 0; i < w.rows; ++i)
-      std::copy_n(grey.get() + GridSize(w.row0 + i, cols) + w.col0, w.cols,
-                  window.get() + GridSize(i, w.cols));
-    grey.reset();
-    success = EstimateSharpKernel(window.get(), w.rows, w.cols, outputKernel, kernelHeight,
-                                  kernelWidth, params, progress);
+    const FixedTransformPlans samePlansEveryRun;
+    success = EstimateSharpKernel(LevelPictures(grey.get(), rows, cols, source, channels, params),
+                                  outputKernel, kernelHeight, kernelWidth, params, progress);
   }
   int result = 0;
   if (success)
@@ -275,19 +297,32 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
 
 }  // namespace velmora
 
+namespace velmora {
+
+int DeblurSharp(const float* input, float* output, int rows, int cols, int channels, float* kernel,
+                int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
+                int reduceNoise, bool useCpu, ProgressCell* progress,
+                const SharpEstimatorParams& params) {
+  // The estimator works with a centre tap: both sides odd.
+  if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
+      kernelHeight % 2 == 0 || kernelWidth % 2 == 0 ||
+      !EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth) ||
+      !SamplesFinite(input, GridSize(rows, cols) * channels))
+    return kEngineInvalidArgument;
+  return GuardedEngineCall(rows, cols, [&] {
+    return EstimateKernelSharp(input, output, rows, cols, channels, kernel, kernelHeight,
+                               kernelWidth, gamma, smoothness, 10 * reduceRinging, reduceNoise,
+                               useCpu, progress, params);
+  });
+}
+
+}  // namespace velmora
+
 int DeblurImageSharp(const float* input, float* output, int rows, int cols, int channels,
                      float* kernel, int kernelHeight, int kernelWidth, float gamma,
                      float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
                      ProgressCell* progress) {
-  // The estimator works with a centre tap: both sides odd.
-  if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
-      kernelHeight % 2 == 0 || kernelWidth % 2 == 0 ||
-      !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth) ||
-      !velmora::SamplesFinite(input, velmora::GridSize(rows, cols) * channels))
-    return kEngineInvalidArgument;
-  return velmora::GuardedEngineCall(rows, cols, [&] {
-    return velmora::EstimateKernelSharp(input, output, rows, cols, channels, kernel, kernelHeight,
-                                        kernelWidth, gamma, smoothness, 10 * reduceRinging,
-                                        reduceNoise, useCpu, progress);
-  });
+  return velmora::DeblurSharp(input, output, rows, cols, channels, kernel, kernelHeight,
+                              kernelWidth, gamma, smoothness, reduceRinging, reduceNoise, useCpu,
+                              progress, velmora::SharpEstimatorParams{});
 }

@@ -6,6 +6,11 @@
 // kernel by the same deconvolution as after the classic estimator.
 #pragma once
 
+#include <opencv2/core.hpp>
+
+#include <optional>
+
+#include "estimation/estimation_window.h"
 #include "estimation/sharp_params.h"
 #include "pipeline/engine.h"
 
@@ -21,6 +26,38 @@ double SharpLevelScale(int level);
 // A kernel side at a level: ceil(side x scale), made odd, at least 3 and at
 // most side.
 int SharpKernelSide(int side, int level);
+
+// The pictures the levels estimate on: the grey picture shrunk to the
+// level's scale by area averaging, at least kernel + 4 on each side. With
+// the picture's channels given (source, rows x cols x channels planar, for
+// clipping) a picture above params.windowPixels is cut, at each level, to
+// the window with the most strong edges away from clipping that holds
+// windowPixels at the level's scale and params.windowKernelWidths kernel
+// sides across; without them every level sees the whole picture. grey and
+// source are read only and must outlive the object.
+class LevelPictures {
+ public:
+  LevelPictures(const float* grey, int rows, int cols, const float* source, int channels,
+                const SharpEstimatorParams& params);
+  // The level picture for scale (1 = the finest) and the level's kernel.
+  cv::Mat Picture(double scale, int kernelRows, int kernelCols) const;
+  // The window of the finest picture a level at scale works on, for a
+  // kernel side at the finest scale.
+  EstimationWindow Window(double scale, double kernelSide) const;
+  int rows() const { return finest_.rows; }
+  int cols() const { return finest_.cols; }
+
+ private:
+  cv::Mat finest_;
+  double windowPixels_;
+  float kernelWidths_;
+  std::optional<EstimationWindowSearch> search_;
+};
+
+// The estimation on the levels' pictures; as below otherwise.
+bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kernelRows,
+                         int kernelCols, const SharpEstimatorParams& params,
+                         ProgressCell* progress);
 
 // Only the estimation, on a grey picture (rows x cols, values in [0, 1],
 // read only): kernel (kernelRows x kernelCols, caller-owned) receives the
@@ -39,5 +76,12 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
                         float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                         float smoothness, int deringFactor, int reduceNoise, bool useCpu,
                         ProgressCell* progress, const SharpEstimatorParams& params = {});
+
+// DeblurImageSharp with the estimator's parameters given: the entry's
+// checks and guard, then EstimateKernelSharp.
+int DeblurSharp(const float* input, float* output, int rows, int cols, int channels, float* kernel,
+                int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
+                int reduceNoise, bool useCpu, ProgressCell* progress,
+                const SharpEstimatorParams& params);
 
 }  // namespace velmora

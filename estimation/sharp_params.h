@@ -53,8 +53,11 @@ struct SharpEstimatorParams {
   // fraction of a cell as well (bilinear), so that the restored picture
   // does not shift against the blurred one.
   bool subPixelCentre = true;
-  // Pictures above this many pixels are estimated on a window of it.
+  // Pictures above this many pixels are estimated on a window: each level
+  // on this many of its own pixels, and on at least windowKernelWidths of
+  // the kernel's sides across where the picture has them.
   double windowPixels = 0.25e6;
+  float windowKernelWidths = 0.0f;
 };
 
 }  // namespace velmora

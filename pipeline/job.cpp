@@ -2,6 +2,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "estimation/sharp_estimator.h"
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine_errors.h"
 #include "pipeline/gpu_choice.h"
@@ -253,10 +254,10 @@ void DeblurJob::RunEstimation(bool partial) {
   const double t0 = NowMilliseconds();
   const int engine =
       options.estimator == KernelEstimator::kSharp
-          ? DeblurImageSharp(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
-                             estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
-                             settings.gamma, settings.smoothness, settings.reduceRinging,
-                             settings.reduceNoise, useCpu, progress)
+          ? DeblurSharp(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
+                        estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
+                        settings.gamma, settings.smoothness, settings.reduceRinging,
+                        settings.reduceNoise, useCpu, progress, options.sharpParams)
           : DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
                         estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
                         settings.gamma, settings.tscale, settings.smoothness,

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "estimation/sharp_params.h"
 #include "pipeline/engine.h"
 #include "pipeline/job_context.h"
 
@@ -41,6 +42,9 @@ bool ParseEstimatorName(const std::string& name, KernelEstimator* estimator);
 // What a job is asked beyond the settings record.
 struct JobOptions {
   KernelEstimator estimator = KernelEstimator::kClassic;
+  // The sharp estimator's parameters: its defaults, changed only by the
+  // benchmarks that tune them.
+  SharpEstimatorParams sharpParams;
 };
 
 // Job status values.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -47,11 +48,12 @@ struct PlanKey {
   TransformKind kind;
   int rows, cols;
   bool aligned;
+  bool fixed = false;  // planned by FFTW's estimate alone, never measured
   bool operator==(const PlanKey& o) const {
-    return std::tie(kind, rows, cols, aligned) == std::tie(o.kind, o.rows, o.cols, o.aligned);
+    return std::tie(kind, rows, cols, aligned, fixed) == std::tie(o.kind, o.rows, o.cols, o.aligned, o.fixed);
   }
   bool operator<(const PlanKey& o) const {
-    return std::tie(kind, rows, cols, aligned) < std::tie(o.kind, o.rows, o.cols, o.aligned);
+    return std::tie(kind, rows, cols, aligned, fixed) < std::tie(o.kind, o.rows, o.cols, o.aligned, o.fixed);
   }
   double points() const { return static_cast<double>(rows) * cols; }
 };
@@ -110,6 +112,11 @@ class PlanCache {
   // watchForStop: the caller is a job's thread, which stops rather than wait
   // long for the planner while its job is asked to stop.
   fftwf_plan Make(const PlanKey& key, unsigned flags, bool watchForStop = false);
+  // The key's plan from FFTW's estimate with the wisdom set aside: the
+  // planner would otherwise take a measured algorithm from it, and which one
+  // depends on what this machine has measured so far.
+  fftwf_plan MakeFixed(const PlanKey& key, bool watchForStop);
+  fftwf_plan Plan(const PlanKey& key, unsigned flags);
   void SaveWisdom();
   double ReadCredit() const;
   void WriteCredit(double seconds) const;
@@ -150,13 +157,38 @@ void PlanCache::Initialise() {
   if (!path.empty()) fftwf_import_wisdom_from_filename(path.c_str());  // none yet is fine
 }
 
-fftwf_plan PlanCache::Make(const PlanKey& key, unsigned flags, bool watchForStop) {
-  std::unique_lock<std::mutex> planner(plannerLock_, std::defer_lock);
+void LockPlanner(std::mutex& planner, bool watchForStop) {
   // A measurement a stopped job left behind may hold the planner for long.
   while (!planner.try_lock()) {
     if (watchForStop && StopRequested()) Checkpoint();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+fftwf_plan PlanCache::Make(const PlanKey& key, unsigned flags, bool watchForStop) {
+  LockPlanner(plannerLock_, watchForStop);
+  std::lock_guard<std::mutex> planner(plannerLock_, std::adopt_lock);
+  return Plan(key, flags);
+}
+
+fftwf_plan PlanCache::MakeFixed(const PlanKey& key, bool watchForStop) {
+  LockPlanner(plannerLock_, watchForStop);
+  std::lock_guard<std::mutex> planner(plannerLock_, std::adopt_lock);
+  if (!Headroom(kPlannerSlackBytes)) return nullptr;
+  char* wisdom = fftwf_export_wisdom_to_string();
+  if (!wisdom) return nullptr;
+  fftwf_forget_wisdom();
+  const fftwf_plan plan = Plan(key, FFTW_ESTIMATE);
+  // The estimate's own wisdom goes too: it must not stand in for a measured
+  // plan later.
+  fftwf_forget_wisdom();
+  fftwf_import_wisdom_from_string(wisdom);
+  fftwf_free(wisdom);
+  return plan;
+}
+
+// Called with plannerLock_.
+fftwf_plan PlanCache::Plan(const PlanKey& key, unsigned flags) {
   const size_t n = static_cast<size_t>(key.rows) * key.cols;
   const size_t half = static_cast<size_t>(key.rows) * (key.cols / 2 + 1);
   const bool real = key.kind == TransformKind::kRealForward || key.kind == TransformKind::kRealInverse ||
@@ -197,6 +229,12 @@ fftwf_plan PlanCache::Get(const PlanKey& key) {
   if (auto it = plans_.find(key); it != plans_.end()) return it->second;
   Initialise();
   const bool watch = JobContextCurrent();
+  if (key.fixed) {
+    const fftwf_plan plan = MakeFixed(key, watch);
+    if (!plan) throw std::bad_alloc();
+    plans_.emplace(key, plan);
+    return plan;
+  }
   fftwf_plan plan = Make(key, FFTW_MEASURE | FFTW_WISDOM_ONLY, watch);
   if (!plan && key.points() >= kMeasureNowPoints && PlanningCost(key.points()) <= allowance_) {
     const auto start = std::chrono::steady_clock::now();
@@ -347,8 +385,15 @@ void PlanCache::SaveWisdom() {
 
 }  // namespace
 
+namespace {
+std::atomic<int> fixedScopes{0};
+}  // namespace
+
+FixedTransformPlans::FixedTransformPlans() { fixedScopes.fetch_add(1); }
+FixedTransformPlans::~FixedTransformPlans() { fixedScopes.fetch_sub(1); }
+
 fftwf_plan TransformPlan(TransformKind kind, int rows, int cols, bool aligned) {
-  return Cache().Get({kind, rows, cols, aligned});
+  return Cache().Get({kind, rows, cols, aligned, fixedScopes.load() > 0});
 }
 
 void MeasurePendingTransforms(double budgetSeconds) { Cache().MeasurePending(budgetSeconds); }

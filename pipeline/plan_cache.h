@@ -32,6 +32,20 @@ enum class TransformKind : int {
 // when FFTW cannot make it. The plan stays valid for the process.
 fftwf_plan TransformPlan(TransformKind kind, int rows, int cols, bool aligned);
 
+// While one of these lives, every plan handed out is FFTW's estimate made
+// without wisdom: the same algorithm, and so the same rounding, whatever
+// this machine has measured. Kernel estimation runs under one, because its
+// thresholds turn a last-bit difference into a different kernel, and a
+// picture run twice must give the same one. Plans are shared by every
+// thread of the process (the engine runs one job at a time).
+class FixedTransformPlans {
+ public:
+  FixedTransformPlans();
+  ~FixedTransformPlans();
+  FixedTransformPlans(const FixedTransformPlans&) = delete;
+  FixedTransformPlans& operator=(const FixedTransformPlans&) = delete;
+};
+
 // Seconds of measuring a job on a rows x cols picture may spend while it
 // runs: a first run on a new machine stays well below the earlier build's
 // time, and later runs measure what is left.
