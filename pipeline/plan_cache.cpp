@@ -102,6 +102,8 @@ class PlanCache {
     std::lock_guard<std::mutex> guard(lock_);
     SaveWisdom();
   }
+  // Ends a scope of fixed plans: the wisdom set aside comes back.
+  void RestoreWisdom();
   size_t PendingCount() {
     std::lock_guard<std::mutex> guard(lock_);
     return pending_.size();
@@ -137,6 +139,8 @@ class PlanCache {
   std::vector<PlanKey> pending_;
   // Replaced plans may still run on another thread: they are kept.
   std::vector<fftwf_plan> retired_;
+  // The wisdom while fixed plans are made without it, else null.
+  char* wisdomAside_ = nullptr;
 };
 
 PlanCache& Cache() {
@@ -175,16 +179,25 @@ fftwf_plan PlanCache::MakeFixed(const PlanKey& key, bool watchForStop) {
   LockPlanner(plannerLock_, watchForStop);
   std::lock_guard<std::mutex> planner(plannerLock_, std::adopt_lock);
   if (!Headroom(kPlannerSlackBytes)) return nullptr;
-  char* wisdom = fftwf_export_wisdom_to_string();
-  if (!wisdom) return nullptr;
+  // Set aside once per scope (a copy and a parse of the whole wisdom per
+  // plan would cost more than the plans).
+  if (!wisdomAside_) {
+    wisdomAside_ = fftwf_export_wisdom_to_string();
+    if (!wisdomAside_) return nullptr;
+    fftwf_forget_wisdom();
+  }
+  return Plan(key, FFTW_ESTIMATE);
+}
+
+void PlanCache::RestoreWisdom() {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<std::mutex> planner(plannerLock_);
+  if (!wisdomAside_) return;
+  // The estimates' own wisdom goes: it must not stand in for a measured plan.
   fftwf_forget_wisdom();
-  const fftwf_plan plan = Plan(key, FFTW_ESTIMATE);
-  // The estimate's own wisdom goes too: it must not stand in for a measured
-  // plan later.
-  fftwf_forget_wisdom();
-  fftwf_import_wisdom_from_string(wisdom);
-  fftwf_free(wisdom);
-  return plan;
+  fftwf_import_wisdom_from_string(wisdomAside_);
+  fftwf_free(wisdomAside_);
+  wisdomAside_ = nullptr;
 }
 
 // Called with plannerLock_.
@@ -354,7 +367,8 @@ void PlanCache::WriteCredit(double seconds) const {
 // Written under a temporary name and renamed: a reader never sees half a
 // file, and a failure leaves the old wisdom as it was.
 void PlanCache::SaveWisdom() {
-  if (!wisdomChanged_) return;
+  // While fixed plans are made, FFTW holds none of the wisdom: later.
+  if (!wisdomChanged_ || wisdomAside_) return;
   const std::string path = WisdomPath();
   if (path.empty()) return;
   std::error_code error;
@@ -390,7 +404,9 @@ std::atomic<int> fixedScopes{0};
 }  // namespace
 
 FixedTransformPlans::FixedTransformPlans() { fixedScopes.fetch_add(1); }
-FixedTransformPlans::~FixedTransformPlans() { fixedScopes.fetch_sub(1); }
+FixedTransformPlans::~FixedTransformPlans() {
+  if (fixedScopes.fetch_sub(1) == 1) Cache().RestoreWisdom();
+}
 
 fftwf_plan TransformPlan(TransformKind kind, int rows, int cols, bool aligned) {
   return Cache().Get({kind, rows, cols, aligned, fixedScopes.load() > 0});

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <set>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -134,4 +137,35 @@ TEST(PlanCache, PlanningTimeAfterAJobIsBounded) {
   EXPECT_DOUBLE_EQ(PostJobPlanningSeconds(1.0), 0.5);
   EXPECT_DOUBLE_EQ(PostJobPlanningSeconds(100.0), 10.0);
   EXPECT_DOUBLE_EQ(PostJobPlanningSeconds(-1.0), 0.0);
+}
+
+// Plans made in a fixed scope leave the measured wisdom as it was, are
+// never queued for measuring, and compute the same transform.
+TEST(PlanCache, FixedPlansSetTheWisdomAsideAndGiveItBack) {
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "velmora_fixed_test";
+  std::filesystem::remove_all(folder);
+  setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+  const std::vector<float> plane = Random(GridSize(36, 50), 5);
+  const std::vector<float> measured = CachedSpectrum(plane.data(), 36, 50);
+  MeasurePendingTransforms(60.0);
+  ASSERT_EQ(PendingTransformCount(), 0u);
+  char* before = fftwf_export_wisdom_to_string();
+  {
+    const FixedTransformPlans fixed;
+    ExpectClose(CachedSpectrum(plane.data(), 36, 50), measured, 50.0f);
+    CachedSpectrum(Random(GridSize(40, 54), 6).data(), 40, 54);
+    EXPECT_EQ(PendingTransformCount(), 0u);
+  }
+  char* after = fftwf_export_wisdom_to_string();
+  // The same entries; FFTW's hash table may list them in another order.
+  auto entries = [](const char* text) {
+    std::multiset<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.insert(line);
+    return lines;
+  };
+  EXPECT_EQ(entries(after), entries(before));
+  fftwf_free(before);
+  fftwf_free(after);
+  std::filesystem::remove_all(folder);
 }
