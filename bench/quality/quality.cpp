@@ -1,36 +1,40 @@
-// Quality benchmark: blind deblurring of the sample photographs blurred by
-// generated camera shake with known kernels, by each kernel estimator.
+// Quality benchmark: blind deblurring of photographs blurred by generated
+// camera shake with known kernels, by each kernel estimator, under the
+// conditions photographers meet.
 //
-// Cases: every photograph in colour at its own size, and a 255 x 255 grey
-// crop of it, each blurred by eight shakes (four hand-held random walks and
-// four long, thin, curved sweeps, sizes 13, 19, 25 and 31), noise of sigma
-// 0.01 added and stored at 8 bits. Each is restored blindly by every
-// estimator through the job code the command-line tool runs (blur size =
-// the kernel's size, other settings default) and once with the true kernel.
+// A condition is a picture set x a shake set x a noise level, named like
+// grey255/small/0.01 (see bench/quality/README.md for the sets). Every case
+// is blurred, noise added and stored at 8 bits, then restored blindly by each
+// estimator through the job code the command-line tool runs (blur size as
+// the shake set gives it, other settings default) and once with the true
+// kernel at its true size.
 //
 // Per case: the error ratio (blind over true-kernel sum of squared errors,
-// each at its best integer shift of at most 4 pixels, one kernel size of
-// border left out), the kernel similarity and the blind job's time. Per
-// estimator: the share of cases at ratio <= 1.5, 2 and 3, the mean and
-// median ratio, the mean time.
-//
-// --window-check[=SHARE] also estimates each colour case with the sharp
-// estimator on a window of SHARE of the picture (default 0.4), as a
-// photograph larger than the estimator's window is, and reports the same
-// figures beside the whole-picture ones.
+// each at its best integer shift of at most 4 pixels, one true kernel size
+// of border left out), the kernel similarity, the PSNR gain over the blurred
+// picture (same shift and border) and the blind job's time. Per condition
+// and estimator, and per picture set and estimator: the share of cases at
+// ratio <= 2 and 3, the median ratio, the mean gain, the share made worse
+// than the blurred picture and the mean time.
+#include <fnmatch.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
+#include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <variant>
 #include <vector>
 
-#include "estimation/sharp_estimator.h"
+#include "estimation/sharp_params.h"
 #include "pipeline/job.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"
@@ -38,10 +42,176 @@
 namespace {
 
 using namespace velmora;
+using tools::ShakeKind;
 
 constexpr int kMaxShift = 4;
-constexpr double kNoise = 0.01;
 constexpr int kCropSide = 255;
+
+// ---------------------------------------------------------------------------
+// The sharp estimator's parameters by name, for --set.
+
+using FieldRef = std::variant<int*, float*, double*, bool*>;
+
+struct ParamField {
+  const char* name;
+  FieldRef (*field)(SharpEstimatorParams&);
+};
+
+#define VELMORA_PARAM(member) \
+  ParamField { #member, [](SharpEstimatorParams& p) -> FieldRef { return &p.member; } }
+
+// Every scalar of SharpEstimatorParams under its name in the struct; a field
+// added there needs one line here.
+const ParamField kParamFields[] = {
+    VELMORA_PARAM(iterationsPerLevel),    VELMORA_PARAM(lambdaStart),
+    VELMORA_PARAM(lambdaDecay),           VELMORA_PARAM(lambdaFloor),
+    VELMORA_PARAM(betaMax),               VELMORA_PARAM(kernelWeight),
+    VELMORA_PARAM(kernelWeightPixels),    VELMORA_PARAM(cgSteps),
+    VELMORA_PARAM(gradientShare),         VELMORA_PARAM(cutRatio),
+    VELMORA_PARAM(keepConnectedRatio),    VELMORA_PARAM(pruneShare),
+    VELMORA_PARAM(pruneFromSide),         VELMORA_PARAM(starts),
+    VELMORA_PARAM(lambdaAlternatives[0]), VELMORA_PARAM(lambdaAlternatives[1]),
+    VELMORA_PARAM(exploreLevels),         VELMORA_PARAM(subPixelCentre),
+    VELMORA_PARAM(windowPixels),
+};
+
+#undef VELMORA_PARAM
+
+bool ParseInto(const std::string& text, int* field) {
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end) return false;
+  *field = static_cast<int>(v);
+  return true;
+}
+
+template <typename Real>
+bool ParseInto(const std::string& text, Real* field) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end) return false;
+  *field = static_cast<Real>(v);
+  return true;
+}
+
+bool ParseInto(const std::string& text, bool* field) {
+  if (text != "true" && text != "false" && text != "1" && text != "0") return false;
+  *field = text == "true" || text == "1";
+  return true;
+}
+
+[[noreturn]] void UnknownParam(const std::string& name) {
+  std::fprintf(stderr, "unknown sharp estimator parameter '%s'; known:", name.c_str());
+  for (const ParamField& f : kParamFields) std::fprintf(stderr, " %s", f.name);
+  std::fprintf(stderr, "\n");
+  std::exit(2);
+}
+
+// Applies one name=value to params; exits on a bad name or value.
+void ApplySetting(const std::string& setting, SharpEstimatorParams* params) {
+  const size_t eq = setting.find('=');
+  const std::string name = setting.substr(0, eq);
+  const ParamField* found = nullptr;
+  for (const ParamField& f : kParamFields)
+    if (name == f.name) found = &f;
+  if (!found) UnknownParam(name);
+  const std::string value = eq == std::string::npos ? "" : setting.substr(eq + 1);
+  const bool parsed = std::visit([&](auto* field) { return ParseInto(value, field); }, found->field(*params));
+  if (!parsed) {
+    std::fprintf(stderr, "--set %s: '%s' is not a value for it\n", name.c_str(), value.c_str());
+    std::exit(2);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Conditions.
+
+struct PictureSet {
+  const char* name;
+  // The grey crops of the samples, every shake on every crop; else the
+  // photographs, each with shakes of its own.
+  bool crops;
+  cv::Size size;   // photographs shrunk to this; empty: their own size
+  int quickCases;  // cases per condition under --quick
+};
+
+struct ShakeSet {
+  const char* name;
+  std::vector<int> sizes;
+  uint64_t seedBase;
+  double givenScale;  // the job is told this times the true size
+};
+
+struct Condition {
+  const PictureSet* pictures;
+  const ShakeSet* shakes;
+  const char* noiseLabel;
+  bool byDefault;
+  double Noise() const { return std::atof(noiseLabel); }
+  std::string Name() const { return std::string(pictures->name) + "/" + shakes->name + "/" + noiseLabel; }
+};
+
+const PictureSet kGrey255{"grey255", true, {}, 2};
+const PictureSet kColour1mp{"colour1mp", false, {1280, 800}, 1};
+const PictureSet kPhoto4mp{"photo4mp", false, {}, 1};
+const PictureSet* const kPictureSets[] = {&kGrey255, &kColour1mp, &kPhoto4mp};
+
+const ShakeSet kSmall{"small", {13, 19, 25, 31}, 0, 1.0};
+const ShakeSet kLarge{"large", {51, 61, 67, 75}, 100, 1.0};
+const ShakeSet kHuge{"huge", {101, 121}, 200, 1.0};
+// The small shakes with a preset chosen too large.
+const ShakeSet kOversize{"oversize", {13, 19, 25, 31}, 0, 1.5};
+
+const char* const kNoiseLevels[] = {"0", "0.005", "0.01"};
+
+struct Cross {
+  const PictureSet* pictures;
+  std::vector<const ShakeSet*> shakes;
+  size_t defaultNoises;  // how many of kNoiseLevels run without --conditions
+};
+
+// The 4-megapixel jobs are the longest: their noisiest level runs on request.
+const Cross kCrosses[] = {
+    {&kGrey255, {&kSmall, &kOversize}, 3},
+    {&kColour1mp, {&kSmall, &kLarge, &kOversize}, 3},
+    {&kPhoto4mp, {&kHuge}, 2},
+};
+
+std::vector<Condition> AllConditions() {
+  std::vector<Condition> all;
+  for (const Cross& cross : kCrosses)
+    for (const ShakeSet* shakes : cross.shakes)
+      for (size_t n = 0; n < std::size(kNoiseLevels); ++n)
+        all.push_back({cross.pictures, shakes, kNoiseLevels[n], n < cross.defaultNoises});
+  return all;
+}
+
+// A glob, or whole leading components of the name ("colour1mp/large").
+bool Matches(const std::string& pattern, const std::string& name) {
+  return fnmatch(pattern.c_str(), name.c_str(), 0) == 0 ||
+         fnmatch((pattern + "/*").c_str(), name.c_str(), 0) == 0;
+}
+
+std::vector<Condition> SelectConditions(const std::vector<std::string>& patterns) {
+  const std::vector<Condition> all = AllConditions();
+  std::vector<Condition> chosen;
+  for (const Condition& c : all) {
+    const bool hit = std::any_of(patterns.begin(), patterns.end(),
+                                 [&](const std::string& p) { return Matches(p, c.Name()); });
+    if (patterns.empty() ? c.byDefault : hit) chosen.push_back(c);
+  }
+  for (const std::string& p : patterns) {
+    if (std::any_of(all.begin(), all.end(), [&](const Condition& c) { return Matches(p, c.Name()); })) continue;
+    std::fprintf(stderr, "--conditions: '%s' names no condition; they are:", p.c_str());
+    for (const Condition& c : all) std::fprintf(stderr, " %s", c.Name().c_str());
+    std::fprintf(stderr, "\n");
+    std::exit(2);
+  }
+  return chosen;
+}
+
+// ---------------------------------------------------------------------------
+// Pictures and cases.
 
 struct Picture {
   std::string name;
@@ -51,17 +221,13 @@ struct Picture {
 struct Shake {
   int size;
   uint64_t seed;
-  tools::ShakeKind kind;
+  ShakeKind kind;
 };
 
 struct Case {
   const Picture* picture;
   Shake shake;
-};
-
-struct Outcome {
-  double ratio = 0.0, similarity = 0.0, seconds = 0.0;
-  bool estimated = false;
+  int givenSize;
 };
 
 cv::Mat ToUnit(const cv::Mat& bgr8) {
@@ -70,44 +236,126 @@ cv::Mat ToUnit(const cv::Mat& bgr8) {
   return f;
 }
 
-std::vector<Picture> Pictures(const std::string& dir, bool quick) {
+// A grey crop from the middle of each sample, as the classic test sets are.
+std::vector<Picture> GreyCrops(const std::string& dir, size_t count) {
   std::vector<Picture> pictures;
   for (const char* name : {"coffee", "chelsea", "astronaut"}) {
+    if (pictures.size() == count) break;
     const cv::Mat photo = cv::imread(dir + "/" + name + ".png", cv::IMREAD_COLOR);
     if (photo.empty()) {
       std::fprintf(stderr, "cannot read %s/%s.png\n", dir.c_str(), name);
       std::exit(2);
     }
-    pictures.push_back({name, ToUnit(photo)});
-    // A small grey crop from the middle, as the classic test sets are.
     const cv::Rect middle((photo.cols - kCropSide) / 2, (photo.rows - kCropSide) / 2, kCropSide, kCropSide);
     cv::Mat grey, bgr;
     cv::cvtColor(photo(middle), grey, cv::COLOR_BGR2GRAY);
     cv::cvtColor(grey, bgr, cv::COLOR_GRAY2BGR);
-    pictures.push_back({std::string(name) + "-grey255", ToUnit(bgr)});
-    if (quick) break;
+    pictures.push_back({name, ToUnit(bgr)});
   }
   return pictures;
 }
 
-std::vector<Shake> Shakes(bool quick) {
-  std::vector<Shake> shakes;
-  const int sizes[4] = {13, 19, 25, 31};
-  for (int i = 0; i < 4; ++i) {
-    shakes.push_back({sizes[i], static_cast<uint64_t>(i + 1), tools::ShakeKind::kHandHeld});
-    shakes.push_back({sizes[i], static_cast<uint64_t>(i + 1), tools::ShakeKind::kSweep});
-    if (quick && i == 0) break;
+// The shared photographs, read at run time: they are not ours to copy into
+// the repository. Nothing when one cannot be read.
+std::optional<std::vector<Picture>> Photographs(const std::string& dir, cv::Size size, size_t count) {
+  if (!std::filesystem::is_directory(dir)) {
+    std::fprintf(stderr, "no photographs folder at %s (--photos DIR)\n", dir.c_str());
+    return std::nullopt;
   }
-  return shakes;
+  std::vector<Picture> pictures;
+  for (const char* name : {"eveningglow", "path", "onestandsout", "bythewater"}) {
+    if (pictures.size() == count) break;
+    cv::Mat photo = cv::imread(dir + "/" + name + ".jpg", cv::IMREAD_COLOR);
+    if (photo.empty()) {
+      std::fprintf(stderr, "cannot read %s/%s.jpg\n", dir.c_str(), name);
+      return std::nullopt;
+    }
+    if (!size.empty()) cv::resize(photo, photo, size, 0, 0, cv::INTER_AREA);
+    pictures.push_back({name, ToUnit(photo)});
+  }
+  return pictures;
 }
 
-// Runs one job the way the command-line tool does; returns the 8-bit result.
-cv::Mat RunJob(const cv::Mat& blurred8, int size, const cv::Mat* knownKernel,
-               KernelEstimator estimator, cv::Mat* kernelOut, int* status, double* seconds) {
+// On the crops every size comes with both kinds and the same seeds on every
+// crop; a photograph gets one shake per size, the kinds alternating and
+// swapped from one photograph to the next, seeds of its own.
+std::vector<Shake> ShakesFor(const PictureSet& pictures, const ShakeSet& shakes, size_t pictureIndex) {
+  std::vector<Shake> out;
+  const size_t n = shakes.sizes.size();
+  for (size_t i = 0; i < n; ++i) {
+    const int size = shakes.sizes[i];
+    if (pictures.crops) {
+      for (ShakeKind kind : {ShakeKind::kHandHeld, ShakeKind::kSweep})
+        out.push_back({size, shakes.seedBase + 1 + i, kind});
+    } else {
+      const ShakeKind kind = (i + pictureIndex) % 2 ? ShakeKind::kSweep : ShakeKind::kHandHeld;
+      out.push_back({size, shakes.seedBase + 1 + i + n * pictureIndex, kind});
+    }
+  }
+  return out;
+}
+
+int GivenSize(const ShakeSet& shakes, int trueSize) {
+  return shakes.givenScale == 1.0 ? trueSize : static_cast<int>(std::lround(shakes.givenScale * trueSize)) | 1;
+}
+
+// Takes limit cases one at a time, each the one whose size, then kind, then
+// picture has been taken least so far (the earliest on a tie), so that a
+// short run still sees the sizes and both kinds; they keep their order.
+std::vector<Case> Spread(const std::vector<Case>& cases, size_t limit) {
+  if (limit == 0 || limit >= cases.size()) return cases;
+  std::map<int, int> bySize, byKind;
+  std::map<const Picture*, int> byPicture;
+  std::vector<bool> taken(cases.size(), false);
+  auto key = [&](const Case& c) {
+    return std::make_tuple(bySize[c.shake.size], byKind[static_cast<int>(c.shake.kind)], byPicture[c.picture]);
+  };
+  for (size_t n = 0; n < limit; ++n) {
+    size_t best = cases.size();
+    for (size_t i = 0; i < cases.size(); ++i)
+      if (!taken[i] && (best == cases.size() || key(cases[i]) < key(cases[best]))) best = i;
+    taken[best] = true;
+    const Case& c = cases[best];
+    ++bySize[c.shake.size], ++byKind[static_cast<int>(c.shake.kind)], ++byPicture[c.picture];
+  }
+  std::vector<Case> chosen;
+  for (size_t i = 0; i < cases.size(); ++i)
+    if (taken[i]) chosen.push_back(cases[i]);
+  return chosen;
+}
+
+std::vector<Case> Cases(const Condition& condition, const std::vector<Picture>& pictures, size_t limit) {
+  std::vector<Case> cases;
+  for (size_t p = 0; p < pictures.size(); ++p)
+    for (const Shake& s : ShakesFor(*condition.pictures, *condition.shakes, p))
+      cases.push_back({&pictures[p], s, GivenSize(*condition.shakes, s.size)});
+  return Spread(cases, limit);
+}
+
+// ---------------------------------------------------------------------------
+// Running and scoring.
+
+// How a case is restored blindly: an estimator, and for the window check the
+// sharp one on a window of a share of the picture.
+struct Method {
+  std::string label;
+  KernelEstimator estimator;
+  double windowShare = 0.0;  // 0: the estimator's own window
+};
+
+struct JobRun {
+  cv::Mat restored;  // CV_32F on the 0-1 scale; empty when the job gave none
+  cv::Mat kernel;
+  int status = kJobNoMode;
+  double seconds = 0.0;
+};
+
+// Runs one job the way the command-line tool does.
+JobRun RunJob(const cv::Mat& blurred8, int size, const JobOptions& options, const cv::Mat* knownKernel) {
   DeblurSettings settings;
   settings.kernelHeight = settings.kernelWidth = size;
   DeblurJob job(settings, nullptr);
-  job.options.estimator = estimator;
+  job.options = options;
   job.input = blurred8.clone();
   job.kernelPath.clear();
   if (knownKernel) {
@@ -117,158 +365,297 @@ cv::Mat RunJob(const cv::Mat& blurred8, int size, const cv::Mat* knownKernel,
     job.mode = kModeComplete;
   }
   job.Run();
-  *status = job.status;
-  *seconds = job.seconds;
-  if (kernelOut) *kernelOut = job.kernel.clone();
-  return job.result;
+  JobRun run;
+  if (!job.result.empty()) run.restored = ToUnit(job.result);
+  run.kernel = job.kernel.clone();
+  run.status = job.status;
+  run.seconds = job.seconds;
+  return run;
+}
+
+double Error(const cv::Mat& restored, const Case& c) {
+  return tools::BestShiftSumSquaredError(restored, c.picture->sharp, kMaxShift, c.shake.size);
+}
+
+double Psnr(const cv::Mat& restored, const Case& c) {
+  return tools::BestShiftPsnr(restored, c.picture->sharp, kMaxShift, c.shake.size);
 }
 
 struct Blurred {
-  cv::Mat picture8, kernel, trueRestored;
-  double trueError = 0.0;
+  cv::Mat picture8, kernel;
+  double trueError = 0.0, blurredPsnr = 0.0, trueGain = 0.0;
 };
 
-Blurred Blur(const Case& c) {
+Blurred Blur(const Case& c, double noise) {
   Blurred b;
   b.kernel = tools::GenerateShakeKernel(c.shake.size, c.shake.seed, c.shake.kind);
-  tools::BlurImage(c.picture->sharp, b.kernel, kNoise, c.shake.seed + 1000).convertTo(b.picture8, CV_8U, 255.0);
-  int status = 0;
-  double unused = 0.0;
-  b.trueRestored = ToUnit(RunJob(b.picture8, c.shake.size, &b.kernel, KernelEstimator::kClassic,
-                                 nullptr, &status, &unused));
-  b.trueError = tools::BestShiftSumSquaredError(b.trueRestored, c.picture->sharp, kMaxShift, c.shake.size);
+  tools::BlurImage(c.picture->sharp, b.kernel, noise, c.shake.seed + 1000).convertTo(b.picture8, CV_8U, 255.0);
+  b.blurredPsnr = Psnr(ToUnit(b.picture8), c);
+  const JobRun truth = RunJob(b.picture8, c.shake.size, JobOptions{}, &b.kernel);
+  if (truth.status != kJobSucceeded || truth.restored.empty()) {
+    std::fprintf(stderr, "%s: the true-kernel job failed (status %d)\n", c.picture->name.c_str(), truth.status);
+    std::exit(1);
+  }
+  b.trueError = Error(truth.restored, c);
+  b.trueGain = Psnr(truth.restored, c) - b.blurredPsnr;
   return b;
 }
 
-Outcome Score(const Case& c, const Blurred& b, const cv::Mat& restored, const cv::Mat& kernel) {
+struct Outcome {
+  double ratio = 0.0, similarity = 0.0, gain = 0.0, seconds = 0.0;
+  bool estimated = false;
+};
+
+Outcome Blind(const Case& c, const Blurred& b, const Method& m, const SharpEstimatorParams& params) {
+  JobOptions options;
+  options.estimator = m.estimator;
+  options.sharpParams = params;
+  if (m.windowShare > 0) options.sharpParams.windowPixels = m.windowShare * static_cast<double>(b.picture8.total());
+  const JobRun run = RunJob(b.picture8, c.givenSize, options, nullptr);
+  // A job that gave no picture leaves the user the blurred one.
+  const cv::Mat restored = run.restored.empty() ? ToUnit(b.picture8) : run.restored;
   Outcome o;
-  o.ratio = tools::BestShiftSumSquaredError(restored, c.picture->sharp, kMaxShift, c.shake.size) / b.trueError;
-  o.similarity = kernel.empty() ? 0.0 : tools::KernelSimilarity(kernel, b.kernel);
+  o.ratio = Error(restored, c) / b.trueError;
+  o.gain = Psnr(restored, c) - b.blurredPsnr;
+  o.similarity = run.kernel.empty() ? 0.0 : tools::KernelSimilarity(run.kernel, b.kernel);
+  o.seconds = run.seconds;
+  o.estimated = run.status == kJobSucceeded;
   return o;
 }
 
-Outcome Blind(const Case& c, const Blurred& b, KernelEstimator estimator) {
-  int status = 0;
-  double seconds = 0.0;
-  cv::Mat kernel;
-  const cv::Mat restored = ToUnit(RunJob(b.picture8, c.shake.size, nullptr, estimator, &kernel, &status, &seconds));
-  Outcome o = Score(c, b, restored, kernel);
-  o.seconds = seconds;
-  o.estimated = status == kJobSucceeded;
-  return o;
-}
+// ---------------------------------------------------------------------------
+// Tables.
 
-// The sharp estimator on a window of share of the picture: the engine call
-// with the window made smaller, as a photograph above the window's size is.
-Outcome SharpOnWindow(const Case& c, const Blurred& b, double share) {
-  const int rows = b.picture8.rows, cols = b.picture8.cols, n = rows * cols;
-  cv::Mat unit = ToUnit(b.picture8);
-  std::vector<float> in(3 * n), out(3 * n);
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j)
-      for (int k = 0; k < 3; ++k) in[k * n + i * cols + j] = unit.at<cv::Vec3f>(i, j)[2 - k];
-  cv::Mat kernel(c.shake.size, c.shake.size, CV_32F, cv::Scalar(0));
-  SharpEstimatorParams params;
-  params.windowPixels = share * n;
-  const auto t0 = std::chrono::steady_clock::now();
-  EstimateKernelSharp(in.data(), out.data(), rows, cols, 3, kernel.ptr<float>(), c.shake.size, c.shake.size,
-                      1.0f, 0.04f, 0, 0, true, nullptr, params);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  cv::Mat restored(rows, cols, CV_32FC3);
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j)
-      for (int k = 0; k < 3; ++k) restored.at<cv::Vec3f>(i, j)[2 - k] = out[k * n + i * cols + j];
-  cv::Mat clipped;
-  restored.convertTo(clipped, CV_8U, 255.0);  // as the job saturates
-  Outcome o = Score(c, b, ToUnit(clipped), kernel);
-  o.seconds = seconds;
-  o.estimated = true;
-  return o;
-}
+struct Record {
+  const Condition* condition;
+  size_t method;
+  Outcome outcome;
+};
 
-struct Summary {
+struct Tally {
   std::vector<double> ratios;
-  double seconds = 0.0;
+  double gains = 0.0, seconds = 0.0;
+  size_t worse = 0;
+
   void Add(const Outcome& o) {
     ratios.push_back(o.ratio);
+    gains += o.gain;
     seconds += o.seconds;
+    worse += o.gain < 0.0;
   }
-  void Print(FILE* out, const char* label) const {
+
+  void Print(FILE* out, const std::string& label, const std::string& method) const {
     const size_t n = ratios.size();
     auto share = [&](double bound) {
       return 100.0 * std::count_if(ratios.begin(), ratios.end(), [bound](double r) { return r <= bound; }) / n;
     };
     std::vector<double> sorted = ratios;
     std::sort(sorted.begin(), sorted.end());
-    double mean = 0.0;
-    for (double r : ratios) mean += r / n;
     const double median = n % 2 ? sorted[n / 2] : 0.5 * (sorted[n / 2 - 1] + sorted[n / 2]);
-    std::fprintf(out, "| %s | %zu | %.0f %% | %.0f %% | %.0f %% | %.2f | %.2f | %.2f s |\n", label, n,
-                 share(1.5), share(2.0), share(3.0), mean, median, seconds / n);
+    std::fprintf(out, "| %s | %s | %zu | %.0f %% | %.0f %% | %.2f | %.2f | %.0f %% | %.2f s |\n", label.c_str(),
+                 method.c_str(), n, share(2.0), share(3.0), median, gains / n, 100.0 * worse / n, seconds / n);
   }
 };
 
-const char* KindName(tools::ShakeKind kind) { return kind == tools::ShakeKind::kSweep ? "sweep" : "hand-held"; }
+const char* KindName(ShakeKind kind) { return kind == ShakeKind::kSweep ? "sweep" : "hand-held"; }
+
+void PrintCaseHeader(FILE* table, const std::vector<Method>& methods) {
+  std::string head = "| condition | picture | shake | true size | given size | true-kernel gain (dB) |";
+  std::string rule = "|---|---|---|---|---|---|";
+  for (const Method& m : methods) {
+    for (const char* column : {" ratio |", " similarity |", " gain (dB) |", " s |"}) head += " " + m.label + column;
+    rule += "---|---|---|---|";
+  }
+  std::fprintf(table, "%s\n%s\n", head.c_str(), rule.c_str());
+}
+
+void RunCase(const Condition& condition, const Case& c, const std::vector<Method>& methods,
+             const SharpEstimatorParams& params, FILE* table, std::vector<Record>* records) {
+  const Blurred b = Blur(c, condition.Noise());
+  std::fprintf(table, "| %s | %s | %s %llu | %d | %d | %.2f |", condition.Name().c_str(), c.picture->name.c_str(),
+               KindName(c.shake.kind), static_cast<unsigned long long>(c.shake.seed), c.shake.size, c.givenSize,
+               b.trueGain);
+  for (size_t m = 0; m < methods.size(); ++m) {
+    // A window of a share is what a large photograph gets: the crops have none.
+    if (methods[m].windowShare > 0 && condition.pictures->crops) {
+      std::fprintf(table, " | | | |");
+      continue;
+    }
+    const Outcome o = Blind(c, b, methods[m], params);
+    records->push_back({&condition, m, o});
+    std::fprintf(table, " %.2f%s | %.3f | %.2f | %.2f |", o.ratio, o.estimated ? "" : " (failed)", o.similarity,
+                 o.gain, o.seconds);
+  }
+  std::fprintf(table, "\n");
+  std::fflush(table);
+}
+
+template <typename Select>
+void PrintTally(FILE* table, const std::vector<Record>& records, const std::string& label, const Method& method,
+                size_t m, Select select) {
+  Tally tally;
+  for (const Record& r : records)
+    if (r.method == m && select(*r.condition)) tally.Add(r.outcome);
+  if (!tally.ratios.empty()) tally.Print(table, label, method.label);
+}
+
+void PrintSummary(FILE* table, const std::vector<Condition>& conditions, const std::vector<Method>& methods,
+                  const std::vector<Record>& records) {
+  std::fprintf(table, "\n| condition | estimator | cases | ratio <= 2 | ratio <= 3 | median ratio | mean gain (dB) |"
+                      " worse than blurred | mean time |\n|---|---|---|---|---|---|---|---|---|\n");
+  for (const Condition& c : conditions)
+    for (size_t m = 0; m < methods.size(); ++m)
+      PrintTally(table, records, c.Name(), methods[m], m, [&](const Condition& r) { return &r == &c; });
+  for (const PictureSet* set : kPictureSets)
+    for (size_t m = 0; m < methods.size(); ++m)
+      PrintTally(table, records, std::string("**") + set->name + ", all**", methods[m], m,
+                 [&](const Condition& r) { return r.pictures == set; });
+}
+
+// ---------------------------------------------------------------------------
+// The command line.
+
+struct Options {
+  std::string samplesDir = VELMORA_SOURCE_DIR "/samples";
+  std::string photosDir = VELMORA_SOURCE_DIR "/../shared/photos";
+  std::vector<std::string> patterns;
+  std::vector<KernelEstimator> estimators{KernelEstimator::kClassic, KernelEstimator::kSharp};
+  std::vector<std::string> settings;
+  SharpEstimatorParams params;
+  size_t limit = 0;  // 0: every case
+  bool quick = false;
+  double windowShare = 0.0;  // 0: no window check
+};
+
+std::vector<std::string> SplitCommas(const std::string& list) {
+  std::vector<std::string> items;
+  size_t start = 0;
+  for (size_t comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1)
+    items.push_back(list.substr(start, comma - start));
+  items.push_back(list.substr(start));
+  items.erase(std::remove(items.begin(), items.end(), ""), items.end());
+  return items;
+}
+
+[[noreturn]] void Usage(const std::string& why) {
+  std::fprintf(stderr,
+               "%s\nusage: velmora-quality [SAMPLES_DIR] [--photos DIR] [--conditions GLOB,...]\n"
+               "  [--estimators classic,sharp] [--set NAME=VALUE]... [--limit N] [--quick]\n"
+               "  [--window-check[=SHARE]]\n",
+               why.c_str());
+  std::exit(2);
+}
+
+// "--flag value" or "--flag=value": true with *value set when argv[*i] is flag.
+bool FlagValue(const char* flag, int argc, char** argv, int* i, std::string* value) {
+  const std::string a = argv[*i], f = flag;
+  if (a.rfind(f + "=", 0) == 0) {
+    *value = a.substr(f.size() + 1);
+    return true;
+  }
+  if (a != f) return false;
+  if (++*i == argc) Usage(f + " needs a value");
+  *value = argv[*i];
+  return true;
+}
+
+size_t ParseLimit(const std::string& text) {
+  char* end = nullptr;
+  const long n = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || n < 1) Usage("--limit needs a count of at least 1");
+  return static_cast<size_t>(n);
+}
+
+void ParseEstimators(const std::string& list, Options* o) {
+  o->estimators.clear();
+  for (const std::string& name : SplitCommas(list)) {
+    KernelEstimator e;
+    if (!ParseEstimatorName(name, &e)) Usage("unknown estimator '" + name + "'");
+    o->estimators.push_back(e);
+  }
+  if (o->estimators.empty()) Usage("--estimators names none");
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    std::string v;
+    if (a == "--quick") o.quick = true;
+    else if (a == "--window-check") o.windowShare = 0.4;
+    else if (a.rfind("--window-check=", 0) == 0) o.windowShare = std::atof(a.c_str() + 15);
+    else if (FlagValue("--photos", argc, argv, &i, &v)) o.photosDir = v;
+    else if (FlagValue("--conditions", argc, argv, &i, &v)) o.patterns = SplitCommas(v);
+    else if (FlagValue("--estimators", argc, argv, &i, &v)) ParseEstimators(v, &o);
+    else if (FlagValue("--limit", argc, argv, &i, &v)) o.limit = ParseLimit(v);
+    else if (FlagValue("--set", argc, argv, &i, &v)) {
+      ApplySetting(v, &o.params);
+      o.settings.push_back(v);
+    }
+    else if (a.rfind("--", 0) == 0) Usage("unknown option " + a);
+    else o.samplesDir = a;
+  }
+  if (!(o.windowShare >= 0.0 && o.windowShare <= 1.0)) Usage("--window-check: SHARE is a share of the picture");
+  if (o.quick && o.patterns.empty()) o.patterns = {"grey255/small/0.01", "colour1mp/small/0.01"};
+  return o;
+}
+
+std::vector<Method> Methods(const Options& o) {
+  std::vector<Method> methods;
+  for (KernelEstimator e : o.estimators) methods.push_back({EstimatorName(e), e});
+  if (o.windowShare > 0)
+    methods.push_back({"sharp, " + std::to_string(std::lround(o.windowShare * 100)) + " % window",
+                       KernelEstimator::kSharp, o.windowShare});
+  return methods;
+}
+
+std::optional<std::vector<Picture>> LoadPictures(const PictureSet& set, const Options& o) {
+  const size_t count = o.quick ? 1 : SIZE_MAX;
+  if (set.crops) return GreyCrops(o.samplesDir, count);
+  return Photographs(o.photosDir, set.size, count);
+}
+
+// Runs the chosen conditions on one picture set, its pictures loaded for
+// them alone: the 4-megapixel ones are large.
+void RunPictureSet(const PictureSet& set, const std::vector<Condition>& conditions, const Options& o,
+                   const std::vector<Method>& methods, FILE* table, std::vector<Record>* records) {
+  const std::optional<std::vector<Picture>> pictures = LoadPictures(set, o);
+  for (const Condition& c : conditions) {
+    if (c.pictures != &set) continue;
+    if (!pictures) {
+      std::fprintf(stderr, "skipping %s\n", c.Name().c_str());
+      continue;
+    }
+    const size_t limit = o.quick && (o.limit == 0 || o.limit > size_t(set.quickCases)) ? set.quickCases : o.limit;
+    for (const Case& k : Cases(c, *pictures, limit)) RunCase(c, k, methods, o.params, table, records);
+  }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir = VELMORA_SOURCE_DIR "/samples";
-  bool quick = false, windowCheck = false;
-  double windowShare = 0.4;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--quick") quick = true;
-    else if (a.rfind("--window-check", 0) == 0) {
-      windowCheck = true;
-      if (a.size() > 15 && a[14] == '=') windowShare = std::atof(a.c_str() + 15);
-    }
-    else dir = a;
-  }
-  std::vector<Case> cases;
-  const std::vector<Picture> pictures = Pictures(dir, quick);
-  for (const Picture& p : pictures)
-    for (const Shake& s : Shakes(quick)) cases.push_back({&p, s});
+  const Options o = ParseOptions(argc, argv);
+  const std::vector<Condition> conditions = SelectConditions(o.patterns);
+  const std::vector<Method> methods = Methods(o);
 
   // The engine logs its stages on standard output; the tables get their own
   // copy of the stream and the log goes nowhere.
   FILE* table = fdopen(dup(fileno(stdout)), "w");
   if (!table || !std::freopen("/dev/null", "w", stdout)) return 2;
-  const std::string windowLabel = "sharp, colour cases, " + std::to_string(static_cast<int>(windowShare * 100 + 0.5)) + " % window";
-  std::fprintf(table, "| picture | shake | size | classic ratio | classic similarity | classic s | sharp ratio | sharp similarity | sharp s |%s\n",
-               windowCheck ? " sharp on the window: ratio | window similarity |" : "");
-  std::fprintf(table, "|---|---|---|---|---|---|---|---|---|%s\n", windowCheck ? "---|---|" : "");
-  Summary classic, sharp, whole, window;
-  for (const Case& c : cases) {
-    const Blurred b = Blur(c);
-    const Outcome oc = Blind(c, b, KernelEstimator::kClassic);
-    const Outcome os = Blind(c, b, KernelEstimator::kSharp);
-    classic.Add(oc);
-    sharp.Add(os);
-    std::fprintf(table, "| %s | %s %llu | %d | %.2f%s | %.3f | %.2f | %.2f%s | %.3f | %.2f |", c.picture->name.c_str(),
-                 KindName(c.shake.kind), static_cast<unsigned long long>(c.shake.seed), c.shake.size, oc.ratio,
-                 oc.estimated ? "" : " (failed)", oc.similarity, oc.seconds, os.ratio,
-                 os.estimated ? "" : " (failed)", os.similarity, os.seconds);
-    const bool colour = c.picture->name.find('-') == std::string::npos;
-    if (windowCheck && colour) {
-      const Outcome ow = SharpOnWindow(c, b, windowShare);
-      whole.Add(os);
-      window.Add(ow);
-      std::fprintf(table, " %.2f | %.3f |", ow.ratio, ow.similarity);
-    } else if (windowCheck) {
-      std::fprintf(table, " | |");
-    }
-    std::fprintf(table, "\n");
-    std::fflush(table);
+  if (!o.settings.empty()) {
+    std::fprintf(table, "Sharp estimator parameters set:");
+    for (const std::string& s : o.settings) std::fprintf(table, " %s", s.c_str());
+    std::fprintf(table, "\n\n");
   }
-  std::fprintf(table, "\n| estimator | cases | ratio <= 1.5 | ratio <= 2 | ratio <= 3 | mean ratio | median ratio | mean time |\n");
-  std::fprintf(table, "|---|---|---|---|---|---|---|---|\n");
-  classic.Print(table, "classic");
-  sharp.Print(table, "sharp");
-  if (windowCheck) {
-    whole.Print(table, "sharp, colour cases, whole picture");
-    window.Print(table, windowLabel.c_str());
-  }
+  PrintCaseHeader(table, methods);
+  const auto t0 = std::chrono::steady_clock::now();
+  std::vector<Record> records;
+  for (const PictureSet* set : kPictureSets)
+    if (std::any_of(conditions.begin(), conditions.end(), [&](const Condition& c) { return c.pictures == set; }))
+      RunPictureSet(*set, conditions, o, methods, table, &records);
+  PrintSummary(table, conditions, methods, records);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::fprintf(table, "\n%zu blind jobs in %.0f s.\n", records.size(), wall);
   std::fclose(table);
-  return 0;
+  return records.empty() ? 1 : 0;
 }
