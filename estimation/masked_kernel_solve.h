@@ -30,9 +30,11 @@ class MaskedKernelProblem {
   // latent: the latent picture, rows x cols at the top-left of a plane with
   // rows of latentStride floats. kernel (kernelRows x kernelCols) holds the
   // warm start and receives the raw solution (not normalised, may be
-  // negative). dense = false forces the Fourier operator.
+  // negative). dense = false forces the Fourier operator. tapWeights
+  // (kernelRows x kernelCols, or null for all 1) scale the weight tap by
+  // tap: a reweighted prior makes it sparse.
   void Solve(const float* latent, int latentStride, float weight, int steps, float* kernel,
-             bool dense = true);
+             bool dense = true, const float* tapWeights = nullptr);
 
   // Only the strongest share of the latent picture's gradients (by
   // magnitude) take part from the next Solve on; 1 keeps them all.
@@ -54,7 +56,7 @@ class MaskedKernelProblem {
  private:
   void LatentGradients(const float* latent, int latentStride);
   void BuildGram();
-  void ApplyFourierOperator(const float* k, float* out, float weight);
+  void ApplyFourierOperator(const float* k, float* out, float weight, const float* tapWeights);
 
   int rows_, cols_, kr_, kc_;
   int hd_, wd_;  // the gradients' plane: one row and one column less
@@ -68,9 +70,10 @@ class MaskedKernelProblem {
   float gradientShare_ = 1.0f;
 };
 
-// Conjugate gradients on (A + weight I) x = b, A symmetric (n x n,
-// row-major), from the x given; at most steps steps.
+// Conjugate gradients on (A + weight D) x = b, A symmetric (n x n,
+// row-major), D the diagonal of tapWeights (n, or null for I), from the x
+// given; at most steps steps.
 void DenseConjugateGradient(const float* A, const float* b, int n, float weight, int steps,
-                            float* x);
+                            float* x, const float* tapWeights = nullptr);
 
 }  // namespace velmora

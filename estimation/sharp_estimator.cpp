@@ -12,6 +12,7 @@
 #include "estimation/kernel_cleanup.h"
 #include "estimation/l0_latent.h"
 #include "estimation/masked_kernel_solve.h"
+#include "estimation/noise_level.h"
 #include "estimation/working_image.h"
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine_guard.h"
@@ -75,6 +76,7 @@ LevelPictures::LevelPictures(const float* grey, int rows, int cols, const float*
                              int channels, const SharpEstimatorParams& params)
     : finest_(rows, cols, CV_32F, const_cast<float*>(grey)),
       windowPixels_(source ? params.windowPixels : 0.0),
+      mostPixels_(params.windowPixelsMost),
       kernelWidths_(params.windowKernelWidths) {
   if (source && static_cast<double>(rows) * cols > windowPixels_)
     search_.emplace(grey, source, rows, cols, channels);
@@ -82,12 +84,15 @@ LevelPictures::LevelPictures(const float* grey, int rows, int cols, const float*
 
 EstimationWindow LevelPictures::Window(double scale, double kernelSide) const {
   if (!search_) return {0, 0, finest_.rows, finest_.cols};
-  // The level holds windowPixels of its own, and at least kernelWidths of
-  // the kernel's sides across when the picture has room: coarse levels see
-  // more of a large picture, where a long shake has its few usable edges.
-  const double across = kernelWidths_ * kernelSide;
-  const double pixels = std::max(windowPixels_ / (scale * scale), across * across);
-  return search_->Window(pixels);
+  // A level works on windowPixels x scale^2 of its own pixels, as a window
+  // of the finest scale would give it, but on more where that holds fewer
+  // than kernelWidths of its kernel's sides across, up to mostPixels: a
+  // long shake has few usable edges per pixel, and a large kernel has many
+  // taps for the data to decide.
+  const double across = kernelWidths_ * kernelSide * scale;
+  const double levelPixels =
+      std::min(std::max(windowPixels_, mostPixels_), std::max(windowPixels_ * scale * scale, across * across));
+  return search_->Window(levelPixels / (scale * scale));
 }
 
 cv::Mat LevelPictures::Picture(double scale, int kernelRows, int kernelCols) const {
@@ -117,6 +122,29 @@ int SharpKernelSide(int side, int level) {
 
 namespace {
 
+// The reweighting of an Lp prior on the kernel (p = kernelPriorPower < 2)
+// by iteratively reweighted least squares: tap i's weight is
+// (max(k_i, floor) / max k)^(p - 2), 1 at the strongest tap and growing
+// as taps fade, so that faint taps are pulled to zero unless the data
+// holds them, while the faint stretches of a long path that the data does
+// hold keep their mass (a global cut loses them).
+void SparseTapWeights(const std::vector<float>& kernel, const SharpEstimatorParams& params,
+                      std::vector<float>* weights) {
+  const float peak = *std::max_element(kernel.begin(), kernel.end());
+  weights->resize(kernel.size());
+  if (!(peak > 0.0f)) {
+    std::fill(weights->begin(), weights->end(), 1.0f);
+    return;
+  }
+  const float floor = params.kernelPriorFloor * peak;
+  for (size_t i = 0; i < kernel.size(); ++i) {
+    if (params.kernelPriorPower < 2.0f)
+      (*weights)[i] = std::pow(std::max(kernel[i], floor) / peak, params.kernelPriorPower - 2.0f);
+    else
+      (*weights)[i] = kernel[i] > floor ? 1.0f : params.outsideSupportWeight;
+  }
+}
+
 // Where the estimation stands between levels.
 struct Estimate {
   Kernel kernel;
@@ -144,12 +172,20 @@ Estimate RunLevel(const cv::Mat& picture, Estimate e, const SharpEstimatorParams
                                                 params.kernelWeightPixels)
                            : params.kernelWeight;
   const float prune = sideForPruning >= params.pruneFromSide ? params.pruneShare : 0.0f;
-  for (int t = 0; t < params.iterationsPerLevel; ++t) {
+  std::vector<float> tapWeights;
+  const bool reweighted = params.kernelPriorPower < 2.0f || params.outsideSupportWeight != 1.0f;
+  // Large kernels arrive nearly right from the level below, and their
+  // steps cost the most: fewer of them.
+  const bool large = kr * kc > params.largeKernelTaps;
+  const int iterations = large ? params.largeKernelIterations : params.iterationsPerLevel;
+  const int cgSteps = large ? params.largeKernelCgSteps : params.cgSteps;
+  for (int t = 0; t < iterations; ++t) {
     Checkpoint();
-    if (progress)
-      WriteProgress(progress, static_cast<float>(50.0 * (done + share * t / params.iterationsPerLevel)));
+    if (progress) WriteProgress(progress, static_cast<float>(50.0 * (done + share * t / iterations)));
     L0LatentUpdate(canvas, k.taps.data(), kr, kc, e.lambda, params.betaMax, latent.get(), &scratch);
-    problem.Solve(latent.get(), canvas.canvasCols, weight, params.cgSteps, k.taps.data());
+    if (reweighted) SparseTapWeights(k.taps, params, &tapWeights);
+    problem.Solve(latent.get(), canvas.canvasCols, weight, cgSteps, k.taps.data(), true,
+                  reweighted ? tapWeights.data() : nullptr);
     if (!CleanUpSharpKernel(k.taps.data(), kr, kc, params.cutRatio, params.keepConnectedRatio, prune)) {
       e.usable = false;
       return e;
@@ -230,6 +266,7 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
       const double part = share[level] / work / (level >= levels - explored ? starts.size() : 1);
       e = RunLevel(picture, e, params, side, progress, done, part,
                    scored && level == to ? lambdaAfter : 0.0f);
+
       done += part;
     }
     return e;
@@ -271,6 +308,23 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
   return true;
 }
 
+SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma) {
+  if (!(params.noiseReference > 0.0f)) return params;
+  SharpEstimatorParams fitted = params;
+  // The kernel step's data term carries the noise's energy: its weight
+  // follows the noise. The prior's start follows it too: a noisy picture
+  // needs a higher threshold before its edges are real. Noisier pictures
+  // than the reference keep its weights: they were tuned there.
+  double ratio =
+      std::min(1.0, std::max(sigma, static_cast<double>(params.noiseFloor)) / params.noiseReference);
+  fitted.kernelWeight = static_cast<float>(params.kernelWeight * std::pow(ratio, params.noisePower));
+  if (params.lambdaFollowsNoise)
+    fitted.lambdaStart = static_cast<float>(
+        std::clamp(params.lambdaStart * ratio, static_cast<double>(params.lambdaLeast),
+                   static_cast<double>(params.lambdaStart)));
+  return fitted;
+}
+
 int EstimateKernelSharp(const float* source, float* outputImage, int rows, int cols, int channels,
                         float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                         float smoothness, int deringFactor, int reduceNoise, bool useCpu,
@@ -281,9 +335,11 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
     FloatArray grey(GridSize(rows, cols));
     GreyWorkingImage(source, rows, cols, channels, gamma, grey.get());
     Checkpoint();
+    const SharpEstimatorParams adapted =
+        FitToNoise(params, params.noiseReference > 0.0f ? EstimateNoiseSigma(grey.get(), rows, cols) : 0.0);
     const FixedTransformPlans samePlansEveryRun;
-    success = EstimateSharpKernel(LevelPictures(grey.get(), rows, cols, source, channels, params),
-                                  outputKernel, kernelHeight, kernelWidth, params, progress);
+    success = EstimateSharpKernel(LevelPictures(grey.get(), rows, cols, source, channels, adapted),
+                                  outputKernel, kernelHeight, kernelWidth, adapted, progress);
   }
   int result = 0;
   if (success)

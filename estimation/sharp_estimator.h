@@ -31,9 +31,9 @@ int SharpKernelSide(int side, int level);
 // level's scale by area averaging, at least kernel + 4 on each side. With
 // the picture's channels given (source, rows x cols x channels planar, for
 // clipping) a picture above params.windowPixels is cut, at each level, to
-// the window with the most strong edges away from clipping that holds
-// windowPixels at the level's scale and params.windowKernelWidths kernel
-// sides across; without them every level sees the whole picture. grey and
+// the window with the most strong edges away from clipping (see
+// SharpEstimatorParams::windowKernelWidths for its size); without them
+// every level sees the whole picture. grey and
 // source are read only and must outlive the object.
 class LevelPictures {
  public:
@@ -49,7 +49,7 @@ class LevelPictures {
 
  private:
   cv::Mat finest_;
-  double windowPixels_;
+  double windowPixels_, mostPixels_;
   float kernelWidths_;
   std::optional<EstimationWindowSearch> search_;
 };
@@ -68,6 +68,13 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
 bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, int kernelRows,
                          int kernelCols, const SharpEstimatorParams& params,
                          ProgressCell* progress);
+
+// The parameters for a grey working picture whose noise deviation is
+// sigma (on the 0-1 scale): the kernel weight scaled by r^noisePower, r =
+// min(1, max(sigma, noiseFloor) / noiseReference), and, with
+// lambdaFollowsNoise, the prior's start by r within [lambdaLeast,
+// lambdaStart]. Unchanged when noiseReference is 0.
+SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma);
 
 // The whole blind job with the sharp estimator: the arguments and results of
 // EstimateKernel without tscale. The estimation runs on the CPU; useCpu

@@ -27,6 +27,36 @@ struct SharpEstimatorParams {
   float kernelWeight = 50.0f;
   double kernelWeightPixels = 255.0 * 255.0;
   int cgSteps = 30;
+  // Below 2, the kernel's prior is sum |k_i|^power by reweighting (1: L1,
+  // 0.5 sparser); 2 is the plain squared weight. Taps below
+  // kernelPriorFloor of the peak are weighted as if at it.
+  float kernelPriorPower = 2.0f;
+  float kernelPriorFloor = 0.01f;
+  // With the squared weight, taps at or below kernelPriorFloor of the peak
+  // (outside the support found so far) are weighted this many times more:
+  // iterative support detection.
+  float outsideSupportWeight = 1.0f;
+  // The weights from the picture's noise, measured on the grey working
+  // picture (noise_level.h; a colour picture's grey has about two thirds
+  // of its channels' noise): kernelWeight holds at noiseReference and above
+  // and falls as (noise / noiseReference)^noisePower below it, noise below
+  // noiseFloor counting as noiseFloor. A weight tuned on noisy pictures
+  // smooths the kernels of clean ones, most of all the long ones (the
+  // variance alone, power 2, left them smoother than power 3). With
+  // lambdaFollowsNoise the prior's start scales with the noise too, down to
+  // lambdaLeast. noiseReference 0: fixed weights.
+  float noiseReference = 0.0067f;  // a colour picture's grey at 0.01 a channel
+  float noiseFloor = 0.002f;
+  float noisePower = 3.0f;
+  bool lambdaFollowsNoise = false;
+  float lambdaLeast = 4e-3f;
+  // Levels whose kernel has more than largeKernelTaps taps run
+  // largeKernelIterations iterations of largeKernelCgSteps steps each:
+  // they start close to their answer from the level below, and each of
+  // their steps costs transforms of the whole window.
+  int largeKernelTaps = 51 * 51;
+  int largeKernelIterations = 4;
+  int largeKernelCgSteps = 15;
   // The kernel step sees only this share of the latent picture's strongest
   // gradients; 1 keeps them all.
   float gradientShare = 1.0f;
@@ -53,11 +83,14 @@ struct SharpEstimatorParams {
   // fraction of a cell as well (bilinear), so that the restored picture
   // does not shift against the blurred one.
   bool subPixelCentre = true;
-  // Pictures above this many pixels are estimated on a window: each level
-  // on this many of its own pixels, and on at least windowKernelWidths of
-  // the kernel's sides across where the picture has them.
+  // Pictures above this many pixels are estimated on a window of it; a
+  // coarser level takes a window of the finest scale as large, shrunk,
+  // unless that holds fewer than windowKernelWidths of the level's kernel
+  // sides across: then it takes more of the picture, up to the larger of
+  // windowPixels and windowPixelsMost of its own pixels.
   double windowPixels = 0.25e6;
-  float windowKernelWidths = 0.0f;
+  float windowKernelWidths = 15.0f;
+  double windowPixelsMost = 1.5e6;
 };
 
 }  // namespace velmora

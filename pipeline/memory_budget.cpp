@@ -21,7 +21,14 @@ namespace {
 // The sharp estimator's defaults the model follows (sharp_params.h and
 // masked_kernel_solve.h): its window and the largest kernel whose normal
 // matrix it builds.
-constexpr double kSharpWindowPixels = SharpEstimatorParams().windowPixels;
+// The most pixels a level of the sharp estimation works on, for a kernel
+// whose larger side is side: its window, grown for long shakes.
+double SharpWindowPixels(double n, int side) {
+  const SharpEstimatorParams p;
+  const double across = static_cast<double>(p.windowKernelWidths) * side;
+  const double most = std::max(p.windowPixels, p.windowPixelsMost);
+  return std::min(n, std::max(p.windowPixels, std::min(most, across * across)));
+}
 constexpr double kSharpDenseTaps = kDenseGramLimit;
 
 // Plans, thread stacks and the image library's own buffers.
@@ -52,14 +59,15 @@ double DeconvolutionFloats(double n, double canvas, int channels, int reduceRing
 }
 
 // The sharp estimation's peak, in floats: while the window is chosen, the
-// grey picture and its gradient magnitude (and a byte mask); then, on the
-// window, the level's canvas and transforms, the kernel step's planes and
-// its normal matrix.
+// grey picture and its gradient magnitude (and a byte mask); then the grey
+// picture, which every level cuts its window from, and on the window the
+// level's canvas and transforms, the kernel step's planes and its normal
+// matrix.
 double SharpEstimationFloats(double n, double window, int kernelRows, int kernelCols) {
   const double taps = static_cast<double>(kernelRows) * kernelCols;
   const double margins = (std::sqrt(window) + kernelRows + 2.0) * (std::sqrt(window) + kernelCols + 2.0);
   const double choosing = 2.25 * n;
-  const double estimating = 2.0 * window + 8.0 * margins + 10.0 * margins +
+  const double estimating = n + 2.0 * window + 8.0 * margins + 10.0 * margins +
                             (taps <= kSharpDenseTaps ? taps * taps : 6.0 * margins);
   return std::max(choosing, estimating);
 }
@@ -115,7 +123,8 @@ size_t SharpEngineMemoryBytes(int rows, int cols, int channels, int kernelRows, 
       static_cast<double>(CanvasSide(rows, kernelRows)) * CanvasSide(cols, kernelCols);
   const double floats =
       std::max(DeconvolutionFloats(n, canvas, channels, reduceRinging, reduceNoise),
-               SharpEstimationFloats(n, std::min(n, kSharpWindowPixels), kernelRows, kernelCols));
+               SharpEstimationFloats(n, SharpWindowPixels(n, std::max(kernelRows, kernelCols)),
+                                     kernelRows, kernelCols));
   return static_cast<size_t>(kMargin * floats * sizeof(float) + kFixedBytes);
 }
 

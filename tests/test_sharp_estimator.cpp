@@ -3,6 +3,7 @@
 // carry no blur information, finite results on extreme samples, progress,
 // and the window a large picture is estimated on.
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -40,6 +41,32 @@ cv::Mat Shapes(int rows, int cols, unsigned seed) {
                     cv::Scalar(u(random)), cv::FILLED);
   }
   return picture;
+}
+
+// The sample photographs in grey on the 0-1 scale, tiled row by row (every
+// other one mirrored) over a rows x cols picture.
+cv::Mat SampleMosaic(int rows, int cols) {
+  cv::Mat mosaic(rows, cols, CV_32F, cv::Scalar(0.5));
+  const char* names[3] = {"coffee", "chelsea", "astronaut"};
+  int top = 0, left = 0, rowHeight = 0;
+  for (int t = 0; top < rows; ++t) {
+    const cv::Mat photo =
+        cv::imread(std::string(VELMORA_SOURCE_DIR "/samples/") + names[t % 3] + ".png", cv::IMREAD_GRAYSCALE);
+    cv::Mat unit;
+    photo.convertTo(unit, CV_32F, 1.0 / 255);
+    if (t % 2) cv::flip(unit, unit, 1);
+    if (left >= cols) {
+      left = 0;
+      top += rowHeight;
+      rowHeight = 0;
+      if (top >= rows) break;
+    }
+    const cv::Rect into(left, top, std::min(unit.cols, cols - left), std::min(unit.rows, rows - top));
+    unit(cv::Rect(0, 0, into.width, into.height)).copyTo(mosaic(into));
+    left += unit.cols;
+    rowHeight = std::max(rowHeight, unit.rows);
+  }
+  return mosaic;
 }
 
 std::vector<float> ThreePlanes(const cv::Mat& grey) {
@@ -99,6 +126,22 @@ TEST(SharpEstimator, RecoversAKnownKernelFromASyntheticPicture) {
   }
 }
 
+// A long hand-held shake on a megapixel picture made of the sample
+// photographs at their own resolution, tiled and mirrored: the levels must
+// go deep enough, and the coarse ones see enough of the picture, for the
+// path's faint stretches to come through.
+TEST(SharpEstimator, RecoversALongShakeOnAMegapixelPicture) {
+  const int side = 75;
+  const cv::Mat sharp = SampleMosaic(1024, 1024);
+  const cv::Mat truth = tools::GenerateShakeKernel(side, 11, tools::ShakeKind::kHandHeld);
+  const cv::Mat blurred = tools::BlurImage(sharp, truth, 0.005, 4);
+  const SharpRun r = DeblurSharp(ThreePlanes(blurred), blurred.rows, blurred.cols, side);
+  ASSERT_EQ(r.result, 1);
+  const cv::Mat estimate(side, side, CV_32F, const_cast<float*>(r.kernel.data()));
+  // Across seeds and kinds this case reaches 0.85 to 0.93; 0.9 is the aim.
+  EXPECT_GE(tools::KernelSimilarity(estimate, truth), 0.85);
+}
+
 // A flat picture tells nothing about the blur: the job fails as the classic
 // one does, output untouched, with the console line.
 TEST(SharpEstimator, FlatPictureIsInsufficientInformation) {
@@ -148,6 +191,34 @@ TEST(SharpEstimator, ProgressRisesToTheEnd) {
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   EXPECT_FLOAT_EQ(cell, 99.9f);
   EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](float v) { return v > 0.0f && v < 50.0f; }));
+}
+
+// A level takes the finest window's share of the picture, more where that
+// would hold too few of its kernel's sides, and never more than the cap;
+// a small picture is whole at every level.
+TEST(EstimationWindow, CoarseLevelsSeeMoreOfALargePicture) {
+  const int rows = 1200, cols = 1600;
+  const cv::Mat picture = Shapes(rows, cols, 4);
+  const std::vector<float> planes = ThreePlanes(picture);
+  SharpEstimatorParams params;
+  params.windowPixels = 0.1e6;
+  params.windowKernelWidths = 10.0f;
+  params.windowPixelsMost = 0.4e6;
+  const LevelPictures pictures(picture.ptr<float>(), rows, cols, planes.data(), 3, params);
+  auto area = [](const EstimationWindow& w) { return static_cast<double>(w.rows) * w.cols; };
+  // A short shake: the finest window's share at every level.
+  EXPECT_NEAR(area(pictures.Window(1.0, 15)), 0.1e6, 0.02e6);
+  EXPECT_NEAR(area(pictures.Window(0.25, 15)), 0.1e6, 0.02e6);
+  // A long one: 10 of its sides across at a coarse level (the level's
+  // pixels then (10 x 75 x 0.25)^2, the finest's 16 times as many)...
+  EXPECT_NEAR(area(pictures.Window(0.25, 75)), 10.0 * 75 * 10.0 * 75, 0.05 * 562500);
+  // ...at most windowPixelsMost at the finest.
+  EXPECT_NEAR(area(pictures.Window(1.0, 75)), 0.4e6, 0.02e6);
+  const cv::Mat coarse = pictures.Picture(0.25, 19, 19);
+  EXPECT_NEAR(static_cast<double>(coarse.rows) * coarse.cols, 562500 / 16.0, 0.05 * 562500 / 16.0);
+  // Without the picture's channels every level sees the whole of it.
+  const LevelPictures whole(picture.ptr<float>(), rows, cols, nullptr, 0, params);
+  EXPECT_EQ(area(whole.Window(1.0, 75)), static_cast<double>(rows) * cols);
 }
 
 TEST(EstimationWindow, SmallPicturesAreUsedWhole) {

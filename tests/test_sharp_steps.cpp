@@ -151,6 +151,33 @@ TEST(MaskedKernelSolve, ConjugateGradientsReachTheLeastSquaresSolution) {
   }
 }
 
+// Tap weights make the prior a diagonal one: both operators reach the
+// solution of (normal + weight D) k = rhs, which differs from the plain
+// weight's where D does.
+TEST(MaskedKernelSolve, TapWeightsGiveTheDiagonalPrior) {
+  const int rows = 29, cols = 33, kr = 5, kc = 5;
+  const std::vector<float> latent = Random(rows * cols, 31);
+  const std::vector<float> blurred = Random(rows * cols, 32);
+  std::vector<float> tapWeights(kr * kc, 1.0f);
+  for (int i = 0; i < kr * kc; i += 3) tapWeights[i] = 25.0f;
+  DenseSystem system = ExplicitSystem(latent, blurred, rows, cols, kr, kc);
+  const int n = kr * kc;
+  for (int i = 0; i < n; ++i) system.normal[static_cast<size_t>(i) * n + i] += 4.0 * tapWeights[i];
+  const std::vector<double> gold = SolveDense(system, 0.0);
+  const std::vector<double> plain = SolveDense(ExplicitSystem(latent, blurred, rows, cols, kr, kc), 4.0);
+  MaskedKernelProblem problem(blurred.data(), rows, cols, kr, kc);
+  for (const bool dense : {true, false}) {
+    std::vector<float> k(n, 0.0f);
+    problem.Solve(latent.data(), cols, 4.0f, 400, k.data(), dense, tapWeights.data());
+    double apart = 0.0;
+    for (int i = 0; i < n; ++i) {
+      EXPECT_NEAR(k[i], gold[i], 1e-3 * MaxAbs(gold)) << (dense ? "dense" : "Fourier");
+      apart = std::max(apart, std::abs(gold[i] - plain[i]));
+    }
+    EXPECT_GT(apart, 1e-2 * MaxAbs(gold));
+  }
+}
+
 namespace {
 
 using Complex = std::complex<double>;

@@ -72,7 +72,13 @@ const ParamField kParamFields[] = {
     VELMORA_PARAM(pruneFromSide),         VELMORA_PARAM(starts),
     VELMORA_PARAM(lambdaAlternatives[0]), VELMORA_PARAM(lambdaAlternatives[1]),
     VELMORA_PARAM(exploreLevels),         VELMORA_PARAM(subPixelCentre),
-    VELMORA_PARAM(windowPixels),
+    VELMORA_PARAM(windowPixels),          VELMORA_PARAM(windowKernelWidths),
+    VELMORA_PARAM(kernelPriorPower),      VELMORA_PARAM(kernelPriorFloor),
+    VELMORA_PARAM(noiseReference),        VELMORA_PARAM(noiseFloor),
+    VELMORA_PARAM(lambdaFollowsNoise),    VELMORA_PARAM(lambdaLeast),
+    VELMORA_PARAM(largeKernelTaps),       VELMORA_PARAM(largeKernelIterations),
+    VELMORA_PARAM(largeKernelCgSteps),    VELMORA_PARAM(windowPixelsMost),
+    VELMORA_PARAM(outsideSupportWeight),  VELMORA_PARAM(noisePower),
 };
 
 #undef VELMORA_PARAM
