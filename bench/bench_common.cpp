@@ -13,9 +13,14 @@
 namespace velmora::bench {
 
 std::vector<float> PlanarPhoto(int rows, int cols) {
-  cv::Mat photo = cv::imread(VELMORA_SOURCE_DIR "/samples/coffee.png", cv::IMREAD_COLOR);
+  const cv::Mat photo = cv::imread(VELMORA_SOURCE_DIR "/samples/coffee.png", cv::IMREAD_COLOR);
   if (photo.empty()) throw std::runtime_error("samples/coffee.png is missing");
-  cv::resize(photo, photo, cv::Size(cols, rows), 0, 0, cv::INTER_CUBIC);
+  return PlanarFrom(photo, rows, cols, cv::INTER_CUBIC);
+}
+
+std::vector<float> PlanarFrom(cv::Mat photo, int rows, int cols, int interpolation) {
+  if (photo.rows != rows || photo.cols != cols)
+    cv::resize(photo, photo, cv::Size(cols, rows), 0, 0, interpolation);
   photo.convertTo(photo, CV_32F, 1.0 / 255);
   std::vector<cv::Mat> ch;
   cv::split(photo, ch);

@@ -21,6 +21,10 @@ inline constexpr JobSize kJobSizes[] = {
 // A rows x cols colour photograph (a sample picture resized), planar RGB.
 std::vector<float> PlanarPhoto(int rows, int cols);
 
+// An 8-bit BGR photograph as planar RGB floats on the 0-1 scale, resized
+// to rows x cols by interpolation (a cv::InterpolationFlags) when it differs.
+std::vector<float> PlanarFrom(cv::Mat photo, int rows, int cols, int interpolation);
+
 // A size x size shake kernel from the project's generator.
 cv::Mat ShakeKernel(int size, uint64_t seed);
 

@@ -56,15 +56,9 @@ double Median(std::vector<double> v) {
 // to fit if it differs; the sample picture where the shared folder is
 // absent.
 std::vector<float> SharedPhoto(const char* name, int rows, int cols) {
-  cv::Mat photo = cv::imread(std::string(VELMORA_SOURCE_DIR "/../shared/photos/") + name, cv::IMREAD_COLOR);
+  const cv::Mat photo = cv::imread(std::string(VELMORA_SOURCE_DIR "/../shared/photos/") + name, cv::IMREAD_COLOR);
   if (photo.empty()) return bench::PlanarPhoto(rows, cols);
-  if (photo.rows != rows || photo.cols != cols) cv::resize(photo, photo, cv::Size(cols, rows), 0, 0, cv::INTER_AREA);
-  photo.convertTo(photo, CV_32F, 1.0 / 255);
-  std::vector<cv::Mat> ch;
-  cv::split(photo, ch);
-  std::vector<float> planar;
-  for (int c = 2; c >= 0; --c) planar.insert(planar.end(), ch[c].begin<float>(), ch[c].end<float>());
-  return planar;
+  return bench::PlanarFrom(photo, rows, cols, cv::INTER_AREA);
 }
 
 struct Picture {
