@@ -122,12 +122,12 @@ int SharpKernelSide(int side, int level) {
 
 namespace {
 
-// The reweighting of an Lp prior on the kernel (p = kernelPriorPower < 2)
-// by iteratively reweighted least squares: tap i's weight is
-// (max(k_i, floor) / max k)^(p - 2), 1 at the strongest tap and growing
-// as taps fade, so that faint taps are pulled to zero unless the data
-// holds them, while the faint stretches of a long path that the data does
-// hold keep their mass (a global cut loses them).
+// Per-tap weights of the kernel's prior from the last estimate, for the
+// faint stretches of a long path that a global cut loses: with p =
+// kernelPriorPower < 2, an Lp prior by iteratively reweighted least squares
+// (tap i weighs (max(k_i, floor) / max k)^(p - 2): 1 at the strongest tap,
+// growing as taps fade); otherwise support detection (taps above the floor
+// weigh 1, the rest outsideSupportWeight). floor = kernelPriorFloor x max k.
 void SparseTapWeights(const std::vector<float>& kernel, const SharpEstimatorParams& params,
                       std::vector<float>* weights) {
   const float peak = *std::max_element(kernel.begin(), kernel.end());
@@ -266,7 +266,6 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
       const double part = share[level] / work / (level >= levels - explored ? starts.size() : 1);
       e = RunLevel(picture, e, params, side, progress, done, part,
                    scored && level == to ? lambdaAfter : 0.0f);
-
       done += part;
     }
     return e;
