@@ -74,25 +74,17 @@ Kernel ScaleUp(const Kernel& from, int rows, int cols) {
 
 LevelPictures::LevelPictures(const float* grey, int rows, int cols, const float* source,
                              int channels, const SharpEstimatorParams& params)
-    : finest_(rows, cols, CV_32F, const_cast<float*>(grey)),
-      windowPixels_(source ? params.windowPixels : 0.0),
-      mostPixels_(params.windowPixelsMost),
-      kernelWidths_(params.windowKernelWidths) {
-  if (source && static_cast<double>(rows) * cols > windowPixels_)
+    : finest_(rows, cols, CV_32F, const_cast<float*>(grey)), params_(params) {
+  if (source && static_cast<double>(rows) * cols > params.windowPixels)
     search_.emplace(grey, source, rows, cols, channels);
 }
 
 EstimationWindow LevelPictures::Window(double scale, double kernelSide) const {
   if (!search_) return {0, 0, finest_.rows, finest_.cols};
-  // A level works on windowPixels x scale^2 of its own pixels, as a window
-  // of the finest scale would give it, but on more where that holds fewer
-  // than kernelWidths of its kernel's sides across, up to mostPixels: a
-  // long shake has few usable edges per pixel, and a large kernel has many
-  // taps for the data to decide.
-  const double across = kernelWidths_ * kernelSide * scale;
-  const double levelPixels =
-      std::min(std::max(windowPixels_, mostPixels_), std::max(windowPixels_ * scale * scale, across * across));
-  return search_->Window(levelPixels / (scale * scale));
+  // More than the finest window's share where a long shake needs it: it has
+  // few usable edges per pixel, and its kernel many taps for the data to
+  // decide.
+  return search_->Window(SharpLevelPixels(params_, scale, kernelSide) / (scale * scale));
 }
 
 cv::Mat LevelPictures::Picture(double scale, int kernelRows, int kernelCols) const {

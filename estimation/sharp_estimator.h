@@ -49,8 +49,7 @@ class LevelPictures {
 
  private:
   cv::Mat finest_;
-  double windowPixels_, mostPixels_;
-  float kernelWidths_;
+  SharpEstimatorParams params_;
   std::optional<EstimationWindowSearch> search_;
 };
 

@@ -5,6 +5,8 @@
 // difference on noisy 8-bit pictures: see bench/README.md.
 #pragma once
 
+#include <algorithm>
+
 namespace velmora {
 
 struct SharpEstimatorParams {
@@ -92,5 +94,16 @@ struct SharpEstimatorParams {
   float windowKernelWidths = 15.0f;
   double windowPixelsMost = 1.5e6;
 };
+
+// The pixels a level at scale (1 = the finest) works on in a picture larger
+// than its window, for a kernel whose larger side is kernelSide at the
+// finest scale: the finest window's share, or windowKernelWidths of the
+// level's kernel sides across, at most the larger of windowPixels and
+// windowPixelsMost. Largest at the finest level: the estimation's memory.
+inline double SharpLevelPixels(const SharpEstimatorParams& p, double scale, double kernelSide) {
+  const double across = static_cast<double>(p.windowKernelWidths) * kernelSide * scale;
+  return std::min(std::max(p.windowPixels, p.windowPixelsMost),
+                  std::max(p.windowPixels * scale * scale, across * across));
+}
 
 }  // namespace velmora

@@ -21,14 +21,6 @@ namespace {
 // The sharp estimator's defaults the model follows (sharp_params.h and
 // masked_kernel_solve.h): its window and the largest kernel whose normal
 // matrix it builds.
-// The most pixels a level of the sharp estimation works on, for a kernel
-// whose larger side is side: its window, grown for long shakes.
-double SharpWindowPixels(double n, int side) {
-  const SharpEstimatorParams p;
-  const double across = static_cast<double>(p.windowKernelWidths) * side;
-  const double most = std::max(p.windowPixels, p.windowPixelsMost);
-  return std::min(n, std::max(p.windowPixels, std::min(most, across * across)));
-}
 constexpr double kSharpDenseTaps = kDenseGramLimit;
 
 // Plans, thread stacks and the image library's own buffers.
@@ -123,8 +115,9 @@ size_t SharpEngineMemoryBytes(int rows, int cols, int channels, int kernelRows, 
       static_cast<double>(CanvasSide(rows, kernelRows)) * CanvasSide(cols, kernelCols);
   const double floats =
       std::max(DeconvolutionFloats(n, canvas, channels, reduceRinging, reduceNoise),
-               SharpEstimationFloats(n, SharpWindowPixels(n, std::max(kernelRows, kernelCols)),
-                                     kernelRows, kernelCols));
+               SharpEstimationFloats(
+                   n, std::min(n, SharpLevelPixels(SharpEstimatorParams(), 1.0, std::max(kernelRows, kernelCols))),
+                   kernelRows, kernelCols));
   return static_cast<size_t>(kMargin * floats * sizeof(float) + kFixedBytes);
 }
 
