@@ -137,13 +137,54 @@ void SparseTapWeights(const std::vector<float>& kernel, const SharpEstimatorPara
   }
 }
 
-// Where the estimation stands between levels.
+// Where the estimation stands between levels, and the kernel size at the
+// finest scale the levels work at (the size asked for, or when finding it,
+// what has been found so far).
 struct Estimate {
   Kernel kernel;
   float lambda = 0.0f;
   double energy = 0.0;  // when asked for: the L0 energy at the level's end
   bool usable = true;
+  int sizeRows = 0, sizeCols = 0;
 };
+
+// The kernel's extent about its centre cell: 2 d + 1 where d is the
+// farthest row (column) offset of a tap at or above share of the peak.
+KernelSize SymmetricExtent(const Kernel& k, float share) {
+  const float peak = *std::max_element(k.taps.begin(), k.taps.end());
+  int farRow = 0, farCol = 0;
+  for (int i = 0; i < k.rows; ++i)
+    for (int j = 0; j < k.cols; ++j)
+      if (k.taps[GridSize(i, k.cols) + j] >= share * peak && k.taps[GridSize(i, k.cols) + j] > 0.0f) {
+        farRow = std::max(farRow, std::abs(i - k.rows / 2));
+        farCol = std::max(farCol, std::abs(j - k.cols / 2));
+      }
+  return {2 * farRow + 1, 2 * farCol + 1};
+}
+
+// The middle rows x cols of a kernel (both no larger than it), renormalised.
+Kernel CropAboutCentre(const Kernel& k, int rows, int cols) {
+  Kernel to{std::vector<float>(GridSize(rows, cols)), rows, cols};
+  const int r0 = k.rows / 2 - rows / 2, c0 = k.cols / 2 - cols / 2;
+  for (int i = 0; i < rows; ++i)
+    std::copy_n(&k.taps[GridSize(r0 + i, k.cols) + c0], cols, &to.taps[GridSize(i, cols)]);
+  NormaliseKernel(to.taps.data(), rows, cols);
+  return to;
+}
+
+int OddAtLeast(double side) {
+  int s = static_cast<int>(std::ceil(side - 1e-9));
+  return s % 2 == 0 ? s + 1 : s;
+}
+
+// While finding the size: the size the levels finer than this one (at
+// scale) work at, from this level's kernel.
+void NarrowToExtent(Estimate* e, double scale, const SharpEstimatorParams& params) {
+  const KernelSize extent = SymmetricExtent(e->kernel, params.sizeTapShare);
+  const double margin = 2.0 * params.sizeMarginTaps;
+  e->sizeRows = std::clamp(OddAtLeast((extent.rows + margin) / scale), 3, e->sizeRows);
+  e->sizeCols = std::clamp(OddAtLeast((extent.cols + margin) / scale), 3, e->sizeCols);
+}
 
 // The iterations of one level from the estimate given; progress runs from
 // done to done + share. With energyLambda > 0 the result carries its L0
@@ -207,23 +248,19 @@ std::vector<Start> Starts(const SharpEstimatorParams& params) {
   return starts;
 }
 
-}  // namespace
-
-bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, int kernelRows,
-                         int kernelCols, const SharpEstimatorParams& params,
-                         ProgressCell* progress) {
-  return EstimateSharpKernel(LevelPictures(grey, rows, cols, nullptr, 0, params), kernel,
-                             kernelRows, kernelCols, params, progress);
-}
-
-bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kernelRows,
-                         int kernelCols, const SharpEstimatorParams& params,
-                         ProgressCell* progress) {
-  std::fill_n(kernel, GridSize(kernelRows, kernelCols), 0.0f);
+// The levels from the coarsest down to lastLevel for a kernel of
+// kernelRows x kernelCols, or, finding the size, of at most that. Progress
+// runs from 0 to 50 over all the levels, lastLevel or not. Finding the
+// size, the coarsest level is also the first whose picture has at least
+// params.sizeSearchLeastSide pixels on its shorter side.
+Estimate RunLevels(const LevelPictures& pictures, int kernelRows, int kernelCols,
+                   const SharpEstimatorParams& params, ProgressCell* progress, bool findSize,
+                   int lastLevel) {
   const int rows = pictures.rows(), cols = pictures.cols();
-  if (rows < kernelRows + kPictureBeyondKernel || cols < kernelCols + kPictureBeyondKernel)
-    return false;
-  const int levels = SharpLevelCount(std::max(kernelRows, kernelCols));
+  int levels = SharpLevelCount(std::max(kernelRows, kernelCols));
+  if (findSize)
+    while (levels > 1 && std::min(rows, cols) * SharpLevelScale(levels - 1) < params.sizeSearchLeastSide)
+      --levels;
   const int side = std::max(kernelRows, kernelCols);
   const std::vector<Start> starts = Starts(params);
   // The coarse levels run once per start when there are several.
@@ -242,40 +279,43 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
   for (int i = 0; i < explored * params.iterationsPerLevel; ++i)
     lambdaAfter = std::max(lambdaAfter / params.lambdaDecay, params.lambdaFloor);
 
-  auto kernelSides = [&](int level) {
-    return std::pair{level == 0 ? kernelRows : SharpKernelSide(kernelRows, level),
-                     level == 0 ? kernelCols : SharpKernelSide(kernelCols, level)};
+  auto kernelSides = [&](const Estimate& e, int level) {
+    return std::pair{SharpKernelSide(e.sizeRows, level), SharpKernelSide(e.sizeCols, level)};
   };
   double done = 0.0;
   // Runs the levels from `from` down to `to`, each from the level above's
   // kernel; the first from the estimate given as it is.
   auto runLevels = [&](Estimate e, int from, int to, bool scored) {
-    for (int level = from; level >= to && e.usable; --level) {
+    for (int level = from; level >= std::max(to, lastLevel) && e.usable; --level) {
       EngineLogFormat("Level %d\n", level);
-      const auto [kr, kc] = kernelSides(level);
+      const auto [kr, kc] = kernelSides(e, level);
       if (level != from) e.kernel = ScaleUp(e.kernel, kr, kc);
       const cv::Mat picture = pictures.Picture(SharpLevelScale(level), kr, kc);
       const double part = share[level] / work / (level >= levels - explored ? starts.size() : 1);
       e = RunLevel(picture, e, params, side, progress, done, part,
                    scored && level == to ? lambdaAfter : 0.0f);
       done += part;
+      if (findSize && e.usable && level > 0) NarrowToExtent(&e, SharpLevelScale(level), params);
     }
     return e;
   };
-  const auto [coarseRows, coarseCols] = kernelSides(levels - 1);
-  Estimate e;
+  Estimate first;
+  first.sizeRows = kernelRows;
+  first.sizeCols = kernelCols;
+  const auto [coarseRows, coarseCols] = kernelSides(first, levels - 1);
+  Estimate e = first;
   if (explored > 0) {
     e.usable = false;
     for (const Start& start : starts) {
-      Estimate from;
+      Estimate from = first;
       from.kernel = StartingKernel(coarseRows, coarseCols, start.kernel);
       from.lambda = start.lambda;
       Estimate tried = runLevels(from, levels - 1, levels - explored, true);
       if (tried.usable && (!e.usable || tried.energy < e.energy)) e = tried;
     }
     e.lambda = lambdaAfter;
-    if (e.usable && explored < levels) {
-      const auto [kr, kc] = kernelSides(levels - explored - 1);
+    if (e.usable && explored < levels && levels - explored - 1 >= lastLevel) {
+      const auto [kr, kc] = kernelSides(e, levels - explored - 1);
       e.kernel = ScaleUp(e.kernel, kr, kc);
       e = runLevels(e, levels - explored - 1, 0, false);
     }
@@ -284,9 +324,40 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
     e.lambda = starts[0].lambda;
     e = runLevels(e, levels - 1, 0, false);
   }
+  return e;
+}
+
+}  // namespace
+
+bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, int kernelRows,
+                         int kernelCols, const SharpEstimatorParams& params,
+                         ProgressCell* progress, KernelSize* found) {
+  return EstimateSharpKernel(LevelPictures(grey, rows, cols, nullptr, 0, params), kernel,
+                             kernelRows, kernelCols, params, progress, found);
+}
+
+bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kernelRows,
+                         int kernelCols, const SharpEstimatorParams& params,
+                         ProgressCell* progress, KernelSize* found) {
+  std::fill_n(kernel, GridSize(kernelRows, kernelCols), 0.0f);
+  if (found) *found = {};
+  if (pictures.rows() < kernelRows + kPictureBeyondKernel ||
+      pictures.cols() < kernelCols + kPictureBeyondKernel)
+    return false;
+  KernelSize size{kernelRows, kernelCols};
+  if (found) {
+    size = FindSharpBlurSize(pictures, kernelRows, kernelCols, params, params.sizeSearchScale);
+    if (size.rows == 0) return false;
+    EngineLogFormat("estimating at %d x %d\n", size.rows, size.cols);
+  }
+  Estimate e = RunLevels(pictures, size.rows, size.cols, params, progress, false, 0);
   Kernel& k = e.kernel;
+  auto give = [&] {
+    std::copy(k.taps.begin(), k.taps.end(), kernel);
+    if (found) *found = {k.rows, k.cols};
+  };
   if (!e.usable) {
-    if (k.rows == kernelRows && k.cols == kernelCols) std::copy(k.taps.begin(), k.taps.end(), kernel);
+    if (found || (k.rows == kernelRows && k.cols == kernelCols)) give();
     return false;
   }
   if (params.subPixelCentre) {
@@ -295,8 +366,30 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
     k.taps = std::move(centred);
     NormaliseKernel(k.taps.data(), k.rows, k.cols);
   }
-  std::copy(k.taps.begin(), k.taps.end(), kernel);
+  if (found) {
+    const KernelSize extent = SymmetricExtent(k, params.sizeTapShare);
+    k = CropAboutCentre(k, std::min(k.rows, extent.rows + 2 * params.sizeFinalMargin),
+                        std::min(k.cols, extent.cols + 2 * params.sizeFinalMargin));
+  }
+  give();
   return true;
+}
+
+KernelSize FindSharpBlurSize(const LevelPictures& pictures, int boundRows, int boundCols,
+                             const SharpEstimatorParams& params, double finestScale) {
+  if (pictures.rows() < boundRows + kPictureBeyondKernel ||
+      pictures.cols() < boundCols + kPictureBeyondKernel)
+    return {};
+  int lastLevel = 0;
+  while (SharpLevelScale(lastLevel + 1) >= finestScale) ++lastLevel;
+  const Estimate e = RunLevels(pictures, boundRows, boundCols, params, nullptr, true, lastLevel);
+  if (!e.usable) return {};
+  if (lastLevel == 0) {
+    const KernelSize extent = SymmetricExtent(e.kernel, params.sizeTapShare);
+    return {std::min(e.sizeRows, extent.rows + 2 * params.sizeFinalMargin),
+            std::min(e.sizeCols, extent.cols + 2 * params.sizeFinalMargin)};
+  }
+  return {e.sizeRows, e.sizeCols};
 }
 
 SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma) {
@@ -319,7 +412,8 @@ SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma
 int EstimateKernelSharp(const float* source, float* outputImage, int rows, int cols, int channels,
                         float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                         float smoothness, int deringFactor, int reduceNoise, bool useCpu,
-                        ProgressCell* progress, const SharpEstimatorParams& params) {
+                        ProgressCell* progress, const SharpEstimatorParams& params,
+                        KernelSize* found) {
   EngineLog("start kernel estimation...\n");
   bool success = false;
   {
@@ -330,7 +424,12 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
         FitToNoise(params, params.noiseReference > 0.0f ? EstimateNoiseSigma(grey.get(), rows, cols) : 0.0);
     const FixedTransformPlans samePlansEveryRun;
     success = EstimateSharpKernel(LevelPictures(grey.get(), rows, cols, source, channels, adapted),
-                                  outputKernel, kernelHeight, kernelWidth, adapted, progress);
+                                  outputKernel, kernelHeight, kernelWidth, adapted, progress, found);
+  }
+  if (found && found->rows > 0) {
+    EngineLogFormat("blur size found: %d x %d\n", found->rows, found->cols);
+    kernelHeight = found->rows;
+    kernelWidth = found->cols;
   }
   int result = 0;
   if (success)
@@ -349,7 +448,7 @@ namespace velmora {
 int DeblurSharp(const float* input, float* output, int rows, int cols, int channels, float* kernel,
                 int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
                 int reduceNoise, bool useCpu, ProgressCell* progress,
-                const SharpEstimatorParams& params) {
+                const SharpEstimatorParams& params, KernelSize* found) {
   // The estimator works with a centre tap: both sides odd.
   if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
       kernelHeight % 2 == 0 || kernelWidth % 2 == 0 ||
@@ -359,8 +458,24 @@ int DeblurSharp(const float* input, float* output, int rows, int cols, int chann
   return GuardedEngineCall(rows, cols, [&] {
     return EstimateKernelSharp(input, output, rows, cols, channels, kernel, kernelHeight,
                                kernelWidth, gamma, smoothness, 10 * reduceRinging, reduceNoise,
-                               useCpu, progress, params);
+                               useCpu, progress, params, found);
   });
+}
+
+KernelSize FindBlurSize(const float* source, int rows, int cols, int channels, float gamma,
+                        int boundRows, int boundCols, const SharpEstimatorParams& params,
+                        double finestScale) {
+  FloatArray grey(GridSize(rows, cols));
+  GreyWorkingImage(source, rows, cols, channels, gamma, grey.get());
+  Checkpoint();
+  const SharpEstimatorParams adapted =
+      FitToNoise(params, params.noiseReference > 0.0f ? EstimateNoiseSigma(grey.get(), rows, cols) : 0.0);
+  const FixedTransformPlans samePlansEveryRun;
+  const KernelSize found =
+      FindSharpBlurSize(LevelPictures(grey.get(), rows, cols, source, channels, adapted),
+                        boundRows, boundCols, adapted, finestScale);
+  EngineLogFormat("blur size found: %d x %d\n", found.rows, found.cols);
+  return found;
 }
 
 }  // namespace velmora

@@ -53,10 +53,15 @@ class LevelPictures {
   std::optional<EstimationWindowSearch> search_;
 };
 
+// A kernel's size: rows x cols, both odd; 0 x 0 for none.
+struct KernelSize {
+  int rows = 0, cols = 0;
+};
+
 // The estimation on the levels' pictures; as below otherwise.
 bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kernelRows,
                          int kernelCols, const SharpEstimatorParams& params,
-                         ProgressCell* progress);
+                         ProgressCell* progress, KernelSize* found = nullptr);
 
 // Only the estimation, on a grey picture (rows x cols, values in [0, 1],
 // read only): kernel (kernelRows x kernelCols, caller-owned) receives the
@@ -64,9 +69,24 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
 // 50. Returns false, with kernel holding the last estimate reached (or
 // zeros), when the picture is too small for the kernel or no usable kernel
 // came out (a flat picture).
+//
+// With found given, the blur's size is found as well: kernelRows x
+// kernelCols is then the largest it may be (the bound, and the size of the
+// kernel buffer). The levels start at the bound and each narrows the size
+// to its kernel's extent plus a margin (SharpEstimatorParams::sizeTapShare
+// and after); found receives the size, and the kernel is written as
+// found->rows x found->cols, row-major from the buffer's start.
 bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, int kernelRows,
                          int kernelCols, const SharpEstimatorParams& params,
-                         ProgressCell* progress);
+                         ProgressCell* progress, KernelSize* found = nullptr);
+
+// Only the size, for another estimator to work at: the levels of a search
+// within boundRows x boundCols down to the first at or above finestScale,
+// and the size the finer levels would have worked at (the extent there plus
+// the margin; at scale 1, the final size). 0 x 0 when no usable kernel came
+// out or the picture is too small for the bound.
+KernelSize FindSharpBlurSize(const LevelPictures& pictures, int boundRows, int boundCols,
+                             const SharpEstimatorParams& params, double finestScale);
 
 // The parameters for a grey working picture whose noise deviation is
 // sigma (on the 0-1 scale): the kernel weight scaled by r^noisePower, r =
@@ -78,16 +98,27 @@ SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma
 // The whole blind job with the sharp estimator: the arguments and results of
 // EstimateKernel without tscale. The estimation runs on the CPU; useCpu
 // picks the processor of the deconvolution.
+// With found given, kernelHeight x kernelWidth is the bound of a size
+// search, as in EstimateSharpKernel.
 int EstimateKernelSharp(const float* source, float* outputImage, int rows, int cols, int channels,
                         float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                         float smoothness, int deringFactor, int reduceNoise, bool useCpu,
-                        ProgressCell* progress, const SharpEstimatorParams& params = {});
+                        ProgressCell* progress, const SharpEstimatorParams& params = {},
+                        KernelSize* found = nullptr);
 
 // DeblurImageSharp with the estimator's parameters given: the entry's
 // checks and guard, then EstimateKernelSharp.
 int DeblurSharp(const float* input, float* output, int rows, int cols, int channels, float* kernel,
                 int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
                 int reduceNoise, bool useCpu, ProgressCell* progress,
-                const SharpEstimatorParams& params);
+                const SharpEstimatorParams& params, KernelSize* found = nullptr);
+
+// The blur size of a picture (rows x cols x channels planar, as the entries
+// take it) within boundRows x boundCols, found by the sharp estimator's
+// coarse levels down to finestScale (see FindSharpBlurSize), for the
+// classic estimator to work at. 0 x 0 when none was found.
+KernelSize FindBlurSize(const float* source, int rows, int cols, int channels, float gamma,
+                        int boundRows, int boundCols, const SharpEstimatorParams& params,
+                        double finestScale);
 
 }  // namespace velmora

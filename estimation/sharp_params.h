@@ -93,6 +93,22 @@ struct SharpEstimatorParams {
   double windowPixels = 0.25e6;
   float windowKernelWidths = 15.0f;
   double windowPixelsMost = 1.5e6;
+  // Finding the blur size within a bound: after every level but the finest
+  // the kernel's extent (taps at or above sizeTapShare of its peak, the same
+  // distance each side of the centre) plus sizeMarginTaps of the level's
+  // taps on each side, at the finest scale, becomes the size the finer
+  // levels work at, never larger than before; after the finest the kernel
+  // is cut to its extent plus sizeFinalMargin pixels on each side. The
+  // margin leaves a level room to find what the coarser one missed.
+  float sizeTapShare = 0.05f;
+  float sizeMarginTaps = 2.0f;
+  int sizeFinalMargin = 0;
+  // The search runs from the coarsest level whose picture has at least
+  // sizeSearchLeastSide pixels on its shorter side down to the first at or
+  // above sizeSearchScale; the estimation then starts afresh at the size
+  // found there.
+  int sizeSearchLeastSide = 64;
+  double sizeSearchScale = 0.5;
 };
 
 // The pixels a level at scale (1 = the finest) works on in a picture larger

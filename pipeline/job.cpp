@@ -249,19 +249,37 @@ void DeblurJob::RunEstimation(bool partial) {
   const std::vector<float> planarIn = ToPlanar(input, r);
   std::vector<float> planarOut(planarIn.size());
   // The estimate goes to its own buffer: `kernel` keeps the last usable one
-  // until this run has produced a better one.
+  // until this run has produced a better one. A size search writes its
+  // kernel at the found size from the buffer's start.
   cv::Mat estimate(settings.kernelHeight, settings.kernelWidth, CV_32F, cv::Scalar(0));
+  foundKernelHeight = foundKernelWidth = 0;
+  KernelSize found{settings.kernelHeight, settings.kernelWidth};
   const double t0 = NowMilliseconds();
-  const int engine =
-      options.estimator == KernelEstimator::kSharp
-          ? DeblurSharp(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
-                        estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
-                        settings.gamma, settings.smoothness, settings.reduceRinging,
-                        settings.reduceNoise, useCpu, progress, options.sharpParams)
-          : DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
-                        estimate.ptr<float>(), settings.kernelHeight, settings.kernelWidth,
-                        settings.gamma, settings.tscale, settings.smoothness,
-                        settings.reduceRinging, settings.reduceNoise, useCpu, progress);
+  int engine = kJobEstimationFailed;
+  if (options.estimator == KernelEstimator::kSharp) {
+    engine = DeblurSharp(planarIn.data(), planarOut.data(), r.rows, r.cols, 3, estimate.ptr<float>(),
+                         settings.kernelHeight, settings.kernelWidth, settings.gamma,
+                         settings.smoothness, settings.reduceRinging, settings.reduceNoise, useCpu,
+                         progress, options.sharpParams, options.findBlurSize ? &found : nullptr);
+  } else {
+    if (options.findBlurSize)
+      found = FindBlurSize(planarIn.data(), r.rows, r.cols, 3, settings.gamma, settings.kernelHeight,
+                           settings.kernelWidth, options.sharpParams, kClassicSizeSearchScale);
+    if (found.rows > 0)
+      engine = DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
+                           estimate.ptr<float>(), found.rows, found.cols, settings.gamma,
+                           settings.tscale, settings.smoothness, settings.reduceRinging,
+                           settings.reduceNoise, useCpu, progress);
+  }
+  if (options.findBlurSize) {
+    if (found.rows > 0 && (engine == kJobSucceeded || engine == kJobEstimationFailed)) {
+      foundKernelHeight = found.rows;
+      foundKernelWidth = found.cols;
+      estimate = cv::Mat(found.rows, found.cols, CV_32F, estimate.ptr<float>()).clone();
+    } else {
+      estimate = cv::Mat();
+    }
+  }
   const double t1 = NowMilliseconds();
   if (engine == kEngineCancelled) throw JobCancelled();
   NoteEngineResult(engine);
@@ -271,7 +289,7 @@ void DeblurJob::RunEstimation(bool partial) {
   if (engine == 1) kernel = estimate;
   // A refused call estimated nothing: keep any earlier kernel picture. A
   // failed estimation still leaves a record of what it reached.
-  if (engine != kEngineInvalidArgument) WriteKernelPicture(estimate, kernelPath);
+  if (engine != kEngineInvalidArgument && !estimate.empty()) WriteKernelPicture(estimate, kernelPath);
   Finish(floatResult, false);
   seconds = static_cast<float>((t1 - t0) / 1000.0);
 }

@@ -45,7 +45,17 @@ struct JobOptions {
   // The sharp estimator's parameters: its defaults, changed only by the
   // benchmarks that tune them.
   SharpEstimatorParams sharpParams;
+  // Find the blur size instead of taking it: the settings' kernel height
+  // and width are then the largest size the search may find (see
+  // LargestBlurSide for the largest a picture allows). The sharp estimator
+  // finds it as it estimates; the classic one works at the size the sharp
+  // one's coarse levels find.
+  bool findBlurSize = false;
 };
+
+// The scale down to which the sharp estimator's levels look for the size
+// the classic estimator then works at.
+inline constexpr double kClassicSizeSearchScale = 0.5;
 
 // Job status values.
 enum JobStatus : int {
@@ -131,6 +141,10 @@ class DeblurJob {
   // One line when a job asked for the GPU and ran on the CPU, or when the
   // GPU failed during the job (then the check's line).
   std::string processorNotice;
+  // The blur size (height, width) an estimation run with
+  // options.findBlurSize found; 0 before, and when it found none.
+  int foundKernelHeight = 0;
+  int foundKernelWidth = 0;
   // The engine's context while this job runs: the stop request and where
   // its diagnostic lines go (standard output unless a sink is set).
   JobContext context;

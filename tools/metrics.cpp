@@ -88,4 +88,19 @@ double KernelSimilarity(const cv::Mat& estimate, const cv::Mat& truth) {
   return peak / norms;
 }
 
+cv::Size KernelExtent(const cv::Mat& kernel, double share) {
+  if (kernel.empty() || kernel.type() != CV_32F || kernel.rows % 2 == 0 || kernel.cols % 2 == 0)
+    throw std::invalid_argument("a kernel's extent needs a single-channel float kernel with odd sides");
+  double peak = 0.0;
+  cv::minMaxLoc(kernel, nullptr, &peak);
+  int farRow = 0, farCol = 0;
+  for (int i = 0; i < kernel.rows; ++i)
+    for (int j = 0; j < kernel.cols; ++j)
+      if (peak > 0.0 && kernel.at<float>(i, j) >= share * peak) {
+        farRow = std::max(farRow, std::abs(i - kernel.rows / 2));
+        farCol = std::max(farCol, std::abs(j - kernel.cols / 2));
+      }
+  return {2 * farCol + 1, 2 * farRow + 1};
+}
+
 }  // namespace velmora::tools

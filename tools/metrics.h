@@ -24,4 +24,10 @@ double BestShiftPsnr(const cv::Mat& test, const cv::Mat& reference, int maxShift
 // sizes) over all relative shifts, zero-padded; 1 for identical kernels.
 double KernelSimilarity(const cv::Mat& estimate, const cv::Mat& truth);
 
+// A kernel's extent about its centre cell, as a blur size: 2 d + 1 rows
+// (columns), d the farthest row (column) offset from the centre of a tap
+// at or above share of the largest (CV_32F, odd sides). The size a job
+// needs to hold the blur.
+cv::Size KernelExtent(const cv::Mat& kernel, double share);
+
 }  // namespace velmora::tools
