@@ -13,6 +13,18 @@
 #include "pipeline/engine.h"
 #include "pipeline/job.h"
 
+// The largest blur an Auto job may find, height by width; 0 where the
+// picture or region leaves no room for one.
+struct BlurBound {
+  int height = 0;
+  int width = 0;
+};
+
+// What a rows x cols picture leaves room for, or, given a region, what the
+// region does. A region's side is taken as the smaller of what the region
+// rule measures and what the job cuts out, so that both accept the bound.
+BlurBound AutoBlurBound(int rows, int cols, const velmora::DeblurRegion* region = nullptr);
+
 class DocumentModel : public QObject {
   Q_OBJECT
 
@@ -21,6 +33,9 @@ class DocumentModel : public QObject {
 
   // Written by the panel's controls (settingsChanged follows when set
   // through setSettings; the panel writes single fields as they change).
+  // With options.findBlurSize (the Auto blur size) the kernel size in
+  // settings is not used: each job is given the AutoBlurBound of its
+  // picture or region instead.
   DeblurSettings settings;
   velmora::JobOptions options;
 

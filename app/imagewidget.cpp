@@ -217,7 +217,15 @@ QImage ImageWidget::shownFrame(float z) const {
 void ImageWidget::showPicture() {
   if (picture.isNull()) return;
   ui->lbl_img->setPixmap(QPixmap::fromImage(shownFrame(zoom())));
+  // Every zoom step passes here: the name is set, and announced, once.
+  const QString name = tr("Picture");
+  if (ui->lbl_img->accessibleName() != name) ui->lbl_img->setAccessibleName(name);
   refreshRegionOverlay();
+}
+
+void ImageWidget::showLabelText(const QString& text) {
+  ui->lbl_img->setAccessibleName(QString());
+  ui->lbl_img->setText(text);
 }
 
 void ImageWidget::updateZoomControls() {
@@ -343,8 +351,11 @@ QRect ImageWidget::regionInLabel() const {
 
 bool ImageWidget::checkRegion() {
   const DeblurSettings current = model_ ? model_->settings : settings;
-  if (velmora::RegionAccepted(region, picture.height(), picture.width(), current.kernelHeight,
-                              current.kernelWidth))
+  const bool findSize = model_ ? model_->options.findBlurSize : options.findBlurSize;
+  // An Auto job searches within what the region leaves room for.
+  const BlurBound bound = findSize ? AutoBlurBound(picture.height(), picture.width(), &region)
+                                   : BlurBound{current.kernelHeight, current.kernelWidth};
+  if (velmora::RegionAccepted(region, picture.height(), picture.width(), bound.height, bound.width))
     return true;
   const int h = static_cast<int>(picture.height() * region.height);
   const int w = static_cast<int>(picture.width() * region.width);
@@ -362,6 +373,13 @@ QString ImageWidget::settingsCaption(const char* noiseText) const {
     text += tr(", Kernel: %1").arg(knownKernelName.toHtmlEscaped());
   else if (options.estimator == velmora::KernelEstimator::kSharp)
     text += tr(", Sharp Estimator");
+  // An Auto job says so until it has found the size, then gives the size.
+  if (options.findBlurSize && knownKernelName.isEmpty()) {
+    if (foundKernelHeight_ > 0)
+      text += tr("<br />Blur size found: %1 x %2").arg(foundKernelHeight_).arg(foundKernelWidth_);
+    else
+      text += tr(", Auto Blur Size");
+  }
   return text;
 }
 
@@ -369,7 +387,7 @@ void ImageWidget::startJob() {
   if (busy) return;
   ui->lbl_param->setText(settingsCaption(", Reduce Noise"));
   if (regionSelected) ui->lbl_img->hasRegion = true;
-  ui->lbl_img->setText(tr("Generating..."));
+  showLabelText(tr("Generating..."));
   repaint();
   if (!timer) {
     timer = new QTimer(this);
@@ -467,8 +485,13 @@ void ImageWidget::finishJob() {
   // A job that failed before producing a picture leaves the input shown.
   failed_ = thread->result().empty();
   if (!failed_) image = thread->result().clone();
-  QString caption = settingsCaption(", Reduce Noises") +
-                    QString::asprintf("<br />Running time %.3fs", seconds);
+  foundKernelHeight_ = thread->foundKernelHeight();
+  foundKernelWidth_ = thread->foundKernelWidth();
+  QString caption = settingsCaption(", Reduce Noises");
+  if (options.findBlurSize && knownKernelName.isEmpty() && foundKernelHeight_ == 0 &&
+      status == velmora::kJobEstimationFailed)
+    caption += tr("<br />No blur size found");
+  caption += QString::asprintf("<br />Running time %.3fs", seconds);
   // A job that asked for the GPU and ran on the CPU says so where its time is.
   if (status != velmora::kJobGpuFailed && !thread->processorNotice().empty())
     caption += "<br />" + QString::fromStdString(thread->processorNotice()).toHtmlEscaped();

@@ -77,6 +77,10 @@ class ImageWidget : public QWidget {
   void markSaved() { saved_ = true; }
   // The kernel of the finished job (CV_32F), empty before.
   const cv::Mat& kernel() const { return kernel_; }
+  // The blur size a job with options.findBlurSize found, height and width;
+  // 0 before its end and when it found none.
+  int foundKernelHeight() const { return foundKernelHeight_; }
+  int foundKernelWidth() const { return foundKernelWidth_; }
   // Before and after: comparing shows the input in place of the result, or,
   // split, the input left of the divider (at `split` of the width) and the
   // result right of it.
@@ -140,6 +144,9 @@ class ImageWidget : public QWidget {
   void showCancelled();
   QSizeF shownSize() const;
   QString settingsCaption(const char* noiseText) const;
+  // Text in place of the picture ("Generating..."): a screen reader then
+  // says the text, not "Picture".
+  void showLabelText(const QString& text);
   void reportFailure(int status);
 
   Ui::ImageWidget* ui;
@@ -154,6 +161,8 @@ class ImageWidget : public QWidget {
   cv::Mat inputRgb_;
   QImage inputPicture_;
   cv::Mat kernel_;
+  int foundKernelHeight_ = 0;
+  int foundKernelWidth_ = 0;
   double split_ = 0.5;
   QPoint panLast_;
 };

@@ -77,6 +77,7 @@ SubMainWindow::SubMainWindow(QWidget* parent)
     button->setToolTip(QString());
   };
   takeToolTip(ui->btn_helpKernel, &helpKernelText);
+  takeToolTip(ui->btn_helpAuto, &helpAutoText);
   takeToolTip(ui->btn_helpWtdeconv, &helpSmoothnessText);
   takeToolTip(ui->btn_helpDering, &helpRingingText);
   takeToolTip(ui->btn_helpDenoise, &helpNoiseText);
@@ -146,6 +147,11 @@ void SubMainWindow::addPage(ImageWidget* page, const QString& title) {
     if (inputPage) ui->tabs->setCurrentWidget(inputPage);
   });
   connect(page, &ImageWidget::jobStateChanged, this, &SubMainWindow::pagesChanged);
+  // A tab's tooltip follows its job: an Auto job's size is known at its end.
+  connect(page, &ImageWidget::jobStateChanged, this, [this, page] {
+    if (const int index = ui->tabs->indexOf(page); index >= 0 && !page->isInput)
+      ui->tabs->setTabToolTip(index, jobSummary(page));
+  });
   connect(page, &ImageWidget::jobEnded, this, &SubMainWindow::blinkParams);
   ui->tabs->addTab(page, title);
   ui->tabs->setCurrentWidget(page);
@@ -185,15 +191,16 @@ void SubMainWindow::setKernelPreset(int index) {
   QWidget* const sizeControls[6] = {ui->lbl_height, ui->lbl_heightValue, ui->hsl_height,
                                     ui->lbl_width,  ui->lbl_widthValue,  ui->hsl_width};
   const bool custom = index == 3;
-  if (!custom) settings.kernelHeight = settings.kernelWidth = velmora::kBlurPresets[index];
+  // Auto leaves the size alone: each job is given its own bound at Run.
+  if (index < 3) settings.kernelHeight = settings.kernelWidth = velmora::kBlurPresets[index];
   if (presetFromWizard_) return;
   for (QWidget* w : sizeControls) w->setVisible(custom);
   ui->grp_kernel->setMinimumHeight(custom ? 160 : 90);
 }
 
 void SubMainWindow::checkKernelPresetButton(int index) {
-  QRadioButton* const buttons[4] = {ui->rdb_kernelSmall, ui->rdb_kernelMedium, ui->rdb_kernelLarge,
-                                    ui->rdb_kernelCustom};
+  QRadioButton* const buttons[5] = {ui->rdb_kernelSmall, ui->rdb_kernelMedium, ui->rdb_kernelLarge,
+                                    ui->rdb_kernelCustom, ui->rdb_kernelAuto};
   presetFromWizard_ = true;
   buttons[index]->setChecked(true);
   presetFromWizard_ = false;
@@ -223,6 +230,11 @@ void SubMainWindow::on_rdb_kernelLarge_toggled(bool checked) {
 }
 void SubMainWindow::on_rdb_kernelCustom_toggled(bool checked) {
   if (checked) setKernelPreset(3);
+}
+// Also called unchecked, when another size is chosen: that one is then given.
+void SubMainWindow::on_rdb_kernelAuto_toggled(bool checked) {
+  options.findBlurSize = checked;
+  if (checked) setKernelPreset(kAutoPreset);
 }
 
 void SubMainWindow::on_hsl_height_valueChanged(int value) {
@@ -302,6 +314,7 @@ void SubMainWindow::on_btn_helpWtdeconv_clicked() { QToolTip::showText(QCursor::
 void SubMainWindow::on_btn_helpDering_clicked() { QToolTip::showText(QCursor::pos(), helpRingingText); }
 void SubMainWindow::on_btn_helpDenoise_clicked() { QToolTip::showText(QCursor::pos(), helpNoiseText); }
 void SubMainWindow::on_btn_helpKernel_clicked() { QToolTip::showText(QCursor::pos(), helpKernelText); }
+void SubMainWindow::on_btn_helpAuto_clicked() { QToolTip::showText(QCursor::pos(), helpAutoText); }
 
 void SubMainWindow::on_btn_advance_clicked() {
   if (advancedShown)
@@ -385,15 +398,33 @@ void SubMainWindow::on_rdb_gpu_toggled(bool checked) {
 
 void SubMainWindow::on_btn_run_clicked() {
   if (!jobs_ || jobs_->running()) return;  // one job at a time in the whole application
+  const bool estimating = model_.knownKernel.empty();
+  const bool findSize = estimating && options.findBlurSize;
+  DeblurSettings jobSettings = settings;
+  if (findSize) {
+    // The largest size the search may find is what the job's own picture,
+    // the region or the whole, leaves room for.
+    const BlurBound bound = AutoBlurBound(image.rows, image.cols, regionSelected ? &region : nullptr);
+    if (bound.height == 0 || bound.width == 0) {
+      QMessageBox::information(this, tr("Error"),
+                               tr("This %1 x %2 picture is too small for any blur size: each side must be "
+                                  "at least 9 pixels, three times the smallest blur size (3).")
+                                   .arg(image.cols)
+                                   .arg(image.rows));
+      return;
+    }
+    jobSettings.kernelHeight = bound.height;
+    jobSettings.kernelWidth = bound.width;
+  }
   // A whole-picture estimation needs room for three blur sizes a side.
-  if (model_.knownKernel.empty() && !regionSelected &&
-      !velmora::BlurFitsPicture(image.rows, image.cols, settings.kernelHeight, settings.kernelWidth)) {
+  if (estimating && !regionSelected &&
+      !velmora::BlurFitsPicture(image.rows, image.cols, jobSettings.kernelHeight, jobSettings.kernelWidth)) {
     QMessageBox::information(this, tr("Error"),
                              tr("The blur size %1 x %2 is too large for this %3 x %4 picture: each side "
                                 "must be at least three blur sizes. The largest blur size it allows is "
                                 "%5 x %6.")
-                                 .arg(settings.kernelHeight)
-                                 .arg(settings.kernelWidth)
+                                 .arg(jobSettings.kernelHeight)
+                                 .arg(jobSettings.kernelWidth)
                                  .arg(image.cols)
                                  .arg(image.rows)
                                  .arg(velmora::LargestBlurSide(image.rows))
@@ -405,8 +436,9 @@ void SubMainWindow::on_btn_run_clicked() {
   const QString title = QString::asprintf("Result%d - %s", resultCount, settings.useCpu ? "CPU" : "GPU");
   addPage(page, title);
   page->image = image.clone();
-  page->settings = settings;
+  page->settings = jobSettings;
   page->options = options;
+  page->options.findBlurSize = findSize;
   if (!model_.knownKernel.empty()) {
     // A loaded kernel restores the whole picture, as the tool's --kernel.
     page->knownKernel = model_.knownKernel;
@@ -425,7 +457,11 @@ void SubMainWindow::on_btn_run_clicked() {
 QString SubMainWindow::jobSummary(const ImageWidget* page) const {
   const DeblurSettings& s = page->settings;
   QStringList lines;
-  if (page->knownKernelName.isEmpty())
+  if (page->options.findBlurSize && page->foundKernelHeight() > 0)
+    lines << tr("Blur size found: %1 x %2 px").arg(page->foundKernelHeight()).arg(page->foundKernelWidth());
+  else if (page->options.findBlurSize)
+    lines << tr("Blur size: Auto, at most %1 x %2 px").arg(s.kernelHeight).arg(s.kernelWidth);
+  else if (page->knownKernelName.isEmpty())
     lines << tr("Blur size %1 x %2 px").arg(s.kernelHeight).arg(s.kernelWidth);
   if (page->regionSelected)
     lines << tr("Region %1 x %2 % of the picture at %3, %4 %")

@@ -54,11 +54,13 @@ class SubMainWindow : public QWidget {
   // False when the user keeps it running.
   bool stopJobToClose(ImageWidget* page = nullptr);
 
+  // The blur-size choice: 0 Small, 1 Medium, 2 Large, 3 Custom or 4 Auto.
+  static constexpr int kAutoPreset = 4;
   void setKernelPreset(int index);
   // Writes the settings into the controls.
   void syncControls();
-  // Checks the blur-size button 0 Small, 1 Medium, 2 Large or 3 Custom
-  // without running its clicked slot.
+  // Checks the blur-size button of the choice (as setKernelPreset counts
+  // them) without running its clicked slot.
   void checkKernelPresetButton(int index);
 
   void blinkParams();
@@ -103,6 +105,8 @@ class SubMainWindow : public QWidget {
   void on_rdb_kernelMedium_toggled(bool checked);
   void on_rdb_kernelLarge_toggled(bool checked);
   void on_rdb_kernelCustom_toggled(bool checked);
+  // Auto: each job finds the blur size within what its picture allows.
+  void on_rdb_kernelAuto_toggled(bool checked);
   void on_hsl_height_valueChanged(int value);
   void on_hsl_width_valueChanged(int value);
   void on_rdb_gamma_1_0_toggled(bool checked);
@@ -122,6 +126,7 @@ class SubMainWindow : public QWidget {
   void on_btn_helpDering_clicked();
   void on_btn_helpDenoise_clicked();
   void on_btn_helpKernel_clicked();
+  void on_btn_helpAuto_clicked();
   void on_btn_advance_clicked();
   void on_tabs_currentChanged(int index);
   void on_tabs_tabCloseRequested(int index);
@@ -154,7 +159,7 @@ class SubMainWindow : public QWidget {
   bool presetFromWizard_ = false;
   bool discardAgreed_ = false;
   QString filePath_;
-  QString helpKernelText, helpSmoothnessText, helpRingingText, helpNoiseText;
+  QString helpKernelText, helpAutoText, helpSmoothnessText, helpRingingText, helpNoiseText;
   bool blinkDone = false;
   int blinkValue = -1;
   QPropertyAnimation* heightAnimation = nullptr;

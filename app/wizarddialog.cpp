@@ -1,6 +1,8 @@
 #include "app/wizarddialog.h"
 
+#include <QCursor>
 #include <QMessageBox>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -13,6 +15,9 @@ WizardDialog::WizardDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Wizard
   ui->setupUi(this);
   ui->lbl_regionValue->hide();
   ui->grp_gamma->hide();
+  // The help text appears on a click, not on hovering, as in the document.
+  helpAutoText_ = ui->btn_helpAuto->toolTip();
+  ui->btn_helpAuto->setToolTip(QString());
   navLabels[0] = ui->lbl_overview;
   navLabels[1] = ui->lbl_kernel;
   navLabels[2] = ui->lbl_region;
@@ -38,8 +43,8 @@ WizardDialog::WizardDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Wizard
     }
     ui->lbl_regionValue->setText(tr("%1: too small, at least %2 x %3 px")
                                      .arg(ui->lbl_regionValue->text())
-                                     .arg(velmora::MinimumRegionSide(kernelWidth))
-                                     .arg(velmora::MinimumRegionSide(kernelHeight)));
+                                     .arg(velmora::MinimumRegionSide(regionBlurSize().width))
+                                     .arg(velmora::MinimumRegionSide(regionBlurSize().height)));
     ui->lbl_regionValue->setStyleSheet(QStringLiteral("color: red"));
   });
   connect(ui->lbl_img, &RegionLabel::selectionCleared, this, &WizardDialog::resetRegion);
@@ -73,6 +78,7 @@ void WizardDialog::loadPicture() {
   picture = target->inputPage->picture;
   const QImage shown = picture.scaled(ui->widget_2->size(), Qt::KeepAspectRatio, Qt::FastTransformation);
   ui->lbl_img->setPixmap(QPixmap::fromImage(shown));
+  ui->lbl_img->setAccessibleName(tr("Picture"));  // no longer the placeholder's text
   // The label takes the picture's size now, not at the next layout pass:
   // regions are measured against it.
   ui->lbl_img->resize(shown.size());
@@ -96,6 +102,10 @@ void WizardDialog::on_rdb_kernelMedium_toggled(bool checked) {
 void WizardDialog::on_rdb_kernelLarge_toggled(bool checked) {
   if (checked) kernelHeight = kernelWidth = velmora::kBlurPresets[2];
 }
+
+void WizardDialog::on_rdb_kernelAuto_toggled(bool checked) { autoBlurSize = checked; }
+
+void WizardDialog::on_btn_helpAuto_clicked() { QToolTip::showText(QCursor::pos(), helpAutoText_); }
 
 void WizardDialog::on_rdb_complete_toggled(bool checked) {
   if (!checked) return;
@@ -122,8 +132,14 @@ void WizardDialog::setRegionFromLabel(const QRect& rect) {
   ui->lbl_regionValue->setText(QString::asprintf("%d x %d px", w, h));
 }
 
+BlurBound WizardDialog::regionBlurSize() const {
+  if (autoBlurSize) return AutoBlurBound(picture.height(), picture.width(), &region);
+  return {kernelHeight, kernelWidth};
+}
+
 bool WizardDialog::checkRegion() const {
-  return velmora::RegionAccepted(region, picture.height(), picture.width(), kernelHeight, kernelWidth);
+  const BlurBound size = regionBlurSize();
+  return velmora::RegionAccepted(region, picture.height(), picture.width(), size.height, size.width);
 }
 
 void WizardDialog::resetRegion() {
@@ -136,6 +152,7 @@ int WizardDialog::checkedPreset() const {
   if (ui->rdb_kernelSmall->isChecked()) return 0;
   if (ui->rdb_kernelMedium->isChecked()) return 1;
   if (ui->rdb_kernelLarge->isChecked()) return 2;
+  if (ui->rdb_kernelAuto->isChecked()) return SubMainWindow::kAutoPreset;
   return 3;
 }
 

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QImage>
 
+#include "app/documentmodel.h"
 #include "pipeline/job.h"
 
 class QLabel;
@@ -34,6 +35,9 @@ class WizardDialog : public QDialog {
 
   int kernelHeight = 19;
   int kernelWidth = 19;
+  // Auto: the job finds the blur size; kernelHeight and kernelWidth then
+  // keep the last size chosen, for the document's other choices.
+  bool autoBlurSize = false;
   float gamma = 1.0f;
   float smoothness = 0.04f;
   int reduceRinging = 0;
@@ -55,6 +59,8 @@ class WizardDialog : public QDialog {
   void on_rdb_kernelSmall_toggled(bool checked);
   void on_rdb_kernelMedium_toggled(bool checked);
   void on_rdb_kernelLarge_toggled(bool checked);
+  void on_rdb_kernelAuto_toggled(bool checked);
+  void on_btn_helpAuto_clicked();
   void on_rdb_complete_toggled(bool checked);
   void on_rdb_partial_toggled(bool checked);
 
@@ -63,6 +69,10 @@ class WizardDialog : public QDialog {
   void on_items_label_linkActivated(const QString& link);
   void showRegionDrawing(bool shown);
   int checkedPreset() const;
+  // The blur size the region rule holds the region to: the chosen one, or
+  // with Auto the largest the region leaves room for.
+  BlurBound regionBlurSize() const;
 
   Ui::WizardDialog* ui;
+  QString helpAutoText_;
 };

@@ -37,6 +37,10 @@ class WorkingThread : public QThread {
   // Set when the job was refused for lack of memory before it started.
   const std::string& memoryShortfall() const { return job_.memoryShortfall; }
   const std::string& processorNotice() const { return job_.processorNotice; }
+  // The blur size a job that finds it found (0 when none); a whole-picture
+  // run after a region's keeps the region's.
+  int foundKernelHeight() const { return job_.foundKernelHeight; }
+  int foundKernelWidth() const { return job_.foundKernelWidth; }
 
   // Runs body, turning any exception that escapes it into a failed job, so
   // that nothing thrown on the worker thread ends the program.

@@ -1,5 +1,6 @@
 // The document window: its parameter panel, Run and the result tabs, the
 // enabling rules across documents, and closing while a job runs.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QMdiArea>
@@ -7,6 +8,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QToolButton>
+#include <QToolTip>
 #include <random>
 
 #include "app/gpu_state.h"
@@ -79,8 +81,14 @@ class DocumentTest : public QObject, AppFixture {
 
   void helpButtonsShowNothingOnHover() {
     SubMainWindow* d = Open(TestPicture(200, 200));
-    for (const char* name : {"btn_helpKernel", "btn_helpWtdeconv", "btn_helpDering", "btn_helpDenoise"})
+    for (const char* name :
+         {"btn_helpKernel", "btn_helpAuto", "btn_helpWtdeconv", "btn_helpDering", "btn_helpDenoise"})
       QVERIFY(Child<QPushButton>(d, name)->toolTip().isEmpty());
+    // A click shows it.
+    Child<QPushButton>(d, "btn_helpAuto")->click();
+    QTRY_VERIFY(QToolTip::isVisible());
+    QVERIFY2(QToolTip::text().contains("finds how long the shake is"), qPrintable(QToolTip::text()));
+    QToolTip::hideText();
     auto* advance = Child<QToolButton>(d, "btn_advance");
     QCOMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 25);
     advance->click();
@@ -128,6 +136,100 @@ class DocumentTest : public QObject, AppFixture {
     Child<QRadioButton>(d, "rdb_estimatorClassic")->click();
     QCOMPARE(d->options.estimator, velmora::KernelEstimator::kClassic);
     QCOMPARE(page->options.estimator, velmora::KernelEstimator::kSharp);  // a page keeps its job's
+  }
+
+  // Auto is no default and takes no size of the user's. Its job searches up
+  // to the largest size the picture holds three times a side; the caption
+  // and the tab's tooltip give the size found. A size chosen again is given.
+  void autoFindsTheBlurSizeAndSaysWhich() {
+    SubMainWindow* d = Open(BlurredTestPicture(220, 260, 9));
+    QVERIFY(Child<QRadioButton>(d, "rdb_kernelSmall")->isChecked() && !d->options.findBlurSize);
+    Child<QRadioButton>(d, "rdb_kernelCustom")->click();
+    Child<QRadioButton>(d, "rdb_kernelAuto")->click();
+    QVERIFY(d->options.findBlurSize);
+    QVERIFY(Child<QSlider>(d, "hsl_height")->isHidden() && Child<QSlider>(d, "hsl_width")->isHidden());
+
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    QVERIFY(page->options.findBlurSize);
+    const int boundHeight = page->settings.kernelHeight, boundWidth = page->settings.kernelWidth;
+    for (const auto& [bound, side] : {std::pair{boundHeight, 220}, std::pair{boundWidth, 260}})
+      QVERIFY2(bound % 2 == 1 && 3 * bound <= side && 3 * (bound + 2) > side, qPrintable(QString::number(bound)));
+    QCOMPARE(page->caption(), QString("Smoothness = 0.04, Auto Blur Size"));
+    QVERIFY(d->tabs()->tabToolTip(1).contains(QString("Blur size: Auto, at most %1 x %2 px").arg(boundHeight).arg(boundWidth)));
+    WaitForJob(page);
+    QVERIFY(answerer.boxes.isEmpty());
+    const int h = page->foundKernelHeight(), w = page->foundKernelWidth();
+    QVERIFY2(h >= 3 && h <= boundHeight && h % 2 == 1 && w >= 3 && w <= boundWidth && w % 2 == 1,
+             qPrintable(QString("%1 x %2").arg(h).arg(w)));
+    QCOMPARE(page->kernel().size(), cv::Size(w, h));
+    const QString found = QString("Blur size found: %1 x %2").arg(h).arg(w);
+    QVERIFY2(page->caption().startsWith("Smoothness = 0.04<br />" + found + "<br />Running time "),
+             qPrintable(page->caption()));
+    QVERIFY(QAccessible::queryAccessibleInterface(Child<QLabel>(page, "lbl_param"))->text(QAccessible::Name).contains(found));
+    QVERIFY2(d->tabs()->tabToolTip(1).contains(found + " px"), qPrintable(d->tabs()->tabToolTip(1)));
+
+    Child<QRadioButton>(d, "rdb_kernelSmall")->click();
+    QVERIFY(!d->options.findBlurSize);
+    d->on_btn_run_clicked();
+    ImageWidget* given = d->currentPage();
+    QVERIFY(!given->options.findBlurSize && given->settings.kernelHeight == 19);
+    WaitForJob(given);
+    QCOMPARE(given->foundKernelHeight(), 0);
+    QVERIFY(!given->caption().contains("Blur size"));
+  }
+
+  // With Auto a region is held to the size it leaves room for: one too
+  // small for the custom 121 is taken, and its job searches no further than
+  // the region's sides allow; "Whole Image >>" keeps the size found.
+  void autoOnARegionIsBoundedByTheRegion() {
+    SubMainWindow* d = Open(BlurredTestPicture(420, 420, 9));
+    ImageLabel* label = d->inputPage->label();
+    QTRY_COMPARE(label->size(), QSize(420, 420));
+    const auto drag = [label] {
+      QTest::mousePress(label, Qt::LeftButton, {}, QPoint(40, 50));
+      QTest::mouseMove(label, QPoint(300, 290));
+      QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(300, 290));
+    };
+    Child<QRadioButton>(d, "rdb_kernelCustom")->click();
+    Child<QSlider>(d, "hsl_height")->setValue(60);
+    Child<QSlider>(d, "hsl_width")->setValue(60);
+    drag();
+    QVERIFY(!d->regionSelected);
+    Child<QRadioButton>(d, "rdb_kernelAuto")->click();
+    drag();
+    QVERIFY(d->regionSelected);
+
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    const int boundHeight = page->settings.kernelHeight, boundWidth = page->settings.kernelWidth;
+    // The largest both the region rule and the job's cut accept.
+    const velmora::PixelRegion cut = velmora::RegionInPixels(d->region, 420, 420);
+    const auto accepted = [&](int height, int width) {
+      return velmora::RegionAccepted(d->region, 420, 420, height, width) && 3 * height <= cut.rows &&
+             3 * width <= cut.cols;
+    };
+    QVERIFY(accepted(boundHeight, boundWidth));
+    QVERIFY(!accepted(boundHeight + 2, boundWidth) && !accepted(boundHeight, boundWidth + 2));
+    WaitForJob(page);
+    const QString found = QString("Blur size found: %1 x %2").arg(page->foundKernelHeight()).arg(page->foundKernelWidth());
+    QVERIFY2(page->foundKernelHeight() > 0 && page->caption().contains(found), qPrintable(page->caption()));
+    page->on_btn_next_clicked();
+    WaitForJob(page);
+    QVERIFY(page->caption().contains(found));
+    QCOMPARE(page->image.size(), cv::Size(420, 420));
+  }
+
+  // A picture without room for the smallest blur is refused before any
+  // job. (Pictures that small do not open; the rule holds all the same.)
+  void autoRefusesAPictureTooSmallForAnySize() {
+    SubMainWindow* d = Open(TestPicture(200, 200));
+    Child<QRadioButton>(d, "rdb_kernelAuto")->click();
+    d->image = cv::Mat(200, 8, CV_8UC3, cv::Scalar(90, 90, 90));
+    d->on_btn_run_clicked();
+    QCOMPARE(d->tabs()->count(), 1);
+    QCOMPARE(answerer.titles(), QStringList{"Error"});
+    QVERIFY2(answerer.boxes[0].text.contains("too small for any blur size"), qPrintable(answerer.boxes[0].text));
   }
 
   void oneJobAtATimeAcrossDocuments() {

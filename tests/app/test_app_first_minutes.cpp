@@ -20,7 +20,16 @@
 #include "app/mainwindow.h"
 #include "app/submainwindow.h"
 #include "app/wizarddialog.h"
+#include "app/wizardimagelabel.h"
 #include "tests/app/gui_test_support.h"
+
+namespace {
+
+QString SpokenName(QWidget* widget) {
+  return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+}
+
+}  // namespace
 
 class FirstMinutesTest : public QObject, AppFixture {
   Q_OBJECT
@@ -56,6 +65,33 @@ class FirstMinutesTest : public QObject, AppFixture {
     wizard.target = d;
     ToggleAccessibly(wizard.findChild<QRadioButton*>("rdb_kernelLarge"));
     QCOMPARE(wizard.kernelHeight, 51);
+  }
+
+  // A label showing text is read as its text, never as a fixed name: the
+  // result's caption is read as its settings and running time (and Qt
+  // announces a label's new text only when it has no fixed name); the
+  // result picture's place reads "Generating..." while the job runs. So in
+  // every window with labels.
+  void labelsAreReadAsTheirText() {
+    SubMainWindow* d = Open(BlurredTestPicture(220, 220, 7));
+    d->on_btn_run_clicked();
+    ImageWidget* page = d->currentPage();
+    QCOMPARE(SpokenName(page->label()), QString("Generating..."));
+    WaitForJob(page);
+    QCOMPARE(SpokenName(page->label()), QString("Picture"));  // the result is shown there now
+    auto* caption = Child<QLabel>(page, "lbl_param");
+    QVERIFY2(SpokenName(caption).startsWith("Smoothness = 0.04") && SpokenName(caption).contains("Running time "),
+             qPrintable(SpokenName(caption)));
+
+    WizardDialog wizard(main.get());
+    wizard.target = d;
+    wizard.loadPicture();
+    QCOMPARE(SpokenName(wizard.label()), QString("Picture"));
+    for (QWidget* window : {static_cast<QWidget*>(main.get()), static_cast<QWidget*>(&wizard)})
+      for (QLabel* label : window->findChildren<QLabel*>())
+        if (!label->text().isEmpty())
+          QVERIFY2(label->accessibleName().isEmpty() || label->accessibleName() == label->text(),
+                   qPrintable(label->objectName() + ": " + label->accessibleName()));
   }
 
   void aBlurThePictureCannotHoldIsRefused() {

@@ -3,6 +3,7 @@
 #include <QMdiArea>
 #include <QRadioButton>
 #include <QSlider>
+#include <QToolTip>
 
 #include "app/gpu_state.h"
 #include "app/imagelabel.h"
@@ -83,6 +84,40 @@ class WizardTest : public QObject, AppFixture {
     QCOMPARE(document->findChild<QLabel*>("lbl_heightValue")->text(), QString("31 px"));
     QVERIFY(document->findChild<QRadioButton*>("rdb_kernelMedium")->isChecked());
     QVERIFY(!document->regionSelected);
+  }
+
+  // Auto comes first, its help shown on a click. Finishing with it makes
+  // the document's jobs find the size, within the region's bound; the
+  // region rule asks only the 200 pixels of it.
+  void autoOnTheBlurSizePage() {
+    wizard->setPage(1);
+    auto* autoSize = Child<QRadioButton>("rdb_kernelAuto");
+    QVERIFY(autoSize->y() < Child<QRadioButton>("rdb_kernelSmall")->y());
+    QVERIFY(Child<QPushButton>("btn_helpAuto")->toolTip().isEmpty());
+    Child<QPushButton>("btn_helpAuto")->click();
+    QTRY_VERIFY(QToolTip::isVisible() && QToolTip::text().contains("finds how long the shake is"));
+    QToolTip::hideText();
+
+    Child<QRadioButton>("rdb_kernelLarge")->click();
+    autoSize->click();
+    QVERIFY(wizard->autoBlurSize);
+    wizard->setPage(2);
+    Child<QRadioButton>("rdb_partial")->click();
+    Drag({10, 10}, {101, 101});
+    QCOMPARE(Child<QLabel>("lbl_regionValue")->text(), QString("179 x 179 px: too small, at least 200 x 200 px"));
+    Drag({10, 10}, {112, 122});  // 201 wide, 221 high
+    QVERIFY(wizard->regionSelected);
+    Child<QPushButton>("btn_finish")->click();
+    QVERIFY(document->findChild<QRadioButton*>("rdb_kernelAuto")->isChecked());
+    QVERIFY(document->options.findBlurSize);
+
+    document->on_btn_run_clicked();
+    ImageWidget* page = document->currentPage();
+    QVERIFY(page->options.findBlurSize);
+    QVERIFY(page->settings.kernelWidth < page->settings.kernelHeight);
+    QVERIFY(3 * page->settings.kernelWidth <= 201 && 3 * page->settings.kernelHeight <= 221);
+    QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000);
+    QVERIFY(page->foundKernelHeight() > 0);
   }
 
   void regionPageRules() {
