@@ -21,8 +21,9 @@ namespace {
 
 struct Outcome {
   std::string picture;
-  std::string result;   // empty: none written
-  double seconds = -1;  // negative: not started
+  std::string result;     // empty: none written
+  std::string blurSize;   // the kernel's size, found or given; empty: none
+  double seconds = -1;    // negative: not started
   int status = 0;
 };
 
@@ -39,17 +40,22 @@ std::string StatusText(const Outcome& o) {
 
 void PrintSummary(const std::vector<Outcome>& outcomes) {
   std::size_t pictureWidth = std::string("picture").size(), resultWidth = std::string("result").size();
+  std::size_t sizeWidth = std::string("blur size").size();
   for (const Outcome& o : outcomes) {
     pictureWidth = std::max(pictureWidth, o.picture.size());
-    resultWidth = std::max(resultWidth, std::max<std::size_t>(o.result.size(), 1));
+    resultWidth = std::max(resultWidth, o.result.size());
+    sizeWidth = std::max(sizeWidth, o.blurSize.size());
   }
   const int pw = static_cast<int>(pictureWidth), rw = static_cast<int>(resultWidth);
-  std::printf("\n%-*s  %-*s  %8s  %s\n", pw, "picture", rw, "result", "time", "exit status");
+  const int sw = static_cast<int>(sizeWidth);
+  const auto orDash = [](const std::string& text) { return text.empty() ? "-" : text.c_str(); };
+  std::printf("\n%-*s  %-*s  %-*s  %8s  %s\n", pw, "picture", rw, "result", sw, "blur size", "time",
+              "exit status");
   int restored = 0, skipped = 0;
   for (const Outcome& o : outcomes) {
     const std::string time = o.seconds < 0 ? "-" : cv::format("%.1f s", o.seconds);
-    std::printf("%-*s  %-*s  %8s  %s\n", pw, o.picture.c_str(), rw, o.result.empty() ? "-" : o.result.c_str(),
-                time.c_str(), StatusText(o).c_str());
+    std::printf("%-*s  %-*s  %-*s  %8s  %s\n", pw, o.picture.c_str(), rw, orDash(o.result), sw,
+                orDash(o.blurSize), time.c_str(), StatusText(o).c_str());
     restored += o.seconds >= 0 && o.status == kExitSuccess;
     skipped += o.seconds < 0;
   }
@@ -99,12 +105,16 @@ int RunBatch(const DeblurRequest& settings, const std::vector<fs::path>& inputs,
   std::vector<Outcome> outcomes;
   int worst = kExitSuccess;
   for (std::size_t i = 0; i < items.size(); ++i) {
-    Outcome outcome{items[i].input.string(), {}, -1.0, 0};
+    Outcome outcome{items[i].input.string(), {}, {}, -1.0, 0};
     if (InterruptSignal() == 0) {
       const auto start = std::chrono::steady_clock::now();
-      outcome.status = RunReported([&] { return RunDeblur(items[i]); });
+      RestoredWith used;
+      outcome.status = RunDeblurReported(items[i], &used);
       outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (outcome.status == kExitSuccess) outcome.result = items[i].output.string();
+      if (outcome.status == kExitSuccess) {
+        outcome.result = items[i].output.string();
+        outcome.blurSize = BlurSizeText(used.kernelHeight, used.kernelWidth);
+      }
       if (!settings.quiet) {
         std::printf("[%zu/%zu] %s: %.1f s", i + 1, items.size(), outcome.picture.c_str(), outcome.seconds);
         if (outcome.status != kExitSuccess) std::printf(", failed (exit status %d)", outcome.status);

@@ -21,7 +21,7 @@ constexpr const char* kProgram = "velmora-deblur";
 // The option texts as typed; checked after parsing so that every refusal
 // names the problem in the same words.
 struct RawOptions {
-  std::string blurSize = "small";
+  std::string blurSize = "auto";
   std::string smoothness = "0.04";
   std::string gamma = "1.0";
   std::string estimator = "classic";
@@ -41,8 +41,11 @@ void DefineOptions(CLI::App& app, DeblurRequest& request, RawOptions& raw) {
       "result file, .jpg/.jpeg/.png/.bmp/.tif/.tiff (default: <INPUT stem>_deblurred.png beside INPUT)");
   auto* kernel = app.add_option("--kernel", raw.knownKernel,
                                 "known blur kernel picture (odd sides): deblur without estimating");
-  auto* blur = app.add_option("--blur-size", raw.blurSize,
-                              "small (19), medium (31), large (51), odd N from 3 to 121, or HxW (default small)");
+  auto* blur = app.add_option(
+      "--blur-size", raw.blurSize,
+      "auto (the default: found by the estimation, at most a third of each side of the picture or "
+      "region), auto:N or auto:HxW (found, at most N or H x W), small (19), medium (31), large (51), "
+      "odd N from 3 to 121, or HxW");
   app.add_option("--smoothness", raw.smoothness, "0.00 to 0.20 (default 0.04)");
   app.add_flag("--reduce-ringing", request.reduceRinging, "suppress ringing near strong edges");
   app.add_flag("--reduce-noise", request.reduceNoise, "use the noise-robust solver");

@@ -54,6 +54,7 @@ struct Plan {
   io::PictureMetadata metadata;  // carried over to the result
   std::string metadataWarning;
   cv::Mat knownKernel;
+  BlurSize blur;  // a blind job's size, or its bound, fitted to the picture
 };
 
 void Warn(const DeblurRequest& request, const std::string& problem) {
@@ -88,20 +89,22 @@ Plan Prepare(const DeblurRequest& request) {
                      ") is larger than the picture (" + std::to_string(plan.picture.cols) + "x" +
                      std::to_string(plan.picture.rows) + ")");
   } else if (request.region) {
-    CheckRegionSize(*request.region, plan.picture.rows, plan.picture.cols, request.blurSize);
-  } else if (!BlurFitsPicture(plan.picture.rows, plan.picture.cols, request.blurSize.height,
-                              request.blurSize.width)) {
-    throw BadInput(BlurTooLargeMessage(plan.picture.rows, plan.picture.cols, request.blurSize.height,
-                                       request.blurSize.width));
+    // A size to find is bounded by the region's own sides: the region is
+    // the picture the estimation sees.
+    plan.blur = BlurSizeForRegion(request.blurSize, *request.region, plan.picture.rows, plan.picture.cols);
+    CheckRegionSize(*request.region, plan.picture.rows, plan.picture.cols, plan.blur);
+  } else {
+    plan.blur = BlurSizeFor(request.blurSize, plan.picture.rows, plan.picture.cols);
+    CheckBlurFitsPicture(plan.blur, plan.picture.rows, plan.picture.cols);
   }
   return plan;
 }
 
-DeblurSettings SettingsFor(const DeblurRequest& request, bool gpuUsable) {
+DeblurSettings SettingsFor(const DeblurRequest& request, const BlurSize& blur, bool gpuUsable) {
   DeblurSettings settings;
   settings.useCpu = !gpuUsable;
-  settings.kernelHeight = request.blurSize.height;
-  settings.kernelWidth = request.blurSize.width;
+  settings.kernelHeight = blur.height;
+  settings.kernelWidth = blur.width;
   settings.gamma = request.gamma;
   settings.smoothness = request.smoothness;
   settings.reduceRinging = request.reduceRinging ? 1 : 0;
@@ -169,14 +172,16 @@ void CheckStatus(int status, const DeblurJob& job) {
 
 }  // namespace
 
-int RunDeblur(const DeblurRequest& request) {
+int RunDeblur(const DeblurRequest& request, RestoredWith* restoredWith) {
   const Plan plan = Prepare(request);
   Warn(request, plan.metadataWarning);
   const bool gpuUsable = GpuUsableFor(request);
 
   ProgressCell cell = -1.0f;
-  DeblurJob job(SettingsFor(request, gpuUsable), &cell);
+  DeblurJob job(SettingsFor(request, plan.blur, gpuUsable), &cell);
   job.options.estimator = request.estimator;
+  const bool findSize = !request.knownKernel && plan.blur.find;
+  job.options.findBlurSize = findSize;
   job.input = plan.picture;
   // The job writes the kernel picture under a temporary name: it appears
   // under its own name only once whole.
@@ -219,11 +224,20 @@ int RunDeblur(const DeblurRequest& request) {
   else
     std::fprintf(stderr, "velmora-deblur: warning: could not write the kernel picture '%s'\n",
                  request.kernelOut.string().c_str());
+  // The size found is that of the region's kernel, which a --whole run
+  // reuses: job.kernel has it either way.
+  const RestoredWith used{job.kernel.rows, job.kernel.cols, findSize};
+  if (restoredWith) *restoredWith = used;
   if (!request.quiet && request.printResult) {
     std::printf("Running time %.3fs\n", seconds);
+    if (used.sizeFound) std::printf("Blur size found: %s\n", BlurSizeText(used.kernelHeight, used.kernelWidth).c_str());
     std::printf("Saved %s\n", plan.output.string().c_str());
   }
   return kExitSuccess;
+}
+
+int RunDeblurReported(const DeblurRequest& request, RestoredWith* restoredWith) {
+  return RunReportedFor(request.input, [&] { return RunDeblur(request, restoredWith); });
 }
 
 }  // namespace velmora::cli

@@ -16,7 +16,7 @@ struct DeblurRequest {
   std::filesystem::path output;     // empty: DefaultOutputPath(input)
   std::filesystem::path kernelOut = "kernel.png";
   std::optional<std::filesystem::path> knownKernel;  // set: non-blind mode
-  BlurSize blurSize;
+  BlurSize blurSize = kAutoBlurSize;
   float smoothness = 0.04f;
   bool reduceRinging = false;
   bool reduceNoise = false;
@@ -27,10 +27,24 @@ struct DeblurRequest {
   bool gpuRequested = false;  // --gpu
   bool quiet = false;
   bool engineLog = false;     // let the engine's console lines through
-  bool printResult = true;    // end with the "Running time" and "Saved" lines (unless quiet)
+  bool printResult = true;    // end with the "Running time", "Blur size found" and "Saved" lines (unless quiet)
 };
 
-// Returns the exit status; throws CliError for refusals.
-int RunDeblur(const DeblurRequest& request);
+// The kernel a picture was restored with: its size, and whether the job
+// found that size rather than being given it.
+struct RestoredWith {
+  int kernelHeight = 0;
+  int kernelWidth = 0;
+  bool sizeFound = false;
+};
+
+// Returns the exit status; throws CliError (or the picture library's
+// IoError) for refusals. On success, *restoredWith (when given) says what
+// the kernel was.
+int RunDeblur(const DeblurRequest& request, RestoredWith* restoredWith = nullptr);
+
+// RunDeblur reported as RunReported does, every line naming the request's
+// input: what a picture of a batch, or the tool's one picture, answers.
+int RunDeblurReported(const DeblurRequest& request, RestoredWith* restoredWith = nullptr);
 
 }  // namespace velmora::cli

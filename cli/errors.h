@@ -2,6 +2,7 @@
 // status, thrown from wherever the problem is found and printed by main().
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -35,5 +36,11 @@ inline CliError BadInput(const std::string& message) { return CliError(kExitBadI
 // standard error ("velmora-deblur: ..." or a verbatim text) and its exit
 // status; otherwise returns what `work` returns.
 int RunReported(const std::function<int()>& work);
+
+// As RunReported, for work on one file: the message is one line naming it,
+// "velmora-deblur: 'photo.jpg': Error while opening image file.", unless
+// the message names it already. In a batch, or with --quiet and no other
+// line printed, that is all that tells which picture failed.
+int RunReportedFor(const std::filesystem::path& file, const std::function<int()>& work);
 
 }  // namespace velmora::cli

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     if (early >= 0) return early;
     return RunReported([&] {
       const InterruptHandlers interrupts;
-      if (line.outputDir.empty()) return RunDeblur(line.request);
+      if (line.outputDir.empty()) return RunDeblurReported(line.request);
       return RunBatch(line.request, line.inputs, line.outputDir);
     });
   } catch (const std::bad_alloc&) {

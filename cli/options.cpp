@@ -64,18 +64,52 @@ bool HasExtension(const fs::path& path, std::initializer_list<const char*> allow
 
 BlurSize ParseBlurSize(std::string_view text) {
   const std::string lower = Lower(text);
+  if (lower == "auto") return kAutoBlurSize;
   const char* const names[3] = {"small", "medium", "large"};
   for (int i = 0; i < 3; ++i)
     if (lower == names[i]) return {kBlurPresets[i], kBlurPresets[i]};
-  const size_t cross = lower.find('x');
-  const std::optional<int> height = ParseInteger(std::string_view(lower).substr(0, cross));
+  constexpr std::string_view kAutoPrefix = "auto:";
+  const bool bounded = lower.starts_with(kAutoPrefix);
+  const std::string_view size = std::string_view(lower).substr(bounded ? kAutoPrefix.size() : 0);
+  const size_t cross = size.find('x');
+  const std::optional<int> height = ParseInteger(size.substr(0, cross));
   const std::optional<int> width =
-      cross == std::string::npos ? height : ParseInteger(std::string_view(lower).substr(cross + 1));
+      cross == std::string_view::npos ? height : ParseInteger(size.substr(cross + 1));
   if (!UsableBlurSide(height) || !UsableBlurSide(width))
     throw BadInput("bad blur size " + Quoted(text) +
-                   ": expected small, medium, large, an odd number from 3 to 121, or HxW with "
-                   "both sides odd numbers from 3 to 121");
-  return {*height, *width};
+                   ": expected auto, auto:N or auto:HxW (the largest size to look for), small, medium, "
+                   "large, an odd number N from 3 to 121, or HxW with both sides odd numbers from 3 to 121");
+  return {*height, *width, bounded, false};
+}
+
+BlurSize BlurSizeFor(const BlurSize& asked, int rows, int cols) {
+  if (!asked.fitPicture) return asked;
+  BlurSize fitted = asked;
+  fitted.height = std::min(asked.height, LargestBlurSide(rows));
+  fitted.width = std::min(asked.width, LargestBlurSide(cols));
+  return fitted;
+}
+
+BlurSize BlurSizeForRegion(const BlurSize& asked, const DeblurRegion& region, int rows, int cols) {
+  // The pixels handed to the engine, and the fractions the application
+  // counts, can differ by one.
+  const PixelRegion pixels = RegionInPixels(region, rows, cols);
+  const int countedRows = static_cast<int>(std::trunc(rows * std::clamp(region.height, 0.0, 1.0)));
+  const int countedCols = static_cast<int>(std::trunc(cols * std::clamp(region.width, 0.0, 1.0)));
+  return BlurSizeFor(asked, std::min(pixels.rows, countedRows), std::min(pixels.cols, countedCols));
+}
+
+void CheckBlurFitsPicture(const BlurSize& blur, int rows, int cols) {
+  if (blur.height < kSmallestBlurSide || blur.width < kSmallestBlurSide)
+    throw BadInput("this " + std::to_string(cols) + " x " + std::to_string(rows) +
+                   " picture is too small to look for a blur in: each side must be at least " +
+                   std::to_string(3 * kSmallestBlurSide) + " pixels");
+  if (!BlurFitsPicture(rows, cols, blur.height, blur.width))
+    throw BadInput(BlurTooLargeMessage(rows, cols, blur.height, blur.width));
+}
+
+std::string BlurSizeText(int height, int width) {
+  return std::to_string(height) + " x " + std::to_string(width);
 }
 
 float ParseSmoothness(std::string_view text) {

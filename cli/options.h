@@ -10,18 +10,46 @@
 
 namespace velmora::cli {
 
-struct BlurSize {
-  int height = 19;
-  int width = 19;
-};
-
 inline constexpr int kSmallestBlurSide = 3;
 inline constexpr int kLargestBlurSide = 121;
 inline constexpr float kLargestSmoothness = 0.20f;
 
-// "small" (19), "medium" (31), "large" (51), an odd N from 3 to 121, or HxW
-// with both sides odd and in that range.
+struct BlurSize {
+  int height = 19;
+  int width = 19;
+  // The job finds the size, height x width being the largest it may find.
+  bool find = false;
+  // The bound is further cut to what the picture (or the region) leaves
+  // room for: plain "auto", whose bound no user could pick for every
+  // picture of a batch.
+  bool fitPicture = false;
+};
+
+// The default: a size found within what each picture allows.
+inline constexpr BlurSize kAutoBlurSize{kLargestBlurSide, kLargestBlurSide, true, true};
+
+// "auto" (the default), "auto:N" or "auto:HxW" (the largest size the search
+// may find), "small" (19), "medium" (31), "large" (51), an odd N from 3 to
+// 121, or HxW with both sides odd and in that range.
 BlurSize ParseBlurSize(std::string_view text);
+
+// The size a rows x cols picture (or region) is checked and run with: the
+// one given, or for "auto" the bound cut to LargestBlurSide of each side (0
+// where not even 3 fits).
+BlurSize BlurSizeFor(const BlurSize& asked, int rows, int cols);
+
+// BlurSizeFor the region of a rows x cols picture: its sides as the region
+// rule counts them (CheckRegionSize), so that the rule takes the bound of
+// any region it takes at all.
+BlurSize BlurSizeForRegion(const BlurSize& asked, const DeblurRegion& region, int rows, int cols);
+
+// Throws unless a whole rows x cols picture holds the blur size: the
+// engine's "too large" text, or, when a search has no size left to look
+// within, a line saying the picture is too small for any.
+void CheckBlurFitsPicture(const BlurSize& blur, int rows, int cols);
+
+// "37 x 29": height by width, as the tool and the application print a size.
+std::string BlurSizeText(int height, int width);
 
 // A number from 0.00 to 0.20.
 float ParseSmoothness(std::string_view text);

@@ -21,11 +21,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "cli/console.h"
@@ -98,9 +101,37 @@ TEST(BlurSizeOption, NamesNumbersAndHeightByWidth) {
   EXPECT_EQ(ParseBlurSize("121X121").width, 121);
 }
 
+TEST(BlurSizeOption, AutoFindsTheSizeWithinItsBound) {
+  for (const char* text : {"auto", "AUTO", "Auto"}) {
+    const BlurSize found = ParseBlurSize(text);
+    EXPECT_TRUE(found.find) << text;
+    EXPECT_TRUE(found.fitPicture) << text;
+    EXPECT_EQ(found.height, kLargestBlurSide) << text;
+    EXPECT_EQ(found.width, kLargestBlurSide) << text;
+  }
+  // The user's own bound is the bound, whatever the picture.
+  const BlurSize square = ParseBlurSize("auto:25");
+  EXPECT_TRUE(square.find);
+  EXPECT_FALSE(square.fitPicture);
+  EXPECT_EQ(square.height, 25);
+  EXPECT_EQ(square.width, 25);
+  const BlurSize oblong = ParseBlurSize("Auto:9X121");
+  EXPECT_TRUE(oblong.find);
+  EXPECT_EQ(oblong.height, 9);
+  EXPECT_EQ(oblong.width, 121);
+  EXPECT_EQ(ParseBlurSize("auto:3").height, 3);
+  // The presets and plain sizes are given, not looked for.
+  for (const char* given : {"small", "large", "25", "9x21"}) {
+    EXPECT_FALSE(ParseBlurSize(given).find) << given;
+    EXPECT_FALSE(ParseBlurSize(given).fitPicture) << given;
+  }
+}
+
 TEST(BlurSizeOption, RefusesEverythingElse) {
   for (const char* bad : {"", "1", "2", "20", "123", "-19", "19x20", "20x19", "19x", "x19",
-                          "19x19x19", "19.0", " 19", "huge", "0x0", "1x1"}) {
+                          "19x19x19", "19.0", " 19", "huge", "0x0", "1x1", "auto:", "auto:1", "auto:20",
+                          "auto:123", "auto:19x20", "auto:19x", "auto:x19", "auto:small", "auto:auto",
+                          "auto19", "auto 19", "auto:-19", "automatic", ":19", "19:auto"}) {
     try {
       ParseBlurSize(bad);
       ADD_FAILURE() << "accepted '" << bad << "'";
@@ -109,6 +140,53 @@ TEST(BlurSizeOption, RefusesEverythingElse) {
       EXPECT_NE(std::string(e.what()).find("blur size"), std::string::npos) << e.what();
     }
   }
+}
+
+// A found size's bound follows each side of the picture: a third of it,
+// odd, at most 121; a bound of the user's stays and is refused when the
+// picture cannot hold it, as a given size is.
+TEST(BlurSizeBound, AutoFitsEachSideOfThePicture) {
+  const BlurSize oblong = BlurSizeFor(kAutoBlurSize, 300, 400);  // rows, cols
+  EXPECT_EQ(oblong.height, 99);
+  EXPECT_EQ(oblong.width, 121);
+  EXPECT_TRUE(oblong.find);
+  EXPECT_NO_THROW(CheckBlurFitsPicture(oblong, 300, 400));
+  const BlurSize tall = BlurSizeFor(kAutoBlurSize, 1000, 200);
+  EXPECT_EQ(tall.height, 121);
+  EXPECT_EQ(tall.width, 65);
+  EXPECT_NO_THROW(CheckBlurFitsPicture(tall, 1000, 200));
+  const BlurSize bounded = BlurSizeFor(ParseBlurSize("auto:15x21"), 300, 400);
+  EXPECT_EQ(bounded.height, 15);
+  EXPECT_EQ(bounded.width, 21);
+  const BlurSize given = BlurSizeFor(ParseBlurSize("51"), 300, 400);
+  EXPECT_EQ(given.height, 51);
+  EXPECT_FALSE(given.find);
+}
+
+TEST(BlurSizeBound, APictureThatHoldsNoSizeOrNotTheBoundIsRefused) {
+  auto refusal = [](const BlurSize& blur, int rows, int cols) {
+    try {
+      CheckBlurFitsPicture(blur, rows, cols);
+    } catch (const CliError& e) {
+      EXPECT_EQ(e.exitCode(), kExitBadInput);
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  // Eight rows leave no room for even a 3 x 3 blur.
+  const BlurSize none = BlurSizeFor(kAutoBlurSize, 8, 300);
+  EXPECT_EQ(none.height, 0);
+  EXPECT_EQ(refusal(none, 8, 300),
+            "this 300 x 8 picture is too small to look for a blur in: each side must be at least 9 pixels");
+  EXPECT_EQ(refusal(BlurSizeFor(kAutoBlurSize, 9, 9), 9, 9), "accepted");
+  EXPECT_EQ(refusal(BlurSizeFor(ParseBlurSize("auto:121"), 300, 400), 300, 400),
+            velmora::BlurTooLargeMessage(300, 400, 121, 121));
+  EXPECT_EQ(refusal(ParseBlurSize("101"), 300, 400), velmora::BlurTooLargeMessage(300, 400, 101, 101));
+}
+
+TEST(BlurSizeBound, SizesAreWrittenHeightByWidth) {
+  EXPECT_EQ(BlurSizeText(37, 29), "37 x 29");
+  EXPECT_EQ(BlurSizeText(3, 121), "3 x 121");
 }
 
 TEST(SmoothnessAndGammaOptions, AcceptTheirRangeOnly) {
@@ -157,6 +235,24 @@ TEST(RegionOption, TooSmallRegionsGiveTheApplicationsText) {
   // Width is checked against the picture's columns, height against its rows.
   EXPECT_NO_THROW(CheckRegionSize({0, 0, 0.25, 0.9}, 250, 800, {19, 19}));  // 225 x 200
   EXPECT_THROW(CheckRegionSize({0, 0, 0.25, 0.9}, 800, 250, {19, 19}), CliError);  // 720 x 62
+  // A found size is bounded by the region's pixels, so a region the rule
+  // takes at all takes its bound; a region too small for any is refused alike.
+  // Half of 700 is 351 pixels from the engine's view and 350 from the
+  // rule's: the bound must be the smaller one's, 115, not 117.
+  const velmora::DeblurRegion half{0, 0, 0.5, 0.5};
+  const BlurSize bound = BlurSizeForRegion(kAutoBlurSize, half, 700, 700);
+  EXPECT_EQ(bound.height, 115);
+  EXPECT_EQ(bound.width, 115);
+  EXPECT_NO_THROW(CheckRegionSize(half, 700, 700, bound));
+  for (const velmora::DeblurRegion& r : {velmora::DeblurRegion{0.1, 0.2, 0.7, 0.3}, velmora::DeblurRegion{0, 0, 1, 1},
+                                         velmora::DeblurRegion{0.3, 0.3, 0.4, 0.4}})
+    EXPECT_NO_THROW(CheckRegionSize(r, 750, 1001, BlurSizeForRegion(kAutoBlurSize, r, 750, 1001)))
+        << r.x << "," << r.y << "," << r.width << "," << r.height;
+  const velmora::DeblurRegion sliver{0, 0, 0.01, 0.5};
+  EXPECT_EQ(BlurSizeForRegion(kAutoBlurSize, sliver, 700, 700).width, 0);
+  EXPECT_THROW(CheckRegionSize(sliver, 700, 700, BlurSizeForRegion(kAutoBlurSize, sliver, 700, 700)), CliError);
+  // A bound of the user's stays as given.
+  EXPECT_EQ(BlurSizeForRegion(ParseBlurSize("auto:101"), half, 700, 700).height, 101);
 }
 
 TEST(OutputPaths, DefaultSitsBesideTheInput) {
@@ -386,27 +482,71 @@ TEST_F(DeblurTool, QuietPrintsNothingAndGpuFallsBackWithOneWarning) {
   EXPECT_TRUE(Exists("g.png"));
 }
 
+// The application's texts, on one line after the picture's name.
+std::string NamedLine(const std::string& file, const char* applicationText) {
+  std::string text = applicationText;
+  text = std::regex_replace(text, std::regex("\n+"), " ");
+  return "velmora-deblur: '" + file + "': " + text + "\n";
+}
+
 TEST_F(DeblurTool, PicturesOfTwoHundredPixelsAreTakenAndSmallerRefused) {
   cv::imwrite((dir_ / "edge.png").string(), sharp_(cv::Rect(0, 0, 200, 200)));
   EXPECT_EQ(RunTool(dir_, {"edge.png", "--kernel", "k.png", "-q"}).status, 0);
   for (const cv::Rect cut : {cv::Rect(0, 0, 220, 199), cv::Rect(0, 0, 199, 220)}) {
     cv::imwrite((dir_ / "small.png").string(), sharp_(cut));
-    const ToolRun run = RunTool(dir_, {"small.png", "--kernel", "k.png"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, std::string(kPictureTooSmall) + "\n");
-    EXPECT_FALSE(Exists("small_deblurred.png"));
+    // Known kernel or a size to find alike.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"small.png", "--kernel", "k.png"},
+                                                 std::vector<std::string>{"small.png"}}) {
+      const ToolRun run = RunTool(dir_, args);
+      EXPECT_EQ(run.status, 2);
+      EXPECT_EQ(run.err, NamedLine("small.png", kPictureTooSmall));
+      EXPECT_FALSE(Exists("small_deblurred.png"));
+    }
   }
 }
 
-TEST_F(DeblurTool, UnreadableInputIsRefusedWithTheApplicationsText) {
+// Every error line names the picture it concerns, quiet or not: in a batch
+// nothing else would tell which one failed.
+TEST_F(DeblurTool, UnreadableInputIsRefusedNamingIt) {
   WriteText(dir_ / "junk.png", "definitely not a picture");
-  for (const char* input : {"junk.png", "absent.png"}) {
-    const ToolRun run = RunTool(dir_, {input, "--kernel", "k.png"});
-    EXPECT_EQ(run.status, 2) << input;
-    EXPECT_EQ(run.err, std::string(kOpenFailed) + "\n") << input;
-  }
+  for (const char* input : {"junk.png", "absent.png"})
+    for (const bool quiet : {false, true}) {
+      std::vector<std::string> args = {input, "--kernel", "k.png"};
+      if (quiet) args.push_back("--quiet");
+      const ToolRun run = RunTool(dir_, args);
+      EXPECT_EQ(run.status, 2) << input;
+      EXPECT_EQ(run.err, NamedLine(input, kOpenFailed)) << input;
+      EXPECT_EQ(run.out, "");
+    }
   fs::remove(dir_ / "junk.png");
   ExpectNothingWritten();
+}
+
+TEST(ErrorLines, NameTheFileOnceAndKeepTheStatus) {
+  const fs::path file = "shots/photo.jpg";
+  const auto reported = [&](const std::function<int()>& work) {
+    ::testing::internal::CaptureStderr();
+    const int status = RunReportedFor(file, work);
+    return std::pair(status, ::testing::internal::GetCapturedStderr());
+  };
+  using Reported = std::pair<int, std::string>;
+  EXPECT_EQ(reported([] { return 0; }), Reported(0, ""));
+  EXPECT_EQ(reported([]() -> int { throw IoError(Problem::kBadInput, kOpenFailed); }),
+            Reported(2, "velmora-deblur: 'shots/photo.jpg': Error while opening image file.\n"));
+  EXPECT_EQ(reported([]() -> int { throw CliError(kExitEstimationFailed, velmora::kInsufficientInformation, true); }),
+            Reported(1, "velmora-deblur: 'shots/photo.jpg': Insufficient information. Please try larger patch or "
+                        "adjust the kernel size.\n"));
+  EXPECT_EQ(reported([]() -> int { throw BadInput("not enough memory: this picture needs about 9.1 GiB"); }),
+            Reported(2, "velmora-deblur: 'shots/photo.jpg': not enough memory: this picture needs about 9.1 GiB\n"));
+  EXPECT_EQ(reported([]() -> int { throw std::logic_error("broken"); }),
+            Reported(3, "velmora-deblur: 'shots/photo.jpg': internal error: broken\n"));
+  // A message that names the picture already is not given its name twice.
+  EXPECT_EQ(reported([]() -> int { throw BadFile("the picture 'shots/photo.jpg' is 30000 x 30000 pixels"); }),
+            Reported(2, "velmora-deblur: the picture 'shots/photo.jpg' is 30000 x 30000 pixels\n"));
+  // Without a file, as before.
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(RunReported([]() -> int { throw BadInput("several pictures need --output-dir DIR"); }), 2);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "velmora-deblur: several pictures need --output-dir DIR\n");
 }
 
 TEST_F(DeblurTool, BadOutputIsRefusedBeforeAnyWork) {
@@ -450,7 +590,9 @@ TEST_F(DeblurTool, BadOptionValuesAndCombinationsAreUsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
       {"--blur-size", "20"},          {"--blur-size", "1"},
       {"--blur-size", "123"},         {"--blur-size", "19x20"},
-      {"--blur-size", "tiny"},        {"--smoothness", "0.25"},
+      {"--blur-size", "tiny"},        {"--blur-size", "auto:20"},
+      {"--blur-size", "auto:"},       {"--kernel", "k.png", "--blur-size", "auto"},
+      {"--smoothness", "0.25"},
       {"--smoothness", "-0.01"},      {"--smoothness", "much"},
       {"--gamma", "1.8"},             {"--region", "0.5,0.5,0.6,0.2"},
       {"--region", "0.1,0.1,0.5"},    {"--whole"},
@@ -470,9 +612,12 @@ TEST_F(DeblurTool, BadOptionValuesAndCombinationsAreUsageErrors) {
 }
 
 TEST_F(DeblurTool, TooSmallRegionGetsTheApplicationsText) {
-  const ToolRun run = RunTool(dir_, {"blurred.png", "--region", "0.1,0.1,0.8,0.8"});  // 176 pixels
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err, std::string(velmora::kRegionTooSmall) + "\n");
+  // 176 pixels: too small for any size, found or given.
+  for (const char* size : {"auto", "9"}) {
+    const ToolRun run = RunTool(dir_, {"blurred.png", "--region", "0.1,0.1,0.8,0.8", "--blur-size", size});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, NamedLine("blurred.png", velmora::kRegionTooSmall));
+  }
   ExpectNothingWritten();
 }
 
@@ -487,6 +632,7 @@ TEST_F(DeblurTool, HelpAndVersionSucceed) {
   const ToolRun help = RunTool(dir_, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--blur-size"), std::string::npos);
+  EXPECT_LT(help.out.find("auto (the default"), help.out.find("small (19)")) << help.out;
   const ToolRun version = RunTool(dir_, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_NE(version.out.find("velmora-deblur"), std::string::npos);
@@ -502,6 +648,64 @@ TEST_F(DeblurTool, BlindRunWritesAKernelOfTheAskedHeightAndWidth) {
   EXPECT_EQ(kernelPicture.rows, 9);
   EXPECT_EQ(kernelPicture.cols, 13);
   EXPECT_EQ(cv::imread((dir_ / "blind.png").string()).size(), sharp_.size());
+  EXPECT_EQ(run.out.find("Blur size found"), std::string::npos) << run.out;  // given, not found
+}
+
+// The size found, from the tool's output: {height, width}, or {0, 0} when
+// the output does not say it in its place between the time and the file.
+std::pair<int, int> FoundSize(const std::string& out, const std::string& saved) {
+  std::smatch m;
+  if (!std::regex_match(out, m, std::regex("Running time [0-9.]+s\nBlur size found: ([0-9]+) x ([0-9]+)\nSaved " +
+                                           std::regex_replace(saved, std::regex("\\."), "\\.") + "\n")))
+    return {0, 0};
+  return {std::stoi(m[1]), std::stoi(m[2])};
+}
+
+std::pair<int, int> PictureSize(const fs::path& file) {
+  const cv::Mat picture = cv::imread(file.string(), cv::IMREAD_UNCHANGED);
+  return {picture.rows, picture.cols};
+}
+
+// Without --blur-size the size is found, within a third of each side of
+// the picture (or the region), or within the user's bound; the tool says
+// what it found and the kernel picture has that size. A region's kernel is
+// then reused for the whole picture.
+TEST(DeblurToolFoundSize, ByDefaultTheSizeIsFoundWithinThePictureAndReported) {
+  const ScratchFolder dir;
+  const cv::Mat sharp = SharpPicture(200, 260);
+  ASSERT_TRUE(cv::imwrite((dir / "b.png").string(), Blurred(sharp, velmora::tools::GenerateShakeKernel(9, 6))));
+  const struct {
+    std::vector<std::string> options;
+    int largestHeight, largestWidth;
+  } cases[] = {
+      {{}, 65, 85},
+      {{"--blur-size", "auto:11x7"}, 11, 7},
+      // 208 columns of the picture's 260.
+      {{"--blur-size", "AUTO", "--region", "0,0,0.8,1", "--whole"}, 65, 69},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"b.png", "-o", "r.png"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const ToolRun run = RunTool(dir, args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto [height, width] = FoundSize(run.out, "r.png");
+    EXPECT_TRUE(height >= 3 && height <= c.largestHeight) << run.out;
+    EXPECT_TRUE(width >= 3 && width <= c.largestWidth) << run.out;
+    EXPECT_EQ(PictureSize(dir / "kernel.png"), std::pair(height, width)) << run.out;
+    EXPECT_EQ(cv::imread((dir / "r.png").string()).size(), sharp.size());
+  }
+  const ToolRun quiet = RunTool(dir, {"b.png", "--blur-size", "auto:9", "-o", "q.png", "-q"});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out + quiet.err, "");
+}
+
+// A bound of the user's is a blur size like any other: the picture must
+// hold it.
+TEST_F(DeblurTool, ABoundThePictureCannotHoldIsRefused) {
+  const ToolRun run = RunTool(dir_, {"blurred.png", "--blur-size", "auto:75x9"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "velmora-deblur: 'blurred.png': " + velmora::BlurTooLargeMessage(220, 220, 75, 9) + "\n");
+  ExpectNothingWritten();
 }
 
 // The sharp estimator runs when asked, in any letter case, and tells on the
@@ -561,7 +765,8 @@ TEST(DeblurToolFailure, RunningOutOfMemoryIsReportedNotCrashed) {
   const ToolRun run = RunTool(dir, {"big.png", "--kernel", "k.png"}, limited);
   // Refused before any work, with what it would take.
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err.rfind("velmora-deblur: not enough memory: this picture needs about ", 0), 0u) << run.err;
+  EXPECT_EQ(run.err.rfind("velmora-deblur: 'big.png': not enough memory: this picture needs about ", 0), 0u)
+      << run.err;
   EXPECT_NE(run.err.find(" GiB of memory; "), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("\n"), run.err.size() - 1);
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"big.png", "k.png"}));
@@ -575,7 +780,7 @@ TEST(DeblurToolFailure, FailedEstimationExitsOneWithoutAResult) {
   ASSERT_TRUE(cv::imwrite((dir / "noise.png").string(), noise));
   const ToolRun run = RunTool(dir, {"noise.png", "--blur-size", "9"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, std::string(velmora::kInsufficientInformation) + "\n");
+  EXPECT_EQ(run.err, NamedLine("noise.png", velmora::kInsufficientInformation));
   EXPECT_FALSE(fs::exists(dir / "noise_deblurred.png"));
   EXPECT_EQ(run.out, "");
 }
@@ -641,10 +846,14 @@ TEST(DeblurToolInterrupt, SignalsStopTheJobAndLeaveNothingBehind) {
 TEST(DeblurToolBlurSize, TooLargeForThePictureIsRefused) {
   const ScratchFolder dir;
   ASSERT_TRUE(cv::imwrite((dir / "small.png").string(), SharpPicture(300, 400)));
-  const ToolRun run = RunTool(dir, {"small.png", "--blur-size", "121"});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.err.find("The blur size 121 x 121 is too large for this 400 x 300 picture"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("The largest blur size it allows is 99 x 121."), std::string::npos) << run.err;
+  for (const char* size : {"121", "auto:121"}) {
+    const ToolRun run = RunTool(dir, {"small.png", "--blur-size", size});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.rfind("velmora-deblur: 'small.png': The blur size 121 x 121 is too large for this 400 x 300 picture", 0), 0u)
+        << run.err;
+    EXPECT_NE(run.err.find("The largest blur size it allows is 99 x 121."), std::string::npos) << run.err;
+    EXPECT_EQ(LineCount(run.err), 1) << run.err;
+  }
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"small.png"});
 }
 
@@ -670,15 +879,43 @@ TEST(DeblurToolBatch, EachPictureIsRestoredIntoTheFolderAndABadOneFailsAlone) {
   EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(\[2/3\] cut\.png: \d+\.\d s, failed \(exit status 2\)\n)")))
       << run.out;
   EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(\[3/3\] b\.jpg: \d+\.\d s\n)"))) << run.out;
-  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(a\.png +out/a_deblurred\.png +\d+\.\d s +0 restored)"))) << run.out;
-  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(cut\.png +- +\d+\.\d s +2 refused)"))) << run.out;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(picture +result +blur size +time +exit status\n)"))) << run.out;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(a\.png +out/a_deblurred\.png +9 x 9 +\d+\.\d s +0 restored)")))
+      << run.out;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(cut\.png +- +- +\d+\.\d s +2 refused)"))) << run.out;
   EXPECT_NE(run.out.find("2 of 3 pictures restored\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.err.find("Error while opening image file."), std::string::npos) << run.err;
+  // The image library may say why before the tool's own line.
+  EXPECT_TRUE(run.err.ends_with(NamedLine("cut.png", kOpenFailed))) << run.err;
+  // Quiet, the error line alone says which picture failed.
+  fs::remove_all(dir / "out");
+  const ToolRun quiet = RunTool(dir, {"a.png", "cut.png", "--blur-size", "9", "--output-dir", "out", "-q"});
+  EXPECT_EQ(quiet.status, 2);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_TRUE(quiet.err.ends_with(NamedLine("cut.png", kOpenFailed))) << quiet.err;
 
   // Each result is the one a run of its own gives.
   ASSERT_EQ(RunTool(dir, {"a.png", "--blur-size", "9", "-o", "single.png", "-q"}).status, 0);
   const cv::Mat single = cv::imread((dir / "single.png").string());
   EXPECT_LE(cv::norm(cv::imread((dir / "out/a_deblurred.png").string()), single, cv::NORM_INF), 1.0);
+}
+
+// Each picture of a batch has its size found within its own sides, and
+// the summary says which: the size of the kernel written for it.
+TEST(DeblurToolBatch, EachPictureGetsItsOwnSizeFoundAndTheTableShowsIt) {
+  const ScratchFolder dir;
+  const cv::Mat kernel = velmora::tools::GenerateShakeKernel(9, 6);
+  ASSERT_TRUE(cv::imwrite((dir / "wide.png").string(), Blurred(SharpPicture(200, 260), kernel)));
+  ASSERT_TRUE(cv::imwrite((dir / "tall.png").string(), Blurred(SharpPicture(260, 200), kernel)));
+  const ToolRun run = RunTool(dir, {"wide.png", "tall.png", "--output-dir", "out"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("Blur size found"), std::string::npos) << run.out;  // the table says it
+  for (const std::string stem : {"wide", "tall"}) {
+    const auto [height, width] = PictureSize(dir / "out" / (stem + "_kernel.png"));
+    EXPECT_TRUE(height >= 3 && width >= 3 && height <= 65 && width <= 65) << stem << ": " << height << " x " << width;
+    const std::string row = stem + "\\.png +out/" + stem + "_deblurred\\.png +" + std::to_string(height) + " x " +
+                            std::to_string(width) + " +\\d+\\.\\d s +0 restored";
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(row))) << row << "\n" << run.out;
+  }
 }
 
 // What cannot work is refused before any picture is touched: -o or
@@ -745,6 +982,6 @@ TEST(DeblurToolBatch, ASignalStopsThePictureAtWorkAndSkipsTheRest) {
   EXPECT_EQ(FolderEntries(dir / "out"), (std::vector<std::string>{"a_deblurred.png", "a_kernel.png"})) << printed;
   EXPECT_NE(printed.find("[2/3] big.png: "), std::string::npos) << printed;
   EXPECT_EQ(printed.find("[3/3]"), std::string::npos) << printed;
-  EXPECT_TRUE(std::regex_search(printed, std::regex(R"(c\.png +- +- +skipped)"))) << printed;
+  EXPECT_TRUE(std::regex_search(printed, std::regex(R"(c\.png +- +- +- +skipped)"))) << printed;
   EXPECT_NE(printed.find("1 of 3 pictures restored, 1 skipped after the stop\n"), std::string::npos) << printed;
 }

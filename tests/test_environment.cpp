@@ -259,7 +259,7 @@ TEST(DeclaredSize, EnormousPicturesAndOtherFormatsAreRefusedBeforeDecoding) {
     WriteText(dir / "scan.png", start + std::string(124, '\0') + "DICM" + std::string(64, '\x01'));
     const ToolRun scan = RunTool(dir, {"scan.png", "-q"});
     EXPECT_EQ(scan.status, 2);
-    EXPECT_EQ(scan.err, "Error while opening image file.\n");
+    EXPECT_EQ(scan.err, "velmora-deblur: 'scan.png': Error while opening image file.\n");
   }
 }
 
