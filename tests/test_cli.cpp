@@ -184,11 +184,6 @@ TEST(BlurSizeBound, APictureThatHoldsNoSizeOrNotTheBoundIsRefused) {
   EXPECT_EQ(refusal(ParseBlurSize("101"), 300, 400), velmora::BlurTooLargeMessage(300, 400, 101, 101));
 }
 
-TEST(BlurSizeBound, SizesAreWrittenHeightByWidth) {
-  EXPECT_EQ(BlurSizeText(37, 29), "37 x 29");
-  EXPECT_EQ(BlurSizeText(3, 121), "3 x 121");
-}
-
 TEST(SmoothnessAndGammaOptions, AcceptTheirRangeOnly) {
   EXPECT_FLOAT_EQ(ParseSmoothness("0"), 0.0f);
   EXPECT_FLOAT_EQ(ParseSmoothness("0.04"), 0.04f);
