@@ -9,6 +9,12 @@
 // A third case times the sharp job alone on a 4 MP photograph (2560 x 1600)
 // blurred by a 101 x 101 shake, whose target is 20 s on 2 cores: the median
 // as sharp_s.
+//
+// The AutoSize cases time, on the same 1 and 12 MP pictures, each
+// estimator's job given the true size (31) and the job that finds the size
+// within the largest bound the picture allows, one after the other in each
+// repetition: the medians of the per-repetition ratios auto / given
+// (sharp_auto_over_given, classic_auto_over_given), target at most 1.5.
 #include <benchmark/benchmark.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -25,7 +31,9 @@
 #include <vector>
 
 #include "bench/bench_common.h"
+#include "estimation/sharp_estimator.h"
 #include "pipeline/engine.h"
+#include "pipeline/job.h"
 #include "pipeline/plan_cache.h"
 
 namespace {
@@ -72,6 +80,27 @@ struct Picture {
     output.resize(input.size());
   }
 
+  // The job that finds the size within the largest bound the picture
+  // allows; the estimate buffer holds the bound.
+  double RunFindingSize(bool sharp) {
+    const int boundRows = LargestBlurSide(rows), boundCols = LargestBlurSide(cols);
+    std::vector<float> kernelBuffer(static_cast<size_t>(boundRows) * boundCols);
+    KernelSize found;
+    const Clock::time_point start = Clock::now();
+    if (sharp)
+      DeblurSharp(input.data(), output.data(), rows, cols, 3, kernelBuffer.data(), boundRows, boundCols,
+                  1.0f, 0.04f, 0, 0, true, nullptr, SharpEstimatorParams{}, &found);
+    else
+      DeblurClassicFindingSize(input.data(), output.data(), rows, cols, 3, kernelBuffer.data(), boundRows,
+                               boundCols, 1.0f, 1.0f, 0.04f, 0, 0, true, nullptr, SharpEstimatorParams{},
+                               &found);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    lastFound = found;
+    return seconds;
+  }
+
+  KernelSize lastFound;
+
   double Run(bool sharp) {
     const Clock::time_point start = Clock::now();
     if (sharp)
@@ -117,6 +146,42 @@ void BM_Estimators(benchmark::State& state, const Comparison& comparison) {
                  "x: " + (medianRatio <= comparison.targetRatio ? "met" : "MISSED"));
 }
 
+constexpr double kAutoTargetRatio = 1.5;
+
+void BM_AutoSize(benchmark::State& state, const Size& size) {
+  Picture picture(bench::PlanarPhoto(size.rows, size.cols), size.rows, size.cols, kKernel);
+  for (bool sharp : {false, true}) {
+    picture.Run(sharp);
+    picture.RunFindingSize(sharp);
+  }
+  MeasurePendingTransforms(3600.0);
+  std::vector<double> ratios[2], autoSeconds[2];
+  KernelSize found[2];
+  for (auto _ : state) {
+    double total = 0.0;
+    for (bool sharp : {false, true}) {
+      const double given = picture.Run(sharp);
+      const double automatic = picture.RunFindingSize(sharp);
+      ratios[sharp].push_back(automatic / given);
+      autoSeconds[sharp].push_back(automatic);
+      found[sharp] = picture.lastFound;
+      total += given + automatic;
+    }
+    state.SetIterationTime(total);
+  }
+  std::string label;
+  for (bool sharp : {false, true}) {
+    const std::string name = sharp ? "sharp" : "classic";
+    const double ratio = Median(ratios[sharp]);
+    state.counters[name + "_auto_over_given"] = ratio;
+    state.counters[name + "_auto_ms"] = Median(autoSeconds[sharp]) * 1e3;
+    label += name + " auto/given " + Fixed(ratio, 2) + "x (found " + std::to_string(found[sharp].rows) + " x " +
+             std::to_string(found[sharp].cols) + ")" + (ratio <= kAutoTargetRatio ? " met" : " MISSED") +
+             (sharp ? "" : "; ");
+  }
+  state.SetLabel(label + ", target <= " + Fixed(kAutoTargetRatio, 1) + "x");
+}
+
 void BM_SharpLargeShake(benchmark::State& state) {
   Picture picture(SharedPhoto("eveningglow.jpg", kLargeRows, kLargeCols), kLargeRows, kLargeCols, kLargeKernel);
   picture.Run(true);
@@ -146,6 +211,10 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("Estimators/" + std::to_string(c.size.megapixels) + "MP").c_str(),
                                  [c](benchmark::State& st) { BM_Estimators(st, c); })
         ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(c.size.megapixels > 4 ? 3 : 5);
+  for (const Comparison& c : kComparisons)
+    benchmark::RegisterBenchmark(("AutoSize/" + std::to_string(c.size.megapixels) + "MP").c_str(),
+                                 [c](benchmark::State& st) { BM_AutoSize(st, c.size); })
+        ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
   benchmark::RegisterBenchmark("SharpLargeShake/4MP/101px", BM_SharpLargeShake)
       ->Unit(benchmark::kSecond)->UseManualTime()->Iterations(3);
   benchmark::Initialize(&argc, argv);

@@ -350,7 +350,7 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
     if (size.rows == 0) return false;
     EngineLogFormat("estimating at %d x %d\n", size.rows, size.cols);
   }
-  Estimate e = RunLevels(pictures, size.rows, size.cols, params, progress, false, 0);
+  Estimate e = RunLevels(pictures, size.rows, size.cols, params, progress, found && params.sizeNarrowsAfter, 0);
   Kernel& k = e.kernel;
   auto give = [&] {
     std::copy(k.taps.begin(), k.taps.end(), kernel);
@@ -367,9 +367,11 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
     NormaliseKernel(k.taps.data(), k.rows, k.cols);
   }
   if (found) {
-    const KernelSize extent = SymmetricExtent(k, params.sizeTapShare);
-    k = CropAboutCentre(k, std::min(k.rows, extent.rows + 2 * params.sizeFinalMargin),
-                        std::min(k.cols, extent.cols + 2 * params.sizeFinalMargin));
+    const KernelSize extent = SymmetricExtent(k, params.sizeFinalShare);
+    // Three taps at least: the smallest size a user can choose, and what
+    // every other step takes.
+    k = CropAboutCentre(k, std::clamp(extent.rows + 2 * params.sizeFinalMargin, std::min(3, k.rows), k.rows),
+                        std::clamp(extent.cols + 2 * params.sizeFinalMargin, std::min(3, k.cols), k.cols));
   }
   give();
   return true;
@@ -382,14 +384,30 @@ KernelSize FindSharpBlurSize(const LevelPictures& pictures, int boundRows, int b
     return {};
   int lastLevel = 0;
   while (SharpLevelScale(lastLevel + 1) >= finestScale) ++lastLevel;
-  const Estimate e = RunLevels(pictures, boundRows, boundCols, params, nullptr, true, lastLevel);
-  if (!e.usable) return {};
-  if (lastLevel == 0) {
-    const KernelSize extent = SymmetricExtent(e.kernel, params.sizeTapShare);
-    return {std::min(e.sizeRows, extent.rows + 2 * params.sizeFinalMargin),
-            std::min(e.sizeCols, extent.cols + 2 * params.sizeFinalMargin)};
+  SharpEstimatorParams search = params;
+  search.cutRatio = std::max(params.cutRatio, params.sizeSearchCut);
+  search.keepConnectedRatio = std::max(params.keepConnectedRatio, params.sizeSearchCut);
+  search.pruneShare = std::max(params.pruneShare, params.sizeSearchPrune);
+  // One start: the estimation after the search explores its own.
+  if (!params.sizeSearchExplores) search.lambdaAlternatives[0] = search.lambdaAlternatives[1] = 0.0f;
+  // From a modest support, grown while the kernel fills it: a support
+  // many times the blur fills with specks on a small picture instead.
+  int rows = std::min(boundRows, params.sizeSearchStart | 1), cols = std::min(boundCols, params.sizeSearchStart | 1);
+  for (;;) {
+    const Estimate e = RunLevels(pictures, rows, cols, search, nullptr, true, lastLevel);
+    if (!e.usable) return {};
+    const bool filled = (e.sizeRows == rows && rows < boundRows) || (e.sizeCols == cols && cols < boundCols);
+    if (filled && lastLevel > 0) {
+      EngineLogFormat("the blur fills %d x %d\n", rows, cols);
+      rows = std::min(boundRows, OddAtLeast(rows * params.sizeSearchGrowth));
+      cols = std::min(boundCols, OddAtLeast(cols * params.sizeSearchGrowth));
+      continue;
+    }
+    if (lastLevel > 0) return {e.sizeRows, e.sizeCols};
+    const KernelSize extent = SymmetricExtent(e.kernel, params.sizeFinalShare);
+    return {std::clamp(extent.rows + 2 * params.sizeFinalMargin, std::min(3, e.sizeRows), e.sizeRows),
+            std::clamp(extent.cols + 2 * params.sizeFinalMargin, std::min(3, e.sizeCols), e.sizeCols)};
   }
-  return {e.sizeRows, e.sizeCols};
 }
 
 SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma) {
@@ -476,6 +494,29 @@ KernelSize FindBlurSize(const float* source, int rows, int cols, int channels, f
                         boundRows, boundCols, adapted, finestScale);
   EngineLogFormat("blur size found: %d x %d\n", found.rows, found.cols);
   return found;
+}
+
+int DeblurClassicFindingSize(const float* input, float* output, int rows, int cols, int channels,
+                             float* kernel, int boundRows, int boundCols, float gamma, float tscale,
+                             float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
+                             ProgressCell* progress, const SharpEstimatorParams& params,
+                             KernelSize* found) {
+  *found = {};
+  if (!input || !output || !kernel || boundRows < 3 || boundCols < 3 || boundRows % 2 == 0 ||
+      boundCols % 2 == 0 || !EngineSizesValid(rows, cols, channels, boundRows, boundCols) ||
+      !SamplesFinite(input, GridSize(rows, cols) * channels))
+    return kEngineInvalidArgument;
+  KernelSize size;
+  const int searched = GuardedEngineCall(rows, cols, [&] {
+    size = FindBlurSize(input, rows, cols, channels, gamma, boundRows, boundCols, params,
+                        params.classicSizeSearchScale);
+    return size.rows > 0 ? 1 : 0;
+  });
+  if (searched != 1) return searched;
+  const int result = DeblurImage(input, output, rows, cols, channels, kernel, size.rows, size.cols,
+                                 gamma, tscale, smoothness, reduceRinging, reduceNoise, useCpu, progress);
+  if (result == 1 || result == 0) *found = size;
+  return result;
 }
 
 }  // namespace velmora

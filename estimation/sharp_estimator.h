@@ -121,4 +121,15 @@ KernelSize FindBlurSize(const float* source, int rows, int cols, int channels, f
                         int boundRows, int boundCols, const SharpEstimatorParams& params,
                         double finestScale);
 
+// DeblurImage (the classic estimator) at the size FindBlurSize finds within
+// boundRows x boundCols, down to params.classicSizeSearchScale: kernel
+// holds boundRows x boundCols floats and receives found->rows x
+// found->cols of them from its start. Returns as DeblurImage; 0 (the
+// estimation failed, found 0 x 0) when the search found no size.
+int DeblurClassicFindingSize(const float* input, float* output, int rows, int cols, int channels,
+                             float* kernel, int boundRows, int boundCols, float gamma, float tscale,
+                             float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
+                             ProgressCell* progress, const SharpEstimatorParams& params,
+                             KernelSize* found);
+
 }  // namespace velmora

@@ -97,11 +97,14 @@ struct SharpEstimatorParams {
   // the kernel's extent (taps at or above sizeTapShare of its peak, the same
   // distance each side of the centre) plus sizeMarginTaps of the level's
   // taps on each side, at the finest scale, becomes the size the finer
-  // levels work at, never larger than before; after the finest the kernel
-  // is cut to its extent plus sizeFinalMargin pixels on each side. The
-  // margin leaves a level room to find what the coarser one missed.
-  float sizeTapShare = 0.05f;
-  float sizeMarginTaps = 2.0f;
+  // levels work at, never larger than before. The margin leaves a level
+  // room to find what the coarser one missed. The final kernel is cut to
+  // its extent at sizeFinalShare of its peak plus sizeFinalMargin pixels on
+  // each side: an estimate is a little smoother than the blur, its
+  // faintest taps reach a little beyond it.
+  float sizeTapShare = 0.15f;
+  float sizeMarginTaps = 1.0f;
+  float sizeFinalShare = 0.1f;
   int sizeFinalMargin = 0;
   // The search runs from the coarsest level whose picture has at least
   // sizeSearchLeastSide pixels on its shorter side down to the first at or
@@ -109,6 +112,26 @@ struct SharpEstimatorParams {
   // found there.
   int sizeSearchLeastSide = 64;
   double sizeSearchScale = 0.5;
+  // The search cleans its kernels harder than the estimation (entries below
+  // sizeSearchCut of the peak, pieces below sizeSearchPrune of the mass):
+  // a support far larger than the blur otherwise fills with specks that
+  // keep it wide.
+  float sizeSearchCut = 0.15f;
+  float sizeSearchPrune = 0.1f;
+  // Whether the search runs its coarse levels from every start, as the
+  // estimation does, or from the first alone.
+  bool sizeSearchExplores = false;
+  // The search starts within sizeSearchStart (or the bound, if smaller)
+  // and, while the kernel it finds fills the support, starts again within
+  // sizeSearchGrowth times as much, up to the bound.
+  int sizeSearchStart = 31;
+  float sizeSearchGrowth = 1.6f;
+  // Whether the estimation after the search narrows its support level by
+  // level as the search does (with the estimation's own clean-up).
+  bool sizeNarrowsAfter = true;
+  // The classic estimator works at the size the search finds down to this
+  // scale, margin included: its own estimate has no search of its own.
+  double classicSizeSearchScale = 0.5;
 };
 
 // The pixels a level at scale (1 = the finest) works on in a picture larger

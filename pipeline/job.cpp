@@ -261,15 +261,18 @@ void DeblurJob::RunEstimation(bool partial) {
                          settings.kernelHeight, settings.kernelWidth, settings.gamma,
                          settings.smoothness, settings.reduceRinging, settings.reduceNoise, useCpu,
                          progress, options.sharpParams, options.findBlurSize ? &found : nullptr);
+  } else if (options.findBlurSize) {
+    engine = DeblurClassicFindingSize(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
+                                      estimate.ptr<float>(), settings.kernelHeight,
+                                      settings.kernelWidth, settings.gamma, settings.tscale,
+                                      settings.smoothness, settings.reduceRinging,
+                                      settings.reduceNoise, useCpu, progress, options.sharpParams,
+                                      &found);
   } else {
-    if (options.findBlurSize)
-      found = FindBlurSize(planarIn.data(), r.rows, r.cols, 3, settings.gamma, settings.kernelHeight,
-                           settings.kernelWidth, options.sharpParams, kClassicSizeSearchScale);
-    if (found.rows > 0)
-      engine = DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
-                           estimate.ptr<float>(), found.rows, found.cols, settings.gamma,
-                           settings.tscale, settings.smoothness, settings.reduceRinging,
-                           settings.reduceNoise, useCpu, progress);
+    engine = DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3, estimate.ptr<float>(),
+                         settings.kernelHeight, settings.kernelWidth, settings.gamma, settings.tscale,
+                         settings.smoothness, settings.reduceRinging, settings.reduceNoise, useCpu,
+                         progress);
   }
   if (options.findBlurSize) {
     if (found.rows > 0 && (engine == kJobSucceeded || engine == kJobEstimationFailed)) {

@@ -53,9 +53,6 @@ struct JobOptions {
   bool findBlurSize = false;
 };
 
-// The scale down to which the sharp estimator's levels look for the size
-// the classic estimator then works at.
-inline constexpr double kClassicSizeSearchScale = 0.5;
 
 // Job status values.
 enum JobStatus : int {

@@ -45,6 +45,9 @@ using namespace velmora;
 using tools::ShakeKind;
 
 constexpr int kMaxShift = 4;
+// Taps of a true kernel counted in its extent, the size a search should
+// find: fainter ones carry too little of the blur to matter.
+constexpr double kExtentShare = 0.05;
 constexpr int kCropSide = 255;
 
 // ---------------------------------------------------------------------------
@@ -78,6 +81,13 @@ const ParamField kParamFields[] = {
     VELMORA_PARAM(lambdaFollowsNoise),    VELMORA_PARAM(lambdaLeast),
     VELMORA_PARAM(largeKernelTaps),       VELMORA_PARAM(largeKernelIterations),
     VELMORA_PARAM(largeKernelCgSteps),    VELMORA_PARAM(windowPixelsMost),
+    VELMORA_PARAM(sizeTapShare),          VELMORA_PARAM(sizeMarginTaps),
+    VELMORA_PARAM(sizeFinalMargin),       VELMORA_PARAM(sizeSearchLeastSide),
+    VELMORA_PARAM(sizeSearchScale),       VELMORA_PARAM(sizeSearchCut),
+    VELMORA_PARAM(sizeSearchPrune),       VELMORA_PARAM(sizeFinalShare),
+    VELMORA_PARAM(sizeSearchExplores),    VELMORA_PARAM(sizeSearchStart),
+    VELMORA_PARAM(sizeSearchGrowth),      VELMORA_PARAM(sizeNarrowsAfter),
+    VELMORA_PARAM(classicSizeSearchScale),
     VELMORA_PARAM(outsideSupportWeight),  VELMORA_PARAM(noisePower),
 };
 
@@ -341,12 +351,14 @@ std::vector<Case> Cases(const Condition& condition, const std::vector<Picture>& 
 // ---------------------------------------------------------------------------
 // Running and scoring.
 
-// How a case is restored blindly: an estimator, and for the window check the
-// sharp one on a window of a share of the picture.
+// How a case is restored blindly: an estimator, at the size the case gives
+// or finding it (auto), and for the window check the sharp one on a window
+// of a share of the picture.
 struct Method {
   std::string label;
   KernelEstimator estimator;
   double windowShare = 0.0;  // 0: the estimator's own window
+  bool findSize = false;     // the bound: the largest the picture allows
 };
 
 struct JobRun {
@@ -354,12 +366,14 @@ struct JobRun {
   cv::Mat kernel;
   int status = kJobNoMode;
   double seconds = 0.0;
+  cv::Size found;  // a size search's result (width x height); empty otherwise
 };
 
 // Runs one job the way the command-line tool does.
 JobRun RunJob(const cv::Mat& blurred8, int size, const JobOptions& options, const cv::Mat* knownKernel) {
   DeblurSettings settings;
-  settings.kernelHeight = settings.kernelWidth = size;
+  settings.kernelHeight = options.findBlurSize ? LargestBlurSide(blurred8.rows) : size;
+  settings.kernelWidth = options.findBlurSize ? LargestBlurSide(blurred8.cols) : size;
   DeblurJob job(settings, nullptr);
   job.options = options;
   job.input = blurred8.clone();
@@ -376,6 +390,7 @@ JobRun RunJob(const cv::Mat& blurred8, int size, const JobOptions& options, cons
   run.kernel = job.kernel.clone();
   run.status = job.status;
   run.seconds = job.seconds;
+  run.found = cv::Size(job.foundKernelWidth, job.foundKernelHeight);
   return run;
 }
 
@@ -410,12 +425,19 @@ Blurred Blur(const Case& c, double noise) {
 struct Outcome {
   double ratio = 0.0, similarity = 0.0, gain = 0.0, seconds = 0.0;
   bool estimated = false;
+  cv::Size found;  // auto: the size found
+  // Auto: the true kernel's extent, and the error against that of the same
+  // estimator at the case's given size (0 when that did not run).
+  cv::Size extent;
+  double againstGiven = 0.0;
+  ShakeKind kind = ShakeKind::kHandHeld;
 };
 
 Outcome Blind(const Case& c, const Blurred& b, const Method& m, const SharpEstimatorParams& params) {
   JobOptions options;
   options.estimator = m.estimator;
   options.sharpParams = params;
+  options.findBlurSize = m.findSize;
   if (m.windowShare > 0) options.sharpParams.windowPixels = m.windowShare * static_cast<double>(b.picture8.total());
   const JobRun run = RunJob(b.picture8, c.givenSize, options, nullptr);
   // A job that gave no picture leaves the user the blurred one.
@@ -426,6 +448,9 @@ Outcome Blind(const Case& c, const Blurred& b, const Method& m, const SharpEstim
   o.similarity = run.kernel.empty() ? 0.0 : tools::KernelSimilarity(run.kernel, b.kernel);
   o.seconds = run.seconds;
   o.estimated = run.status == kJobSucceeded;
+  o.found = run.found;
+  o.kind = c.shake.kind;
+  if (m.findSize) o.extent = tools::KernelExtent(b.kernel, kExtentShare);
   return o;
 }
 
@@ -471,6 +496,10 @@ void PrintCaseHeader(FILE* table, const std::vector<Method>& methods) {
   for (const Method& m : methods) {
     for (const char* column : {" ratio |", " similarity |", " gain (dB) |", " s |"}) head += " " + m.label + column;
     rule += "---|---|---|---|";
+    if (m.findSize) {
+      head += " " + m.label + " found (true extent) |";
+      rule += "---|";
+    }
   }
   std::fprintf(table, "%s\n%s\n", head.c_str(), rule.c_str());
 }
@@ -478,6 +507,7 @@ void PrintCaseHeader(FILE* table, const std::vector<Method>& methods) {
 void RunCase(const Condition& condition, const Case& c, const std::vector<Method>& methods,
              const SharpEstimatorParams& params, FILE* table, std::vector<Record>* records) {
   const Blurred b = Blur(c, condition.Noise());
+  std::vector<std::optional<Outcome>> here(methods.size());
   std::fprintf(table, "| %s | %s | %s %llu | %d | %d | %.2f |", condition.Name().c_str(), c.picture->name.c_str(),
                KindName(c.shake.kind), static_cast<unsigned long long>(c.shake.seed), c.shake.size, c.givenSize,
                b.trueGain);
@@ -487,10 +517,19 @@ void RunCase(const Condition& condition, const Case& c, const std::vector<Method
       std::fprintf(table, " | | | |");
       continue;
     }
-    const Outcome o = Blind(c, b, methods[m], params);
-    records->push_back({&condition, m, o});
+    Outcome o = Blind(c, b, methods[m], params);
+    // The methods at the given size come first: auto is measured against the
+    // same estimator's.
+    for (size_t g = 0; g < m; ++g)
+      if (methods[m].findSize && here[g] && !methods[g].findSize && methods[g].windowShare == 0 &&
+          methods[g].estimator == methods[m].estimator)
+        o.againstGiven = o.ratio / here[g]->ratio;
+    here[m] = o;
     std::fprintf(table, " %.2f%s | %.3f | %.2f | %.2f |", o.ratio, o.estimated ? "" : " (failed)", o.similarity,
                  o.gain, o.seconds);
+    if (methods[m].findSize)
+      std::fprintf(table, " %d x %d (%d x %d) |", o.found.height, o.found.width, o.extent.height, o.extent.width);
+    records->push_back({&condition, m, o});
   }
   std::fprintf(table, "\n");
   std::fflush(table);
@@ -503,6 +542,71 @@ void PrintTally(FILE* table, const std::vector<Record>& records, const std::stri
   for (const Record& r : records)
     if (r.method == m && select(*r.condition)) tally.Add(r.outcome);
   if (!tally.ratios.empty()) tally.Print(table, label, method.label);
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+}
+
+double Quantile(std::vector<double> v, double q) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  return v[static_cast<size_t>(std::lround(q * (v.size() - 1)))];
+}
+
+// The sizes a search found against the true extents, side by side, and its
+// error against the same estimator's at the given size.
+struct SizeTally {
+  std::vector<double> sideRatios, againstGiven;
+  size_t within20 = 0, within20or4 = 0, cases = 0;
+
+  void Add(const Outcome& o) {
+    ++cases;
+    bool close = true, closeOr4 = true;
+    for (auto [found, extent] : {std::pair{o.found.height, o.extent.height}, {o.found.width, o.extent.width}}) {
+      sideRatios.push_back(static_cast<double>(found) / extent);
+      close = close && std::abs(found - extent) <= 0.2 * extent;
+      closeOr4 = closeOr4 && std::abs(found - extent) <= std::max(4.0, 0.2 * extent);
+    }
+    within20 += close;
+    within20or4 += closeOr4;
+    if (o.againstGiven > 0.0) againstGiven.push_back(o.againstGiven);
+  }
+
+  void Print(FILE* out, const std::string& label, const std::string& method, const char* kind) const {
+    if (cases == 0) return;
+    std::fprintf(out, "| %s | %s | %s | %zu | %.0f %% | %.0f %% | %.2f | %.2f | %.2f |", label.c_str(), method.c_str(),
+                 kind, cases, 100.0 * within20 / cases, 100.0 * within20or4 / cases, Quantile(sideRatios, 0.1),
+                 Median(sideRatios), Quantile(sideRatios, 0.9));
+    if (againstGiven.empty())
+      std::fprintf(out, " - |\n");
+    else
+      std::fprintf(out, " %.2f |\n", Median(againstGiven));
+  }
+};
+
+void PrintSizeSummary(FILE* table, const std::vector<Condition>& conditions, const std::vector<Method>& methods,
+                      const std::vector<Record>& records) {
+  if (std::none_of(methods.begin(), methods.end(), [](const Method& m) { return m.findSize; })) return;
+  std::fprintf(table,
+               "\n| condition | method | shake | cases | both sides within 20 %% | within 20 %% or 4 px |"
+               " found / extent, 10 %% | median | 90 %% | error against the given size, median |\n"
+               "|---|---|---|---|---|---|---|---|---|---|\n");
+  auto print = [&](const std::string& label, auto select) {
+    for (size_t m = 0; m < methods.size(); ++m) {
+      if (!methods[m].findSize) continue;
+      for (ShakeKind kind : {ShakeKind::kHandHeld, ShakeKind::kSweep}) {
+        SizeTally tally;
+        for (const Record& r : records)
+          if (r.method == m && r.outcome.kind == kind && select(*r.condition)) tally.Add(r.outcome);
+        tally.Print(table, label, methods[m].label, KindName(kind));
+      }
+    }
+  };
+  for (const Condition& c : conditions) print(c.Name(), [&](const Condition& r) { return &r == &c; });
+  print("**all**", [](const Condition&) { return true; });
 }
 
 void PrintSummary(FILE* table, const std::vector<Condition>& conditions, const std::vector<Method>& methods,
@@ -531,6 +635,7 @@ struct Options {
   size_t limit = 0;  // 0: every case
   bool quick = false;
   double windowShare = 0.0;  // 0: no window check
+  bool given = true, findSize = false;  // --blur-size given,auto
 };
 
 std::vector<std::string> SplitCommas(const std::string& list) {
@@ -546,7 +651,8 @@ std::vector<std::string> SplitCommas(const std::string& list) {
 [[noreturn]] void Usage(const std::string& why) {
   std::fprintf(stderr,
                "%s\nusage: velmora-quality [SAMPLES_DIR] [--photos DIR] [--conditions GLOB,...]\n"
-               "  [--estimators classic,sharp] [--set NAME=VALUE]... [--limit N] [--quick]\n"
+               "  [--estimators classic,sharp] [--blur-size given,auto] [--set NAME=VALUE]...\n"
+               "  [--limit N] [--quick]\n"
                "  [--window-check[=SHARE]]\n",
                why.c_str());
   std::exit(2);
@@ -582,6 +688,16 @@ void ParseEstimators(const std::string& list, Options* o) {
   if (o->estimators.empty()) Usage("--estimators names none");
 }
 
+void ParseBlurSizes(const std::string& list, Options* o) {
+  o->given = o->findSize = false;
+  for (const std::string& name : SplitCommas(list)) {
+    if (name == "given") o->given = true;
+    else if (name == "auto") o->findSize = true;
+    else Usage("--blur-size: '" + name + "' is neither given nor auto");
+  }
+  if (!o->given && !o->findSize) Usage("--blur-size names none");
+}
+
 Options ParseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -594,6 +710,7 @@ Options ParseOptions(int argc, char** argv) {
     else if (FlagValue("--conditions", argc, argv, &i, &v)) o.patterns = SplitCommas(v);
     else if (FlagValue("--estimators", argc, argv, &i, &v)) ParseEstimators(v, &o);
     else if (FlagValue("--limit", argc, argv, &i, &v)) o.limit = ParseLimit(v);
+    else if (FlagValue("--blur-size", argc, argv, &i, &v)) ParseBlurSizes(v, &o);
     else if (FlagValue("--set", argc, argv, &i, &v)) {
       ApplySetting(v, &o.params);
       o.settings.push_back(v);
@@ -608,7 +725,10 @@ Options ParseOptions(int argc, char** argv) {
 
 std::vector<Method> Methods(const Options& o) {
   std::vector<Method> methods;
-  for (KernelEstimator e : o.estimators) methods.push_back({EstimatorName(e), e});
+  if (o.given)
+    for (KernelEstimator e : o.estimators) methods.push_back({EstimatorName(e), e});
+  if (o.findSize)
+    for (KernelEstimator e : o.estimators) methods.push_back({std::string(EstimatorName(e)) + ", auto", e, 0.0, true});
   if (o.windowShare > 0)
     methods.push_back({"sharp, " + std::to_string(std::lround(o.windowShare * 100)) + " % window",
                        KernelEstimator::kSharp, o.windowShare});
@@ -660,6 +780,7 @@ int main(int argc, char** argv) {
     if (std::any_of(conditions.begin(), conditions.end(), [&](const Condition& c) { return c.pictures == set; }))
       RunPictureSet(*set, conditions, o, methods, table, &records);
   PrintSummary(table, conditions, methods, records);
+  PrintSizeSummary(table, conditions, methods, records);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::fprintf(table, "\n%zu blind jobs in %.0f s.\n", records.size(), wall);
   std::fclose(table);
