@@ -385,9 +385,11 @@ KernelSize FindSharpBlurSize(const LevelPictures& pictures, int boundRows, int b
   int lastLevel = 0;
   while (SharpLevelScale(lastLevel + 1) >= finestScale) ++lastLevel;
   SharpEstimatorParams search = params;
-  search.cutRatio = std::max(params.cutRatio, params.sizeSearchCut);
-  search.keepConnectedRatio = std::max(params.keepConnectedRatio, params.sizeSearchCut);
-  search.pruneShare = std::max(params.pruneShare, params.sizeSearchPrune);
+  if (std::min(pictures.rows(), pictures.cols()) < params.sizeSearchHardBelow * std::max(boundRows, boundCols)) {
+    search.cutRatio = std::max(params.cutRatio, params.sizeSearchCut);
+    search.keepConnectedRatio = std::max(params.keepConnectedRatio, params.sizeSearchCut);
+    search.pruneShare = std::max(params.pruneShare, params.sizeSearchPrune);
+  }
   // One start: the estimation after the search explores its own.
   if (!params.sizeSearchExplores) search.lambdaAlternatives[0] = search.lambdaAlternatives[1] = 0.0f;
   // From a modest support, grown while the kernel fills it: a support

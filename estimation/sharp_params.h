@@ -112,10 +112,13 @@ struct SharpEstimatorParams {
   // found there.
   int sizeSearchLeastSide = 64;
   double sizeSearchScale = 0.5;
-  // The search cleans its kernels harder than the estimation (entries below
-  // sizeSearchCut of the peak, pieces below sizeSearchPrune of the mass):
-  // a support far larger than the blur otherwise fills with specks that
-  // keep it wide.
+  // On a picture whose shorter side is less than sizeSearchHardBelow
+  // bounds, the search cleans its kernels harder than the estimation
+  // (entries below sizeSearchCut of the peak, pieces below sizeSearchPrune
+  // of the mass): there a support far larger than the blur fills with
+  // specks that keep it wide. On larger pictures the harder clean-up would
+  // cut the faint stretches of long shakes, and the specks are fewer.
+  float sizeSearchHardBelow = 4.0f;
   float sizeSearchCut = 0.15f;
   float sizeSearchPrune = 0.1f;
   // Whether the search runs its coarse levels from every start, as the
@@ -124,7 +127,7 @@ struct SharpEstimatorParams {
   // The search starts within sizeSearchStart (or the bound, if smaller)
   // and, while the kernel it finds fills the support, starts again within
   // sizeSearchGrowth times as much, up to the bound.
-  int sizeSearchStart = 31;
+  int sizeSearchStart = 121;
   float sizeSearchGrowth = 1.6f;
   // Whether the estimation after the search narrows its support level by
   // level as the search does (with the estimation's own clean-up).
