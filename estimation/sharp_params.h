@@ -111,7 +111,7 @@ struct SharpEstimatorParams {
   // above sizeSearchScale; the estimation then starts afresh at the size
   // found there.
   int sizeSearchLeastSide = 64;
-  double sizeSearchScale = 0.5;
+  double sizeSearchScale = 0.25;
   // On a picture whose shorter side is less than sizeSearchHardBelow
   // bounds, the search cleans its kernels harder than the estimation
   // (entries below sizeSearchCut of the peak, pieces below sizeSearchPrune
@@ -134,7 +134,7 @@ struct SharpEstimatorParams {
   bool sizeNarrowsAfter = true;
   // The classic estimator works at the size the search finds down to this
   // scale, margin included: its own estimate has no search of its own.
-  double classicSizeSearchScale = 0.5;
+  double classicSizeSearchScale = 0.35;
 };
 
 // The pixels a level at scale (1 = the finest) works on in a picture larger
