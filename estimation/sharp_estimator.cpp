@@ -180,7 +180,8 @@ int OddAtLeast(double side) {
 // While finding the size: the size the levels finer than this one (at
 // scale) work at, from this level's kernel.
 void NarrowToExtent(Estimate* e, double scale, const SharpEstimatorParams& params) {
-  const KernelSize extent = SymmetricExtent(e->kernel, params.sizeTapShare);
+  // Not below the clean-up's own cut: what it keeps is the kernel.
+  const KernelSize extent = SymmetricExtent(e->kernel, std::max(params.sizeTapShare, params.cutRatio));
   const double margin = 2.0 * params.sizeMarginTaps;
   e->sizeRows = std::clamp(OddAtLeast((extent.rows + margin) / scale), 3, e->sizeRows);
   e->sizeCols = std::clamp(OddAtLeast((extent.cols + margin) / scale), 3, e->sizeCols);
@@ -327,6 +328,13 @@ Estimate RunLevels(const LevelPictures& pictures, int kernelRows, int kernelCols
   return e;
 }
 
+// A picture less than sizeSearchHardBelow bounds across: the search cleans
+// harder there, and the estimation after it narrows to that share too.
+bool SmallForBound(const LevelPictures& pictures, int boundRows, int boundCols,
+                   const SharpEstimatorParams& params) {
+  return std::min(pictures.rows(), pictures.cols()) < params.sizeSearchHardBelow * std::max(boundRows, boundCols);
+}
+
 }  // namespace
 
 bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, int kernelRows,
@@ -350,7 +358,11 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
     if (size.rows == 0) return false;
     EngineLogFormat("estimating at %d x %d\n", size.rows, size.cols);
   }
-  Estimate e = RunLevels(pictures, size.rows, size.cols, params, progress, found && params.sizeNarrowsAfter, 0);
+  SharpEstimatorParams estimation = params;
+  if (found && SmallForBound(pictures, kernelRows, kernelCols, params))
+    estimation.sizeTapShare = std::max(params.sizeTapShare, params.sizeSearchCut);
+  Estimate e = RunLevels(pictures, size.rows, size.cols, estimation, progress,
+                         found && params.sizeNarrowsAfter, 0);
   Kernel& k = e.kernel;
   auto give = [&] {
     std::copy(k.taps.begin(), k.taps.end(), kernel);
@@ -385,7 +397,7 @@ KernelSize FindSharpBlurSize(const LevelPictures& pictures, int boundRows, int b
   int lastLevel = 0;
   while (SharpLevelScale(lastLevel + 1) >= finestScale) ++lastLevel;
   SharpEstimatorParams search = params;
-  if (std::min(pictures.rows(), pictures.cols()) < params.sizeSearchHardBelow * std::max(boundRows, boundCols)) {
+  if (SmallForBound(pictures, boundRows, boundCols, params)) {
     search.cutRatio = std::max(params.cutRatio, params.sizeSearchCut);
     search.keepConnectedRatio = std::max(params.keepConnectedRatio, params.sizeSearchCut);
     search.pruneShare = std::max(params.pruneShare, params.sizeSearchPrune);

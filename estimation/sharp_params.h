@@ -94,15 +94,16 @@ struct SharpEstimatorParams {
   float windowKernelWidths = 15.0f;
   double windowPixelsMost = 1.5e6;
   // Finding the blur size within a bound: after every level but the finest
-  // the kernel's extent (taps at or above sizeTapShare of its peak, the same
-  // distance each side of the centre) plus sizeMarginTaps of the level's
-  // taps on each side, at the finest scale, becomes the size the finer
-  // levels work at, never larger than before. The margin leaves a level
+  // the kernel's extent (taps at or above sizeTapShare of its peak, or the
+  // clean-up's cut where that is higher; the same distance each side of
+  // the centre) plus sizeMarginTaps of the level's taps on each side, at
+  // the finest scale, becomes the size the finer levels work at, never
+  // larger than before. The margin leaves a level
   // room to find what the coarser one missed. The final kernel is cut to
   // its extent at sizeFinalShare of its peak plus sizeFinalMargin pixels on
   // each side: an estimate is a little smoother than the blur, its
   // faintest taps reach a little beyond it.
-  float sizeTapShare = 0.15f;
+  float sizeTapShare = 0.05f;
   float sizeMarginTaps = 1.0f;
   float sizeFinalShare = 0.1f;
   int sizeFinalMargin = 0;
