@@ -394,8 +394,13 @@ KernelSize FindSharpBlurSize(const LevelPictures& pictures, int boundRows, int b
   if (pictures.rows() < boundRows + kPictureBeyondKernel ||
       pictures.cols() < boundCols + kPictureBeyondKernel)
     return {};
+  // A level whose picture is small tells the size too coarsely: the search
+  // goes finer there.
+  const int shorter = std::min(pictures.rows(), pictures.cols());
   int lastLevel = 0;
-  while (SharpLevelScale(lastLevel + 1) >= finestScale) ++lastLevel;
+  while (SharpLevelScale(lastLevel + 1) >= finestScale &&
+         shorter * SharpLevelScale(lastLevel + 1) >= params.sizeSearchFinestSide)
+    ++lastLevel;
   SharpEstimatorParams search = params;
   if (SmallForBound(pictures, boundRows, boundCols, params)) {
     search.cutRatio = std::max(params.cutRatio, params.sizeSearchCut);

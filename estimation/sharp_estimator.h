@@ -81,7 +81,8 @@ bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, i
                          ProgressCell* progress, KernelSize* found = nullptr);
 
 // Only the size, for another estimator to work at: the levels of a search
-// within boundRows x boundCols down to the first at or above finestScale,
+// within boundRows x boundCols down to the coarsest at or above finestScale
+// with a picture of at least params.sizeSearchFinestSide on its shorter side,
 // and the size the finer levels would have worked at (the extent there plus
 // the margin; at scale 1, the final size). 0 x 0 when no usable kernel came
 // out or the picture is too small for the bound.

@@ -108,11 +108,14 @@ struct SharpEstimatorParams {
   float sizeFinalShare = 0.1f;
   int sizeFinalMargin = 0;
   // The search runs from the coarsest level whose picture has at least
-  // sizeSearchLeastSide pixels on its shorter side down to the first at or
+  // sizeSearchLeastSide pixels on its shorter side down to the last at or
   // above sizeSearchScale; the estimation then starts afresh at the size
   // found there.
   int sizeSearchLeastSide = 64;
   double sizeSearchScale = 0.25;
+  // The search's last level also has at least this many pixels on its
+  // shorter side, where the picture allows.
+  int sizeSearchFinestSide = 120;
   // On a picture whose shorter side is less than sizeSearchHardBelow
   // bounds, the search cleans its kernels harder than the estimation
   // (entries below sizeSearchCut of the peak, pieces below sizeSearchPrune

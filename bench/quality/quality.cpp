@@ -87,7 +87,7 @@ const ParamField kParamFields[] = {
     VELMORA_PARAM(sizeSearchPrune),       VELMORA_PARAM(sizeFinalShare),
     VELMORA_PARAM(sizeSearchExplores),    VELMORA_PARAM(sizeSearchStart),
     VELMORA_PARAM(sizeSearchGrowth),      VELMORA_PARAM(sizeNarrowsAfter),
-    VELMORA_PARAM(sizeSearchHardBelow),
+    VELMORA_PARAM(sizeSearchHardBelow),   VELMORA_PARAM(sizeSearchFinestSide),
     VELMORA_PARAM(classicSizeSearchScale),
     VELMORA_PARAM(outsideSupportWeight),  VELMORA_PARAM(noisePower),
 };
