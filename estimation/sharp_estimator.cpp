@@ -446,23 +446,47 @@ SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma
   return fitted;
 }
 
+namespace {
+
+// Runs work on the level pictures of source's grey working picture, with
+// the parameters fitted to its noise and the transforms planned the same
+// way on every run; returns what work returns.
+template <typename Work>
+auto OnLevelPictures(const float* source, int rows, int cols, int channels, float gamma,
+                     const SharpEstimatorParams& params, Work work) {
+  FloatArray grey(GridSize(rows, cols));
+  GreyWorkingImage(source, rows, cols, channels, gamma, grey.get());
+  Checkpoint();
+  const SharpEstimatorParams adapted =
+      FitToNoise(params, params.noiseReference > 0.0f ? EstimateNoiseSigma(grey.get(), rows, cols) : 0.0);
+  const FixedTransformPlans samePlansEveryRun;
+  return work(LevelPictures(grey.get(), rows, cols, source, channels, adapted), adapted);
+}
+
+// The blind entries' checks: buffers given, kernel sides odd (the
+// estimators work with a centre tap) and at least 3, sizes the engine
+// takes, finite samples.
+bool BlindEntryValid(const float* input, const float* output, const float* kernel, int rows,
+                     int cols, int channels, int kernelRows, int kernelCols) {
+  return input && output && kernel && kernelRows >= 3 && kernelCols >= 3 && kernelRows % 2 == 1 &&
+         kernelCols % 2 == 1 && EngineSizesValid(rows, cols, channels, kernelRows, kernelCols) &&
+         SamplesFinite(input, GridSize(rows, cols) * channels);
+}
+
+}  // namespace
+
 int EstimateKernelSharp(const float* source, float* outputImage, int rows, int cols, int channels,
                         float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                         float smoothness, int deringFactor, int reduceNoise, bool useCpu,
                         ProgressCell* progress, const SharpEstimatorParams& params,
                         KernelSize* found) {
   EngineLog("start kernel estimation...\n");
-  bool success = false;
-  {
-    FloatArray grey(GridSize(rows, cols));
-    GreyWorkingImage(source, rows, cols, channels, gamma, grey.get());
-    Checkpoint();
-    const SharpEstimatorParams adapted =
-        FitToNoise(params, params.noiseReference > 0.0f ? EstimateNoiseSigma(grey.get(), rows, cols) : 0.0);
-    const FixedTransformPlans samePlansEveryRun;
-    success = EstimateSharpKernel(LevelPictures(grey.get(), rows, cols, source, channels, adapted),
-                                  outputKernel, kernelHeight, kernelWidth, adapted, progress, found);
-  }
+  const bool success = OnLevelPictures(
+      source, rows, cols, channels, gamma, params,
+      [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
+        return EstimateSharpKernel(pictures, outputKernel, kernelHeight, kernelWidth, adapted,
+                                   progress, found);
+      });
   if (found && found->rows > 0) {
     EngineLogFormat("blur size found: %d x %d\n", found->rows, found->cols);
     kernelHeight = found->rows;
@@ -486,11 +510,7 @@ int DeblurSharp(const float* input, float* output, int rows, int cols, int chann
                 int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
                 int reduceNoise, bool useCpu, ProgressCell* progress,
                 const SharpEstimatorParams& params, KernelSize* found) {
-  // The estimator works with a centre tap: both sides odd.
-  if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
-      kernelHeight % 2 == 0 || kernelWidth % 2 == 0 ||
-      !EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth) ||
-      !SamplesFinite(input, GridSize(rows, cols) * channels))
+  if (!BlindEntryValid(input, output, kernel, rows, cols, channels, kernelHeight, kernelWidth))
     return kEngineInvalidArgument;
   return GuardedEngineCall(rows, cols, [&] {
     return EstimateKernelSharp(input, output, rows, cols, channels, kernel, kernelHeight,
@@ -502,15 +522,11 @@ int DeblurSharp(const float* input, float* output, int rows, int cols, int chann
 KernelSize FindBlurSize(const float* source, int rows, int cols, int channels, float gamma,
                         int boundRows, int boundCols, const SharpEstimatorParams& params,
                         double finestScale) {
-  FloatArray grey(GridSize(rows, cols));
-  GreyWorkingImage(source, rows, cols, channels, gamma, grey.get());
-  Checkpoint();
-  const SharpEstimatorParams adapted =
-      FitToNoise(params, params.noiseReference > 0.0f ? EstimateNoiseSigma(grey.get(), rows, cols) : 0.0);
-  const FixedTransformPlans samePlansEveryRun;
-  const KernelSize found =
-      FindSharpBlurSize(LevelPictures(grey.get(), rows, cols, source, channels, adapted),
-                        boundRows, boundCols, adapted, finestScale);
+  const KernelSize found = OnLevelPictures(
+      source, rows, cols, channels, gamma, params,
+      [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
+        return FindSharpBlurSize(pictures, boundRows, boundCols, adapted, finestScale);
+      });
   EngineLogFormat("blur size found: %d x %d\n", found.rows, found.cols);
   return found;
 }
@@ -521,9 +537,7 @@ int DeblurClassicFindingSize(const float* input, float* output, int rows, int co
                              ProgressCell* progress, const SharpEstimatorParams& params,
                              KernelSize* found) {
   *found = {};
-  if (!input || !output || !kernel || boundRows < 3 || boundCols < 3 || boundRows % 2 == 0 ||
-      boundCols % 2 == 0 || !EngineSizesValid(rows, cols, channels, boundRows, boundCols) ||
-      !SamplesFinite(input, GridSize(rows, cols) * channels))
+  if (!BlindEntryValid(input, output, kernel, rows, cols, channels, boundRows, boundCols))
     return kEngineInvalidArgument;
   KernelSize size;
   const int searched = GuardedEngineCall(rows, cols, [&] {
