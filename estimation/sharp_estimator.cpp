@@ -177,6 +177,15 @@ int OddAtLeast(double side) {
   return s % 2 == 0 ? s + 1 : s;
 }
 
+// The size a found kernel is cut to: its extent at sizeFinalShare plus the
+// final margin, within the kernel, and three taps at least (the smallest
+// size a user can choose, and what every other step takes).
+KernelSize FinalSize(const Kernel& k, const SharpEstimatorParams& params) {
+  const KernelSize extent = SymmetricExtent(k, params.sizeFinalShare);
+  return {std::clamp(extent.rows + 2 * params.sizeFinalMargin, std::min(3, k.rows), k.rows),
+          std::clamp(extent.cols + 2 * params.sizeFinalMargin, std::min(3, k.cols), k.cols)};
+}
+
 // While finding the size: the size the levels finer than this one (at
 // scale) work at, from this level's kernel.
 void NarrowToExtent(Estimate* e, double scale, const SharpEstimatorParams& params) {
@@ -379,11 +388,8 @@ bool EstimateSharpKernel(const LevelPictures& pictures, float* kernel, int kerne
     NormaliseKernel(k.taps.data(), k.rows, k.cols);
   }
   if (found) {
-    const KernelSize extent = SymmetricExtent(k, params.sizeFinalShare);
-    // Three taps at least: the smallest size a user can choose, and what
-    // every other step takes.
-    k = CropAboutCentre(k, std::clamp(extent.rows + 2 * params.sizeFinalMargin, std::min(3, k.rows), k.rows),
-                        std::clamp(extent.cols + 2 * params.sizeFinalMargin, std::min(3, k.cols), k.cols));
+    const KernelSize size = FinalSize(k, params);
+    k = CropAboutCentre(k, size.rows, size.cols);
   }
   give();
   return true;
@@ -409,24 +415,10 @@ KernelSize FindSharpBlurSize(const LevelPictures& pictures, int boundRows, int b
   }
   // One start: the estimation after the search explores its own.
   if (!params.sizeSearchExplores) search.lambdaAlternatives[0] = search.lambdaAlternatives[1] = 0.0f;
-  // From a modest support, grown while the kernel fills it: a support
-  // many times the blur fills with specks on a small picture instead.
-  int rows = std::min(boundRows, params.sizeSearchStart | 1), cols = std::min(boundCols, params.sizeSearchStart | 1);
-  for (;;) {
-    const Estimate e = RunLevels(pictures, rows, cols, search, nullptr, true, lastLevel);
-    if (!e.usable) return {};
-    const bool filled = (e.sizeRows == rows && rows < boundRows) || (e.sizeCols == cols && cols < boundCols);
-    if (filled && lastLevel > 0) {
-      EngineLogFormat("the blur fills %d x %d\n", rows, cols);
-      rows = std::min(boundRows, OddAtLeast(rows * params.sizeSearchGrowth));
-      cols = std::min(boundCols, OddAtLeast(cols * params.sizeSearchGrowth));
-      continue;
-    }
-    if (lastLevel > 0) return {e.sizeRows, e.sizeCols};
-    const KernelSize extent = SymmetricExtent(e.kernel, params.sizeFinalShare);
-    return {std::clamp(extent.rows + 2 * params.sizeFinalMargin, std::min(3, e.sizeRows), e.sizeRows),
-            std::clamp(extent.cols + 2 * params.sizeFinalMargin, std::min(3, e.sizeCols), e.sizeCols)};
-  }
+  const Estimate e = RunLevels(pictures, boundRows, boundCols, search, nullptr, true, lastLevel);
+  if (!e.usable) return {};
+  if (lastLevel > 0) return {e.sizeRows, e.sizeCols};
+  return FinalSize(e.kernel, params);
 }
 
 SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma) {

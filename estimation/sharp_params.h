@@ -128,11 +128,6 @@ struct SharpEstimatorParams {
   // Whether the search runs its coarse levels from every start, as the
   // estimation does, or from the first alone.
   bool sizeSearchExplores = false;
-  // The search starts within sizeSearchStart (or the bound, if smaller)
-  // and, while the kernel it finds fills the support, starts again within
-  // sizeSearchGrowth times as much, up to the bound.
-  int sizeSearchStart = 121;
-  float sizeSearchGrowth = 1.6f;
   // Whether the estimation after the search narrows its support level by
   // level as the search does (with the estimation's own clean-up).
   bool sizeNarrowsAfter = true;
