@@ -25,6 +25,7 @@ struct RawOptions {
   std::string smoothness = "0.04";
   std::string gamma = "1.0";
   std::string estimator = "classic";
+  std::string highlights = "model";
   std::string region;
   std::vector<std::string> inputs;
   std::string output, outputDir, kernelOut = "kernel.png", knownKernel;
@@ -54,6 +55,10 @@ void DefineOptions(CLI::App& app, DeblurRequest& request, RawOptions& raw) {
       "--estimator", raw.estimator,
       "classic or sharp: how the kernel is estimated (default classic); sharp often finds long, "
       "thin or faint shakes better and takes up to twice as long");
+  app.add_option("--highlights", raw.highlights,
+                 "model (the default) or keep: with model, samples the sensor clipped (lamps, windows at "
+                 "night) count as at least that bright, and the estimation leaves them out; keep takes "
+                 "them as measured. A picture without clipped samples gives the same result either way");
   auto* region = app.add_option("--region", raw.region,
                                 "X,Y,W,H fractions: estimate the kernel on this region and restore only it");
   app.add_flag("--whole", request.whole, "with --region: then restore the whole picture with its kernel")
@@ -91,6 +96,7 @@ void Complete(DeblurRequest& request, const RawOptions& raw) {
   request.smoothness = ParseSmoothness(raw.smoothness);
   request.gamma = ParseGamma(raw.gamma);
   request.estimator = ParseEstimator(raw.estimator);
+  request.highlights = ParseHighlights(raw.highlights);
   if (!raw.region.empty()) request.region = ParseRegion(raw.region);
   request.gpuRequested = raw.gpu;
 }

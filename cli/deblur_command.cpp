@@ -180,6 +180,7 @@ int RunDeblur(const DeblurRequest& request, RestoredWith* restoredWith) {
   ProgressCell cell = -1.0f;
   DeblurJob job(SettingsFor(request, plan.blur, gpuUsable), &cell);
   job.options.estimator = request.estimator;
+  job.options.highlights = request.highlights;
   const bool findSize = !request.knownKernel && plan.blur.find;
   job.options.findBlurSize = findSize;
   job.input = plan.picture;

@@ -22,6 +22,9 @@ struct DeblurRequest {
   bool reduceNoise = false;
   float gamma = 1.0f;
   KernelEstimator estimator = KernelEstimator::kClassic;
+  // Clipped highlights taken as lower bounds: serves night pictures, and
+  // changes nothing in a picture without clipped samples.
+  Highlights highlights = Highlights::kModel;
   std::optional<DeblurRegion> region;
   bool whole = false;         // after the region, restore the whole picture
   bool gpuRequested = false;  // --gpu

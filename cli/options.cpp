@@ -127,6 +127,13 @@ float ParseGamma(std::string_view text) {
   throw BadInput("bad gamma " + Quoted(text) + ": expected 1.0 or 2.2");
 }
 
+Highlights ParseHighlights(std::string_view text) {
+  const std::string word = Lower(text);
+  if (word == "keep") return Highlights::kKeep;
+  if (word == "model") return Highlights::kModel;
+  throw BadInput("bad highlights " + Quoted(text) + ": expected keep or model");
+}
+
 KernelEstimator ParseEstimator(std::string_view text) {
   KernelEstimator estimator = KernelEstimator::kClassic;
   if (!ParseEstimatorName(Lower(text), &estimator))

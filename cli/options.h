@@ -60,6 +60,9 @@ float ParseGamma(std::string_view text);
 // "classic" or "sharp", in any letter case.
 KernelEstimator ParseEstimator(std::string_view text);
 
+// "keep" or "model", in any letter case.
+Highlights ParseHighlights(std::string_view text);
+
 // "X,Y,W,H": fractions of the picture's width and height, origin top-left,
 // the region inside the picture (X + W <= 1, Y + H <= 1) and not empty.
 DeblurRegion ParseRegion(std::string_view text);

@@ -49,13 +49,14 @@ class StageProgress {
 class PlaneSolver {
  public:
   PlaneSolver(const float* kernel, int padRows, int padCols, int kernelRows, int kernelCols,
-              int reduceNoise)
+              int reduceNoise, bool modelsClipping)
       : kernel_(kernel), padRows_(padRows), padCols_(padCols), kernelRows_(kernelRows),
         kernelCols_(kernelCols), reduceNoise_(reduceNoise) {
     if (kernelRows % 2 == 0 || kernelCols % 2 == 0) return;  // refused at each solve, as the solvers say
     spectra_.emplace(kernel, padRows, padCols, kernelRows, kernelCols);
     work_.emplace(padRows, padCols);
     if (reduceNoise >= 1) convolution_.emplace(kernel, padRows, padCols, kernelRows, kernelCols);
+    if (modelsClipping && reduceNoise < 1) clippedData_.emplace(padRows, padCols);
   }
 
   // A solve of the current plane; the ringing solve that may follow the
@@ -67,7 +68,10 @@ class PlaneSolver {
       return true;
     }
     if (reduceNoise_ >= 1) {
-      SolveTVL1(canvas, result, *spectra_, *work_, *convolution_, weight);
+      SolveTVL1(canvas, result, *spectra_, *work_, *convolution_, weight,
+                clipped_.empty() ? nullptr : &clipped_);
+    } else if (clippedData_ && !clippedData_->clipped().empty()) {
+      SolveTVL2(canvas, result, *spectra_, *work_, weight, *clippedData_);
     } else {
       if (!numeratorReady_) DataNumerator(canvas, *spectra_, *work_);
       numeratorReady_ = true;
@@ -76,8 +80,13 @@ class PlaneSolver {
     return true;
   }
 
-  // The numerator belongs to one plane.
-  void NextPlane() { numeratorReady_ = false; }
+  // The numerator belongs to one plane; clipped lists the plane's clipped
+  // samples on the canvas (empty: none, or clipping not modelled).
+  void NextPlane(const float* canvas, std::vector<size_t> clipped) {
+    numeratorReady_ = false;
+    if (clippedData_) clippedData_->Use(canvas, clipped);
+    clipped_ = std::move(clipped);
+  }
 
  private:
   bool Refuse(const float* canvas, float* result, float weight) {
@@ -92,6 +101,8 @@ class PlaneSolver {
   std::optional<KernelSpectra> spectra_;
   std::optional<TVWorkspace> work_;
   std::optional<ReplicateConvolution> convolution_;
+  std::optional<ClippedData> clippedData_;
+  std::vector<size_t> clipped_;
   bool numeratorReady_ = false;
 };
 
@@ -126,20 +137,24 @@ void Crop(const float* canvas, float* plane, int rows, int cols, int padCols, in
 
 // The CPU path: the planes one after another, each restored into one
 // reused result plane and cropped into output.
+// input (the picture's planes) marks the clipped samples when
+// modelsClipping.
 void SolvePlanesOnCpu(const float* canvas, float* output, const float* kernel, int rows, int cols,
                       int channels, int kernelRows, int kernelCols, float firstWeight,
                       float secondWeight, int deringFactor, int reduceNoise,
-                      const StageProgress& stages) {
+                      const StageProgress& stages, const float* input, bool modelsClipping) {
   const int padRows = CanvasSide(rows, kernelRows), padCols = CanvasSide(cols, kernelCols);
   const int top = CanvasOffset(padRows, rows), left = CanvasOffset(padCols, cols);
   const size_t canvasPlane = GridSize(padRows, padCols);
-  PlaneSolver solver(kernel, padRows, padCols, kernelRows, kernelCols, reduceNoise);
+  PlaneSolver solver(kernel, padRows, padCols, kernelRows, kernelCols, reduceNoise, modelsClipping);
   FloatArray result(canvasPlane);
   FloatArray second(deringFactor > 1 ? canvasPlane : 0);
   for (int c = 0; c < channels; ++c) {
     stages.Stage(40.0 + static_cast<double>(c) / channels);
     const float* plane = canvas + canvasPlane * c;
-    solver.NextPlane();
+    solver.NextPlane(plane, modelsClipping ? ClippedIndices(input + GridSize(rows, cols) * c, rows, cols,
+                                                            padCols, top, left)
+                                           : std::vector<size_t>());
     CheckSolve(solver.Solve(plane, result.get(), firstWeight), kernelRows, kernelCols, true);
     if (deringFactor > 1) {
       CheckSolve(solver.Solve(plane, second.get(), secondWeight), kernelRows, kernelCols, false);
@@ -200,7 +215,8 @@ bool SamplesFinite(const float* samples, size_t count) {
 
 int DeconvolveImage(const float* input, float* output, const float* kernel, int rows, int cols,
                     int channels, int kernelRows, int kernelCols, float smoothness,
-                    int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress) {
+                    int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress,
+                    Highlights highlights) {
   if (!input || !output || !kernel || !EngineSizesValid(rows, cols, channels, kernelRows, kernelCols) ||
       !SamplesFinite(input, GridSize(rows, cols) * channels) || !SamplesFinite(kernel, GridSize(kernelRows, kernelCols)))
     return kEngineInvalidArgument;
@@ -211,17 +227,29 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
   const int left = CanvasOffset(padCols, cols);
   const size_t canvasPlane = GridSize(padRows, padCols);
   try {
+    // A blur adds light: with clipping modelled the solve runs in linear
+    // light, where a lamp's streak is the kernel times the lamp.
+    const size_t samples = GridSize(rows, cols) * channels;
+    const bool modelsClipping = ModelsHighlights(highlights, input, samples);
+    FloatArray linear(modelsClipping ? samples : 0);
+    const float* source = input;
+    if (modelsClipping) {
+      std::copy_n(input, samples, linear.get());
+      SrgbToLinear(linear.get(), samples);
+      source = linear.get();
+    }
     EngineLog("start padding image...\n");
     FloatArray canvas(canvasPlane * channels);
     canvas.zero();
-    if (!PadImage(input, canvas.get(), kernel, cols, rows, channels, kernelCols, kernelRows,
+    if (!PadImage(source, canvas.get(), kernel, cols, rows, channels, kernelCols, kernelRows,
                   padCols, padRows, useCpu))
       return kEngineOutOfMemory;
     stages.Stage(40);
     EngineLog("start deconvolution...\n");
     const float firstWeight = FirstSolveWeight(smoothness, reduceNoise);
     const float secondWeight = SecondSolveWeight(smoothness, deringFactor, reduceNoise);
-    if (SolvesOnGpu(useCpu, channels, kernelRows, kernelCols)) {
+    // The device solvers do not model clipping: such pictures stay on the CPU.
+    if (!modelsClipping && SolvesOnGpu(useCpu, channels, kernelRows, kernelCols)) {
       SolveColourOnGpu(canvas.get(), kernel, padRows, padCols, kernelRows, kernelCols, firstWeight,
                        secondWeight, deringFactor, reduceNoise);
       stages.Stage(90);
@@ -230,8 +258,10 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
              top, left);
     } else {
       SolvePlanesOnCpu(canvas.get(), output, kernel, rows, cols, channels, kernelRows, kernelCols,
-                       firstWeight, secondWeight, deringFactor, reduceNoise, stages);
+                       firstWeight, secondWeight, deringFactor, reduceNoise, stages, input,
+                       modelsClipping);
     }
+    if (modelsClipping) LinearToSrgb(output, samples);
   } catch (const std::bad_alloc&) {
     return kEngineOutOfMemory;
   } catch (const cv::Exception& e) {
@@ -249,7 +279,8 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
 
 int DeblurWithKernel(const float* input, float* output, const float* kernel, int rows, int cols,
                      int channels, int kernelHeight, int kernelWidth, float smoothness,
-                     int reduceRinging, int reduceNoise, bool useCpu, ProgressCell* progress) {
+                     int reduceRinging, int reduceNoise, bool useCpu, ProgressCell* progress,
+                     velmora::Highlights highlights) {
   if (!kernel || kernelHeight < 1 || kernelWidth < 1) return kEngineInvalidArgument;
   // A kernel without positive finite mass has no zero-frequency response:
   // the solve would divide 0 by 0 and return a black picture.
@@ -259,5 +290,5 @@ int DeblurWithKernel(const float* input, float* output, const float* kernel, int
   const velmora::PlanningAllowance allowance(velmora::JobPlanningAllowance(rows, cols));
   return velmora::DeconvolveImage(input, output, kernel, rows, cols, channels, kernelHeight,
                                   kernelWidth, smoothness, 10 * reduceRinging, reduceNoise, useCpu,
-                                  progress);
+                                  progress, highlights);
 }

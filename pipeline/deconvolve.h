@@ -19,10 +19,13 @@ float SecondSolveWeight(float smoothness, int deringFactor, int reduceNoise);
 // input, output: rows x cols x channels (1 or 3); kernel: kernelRows x
 // kernelCols. Returns 0, or an EngineResult when the sizes are refused or
 // memory runs out. A solver refusing an even kernel is reported on the
-// console only, and that plane comes back unrestored.
+// console only, and that plane comes back unrestored. With highlights
+// kModel and clipped samples in the picture, those are taken as lower
+// bounds (on the CPU); the output is not clipped.
 int DeconvolveImage(const float* input, float* output, const float* kernel, int rows, int cols,
                     int channels, int kernelRows, int kernelCols, float smoothness,
-                    int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress);
+                    int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress,
+                    Highlights highlights = Highlights::kKeep);
 
 // The size preconditions shared by the engine entries.
 bool EngineSizesValid(int rows, int cols, int channels, int kernelRows, int kernelCols);

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include "pipeline/highlights.h"
+
 // One percentage (0 to 100, -1 = not started) written by the engine and
 // polled by another thread; see progress.h for the access rules.
 using ProgressCell = float;
@@ -57,8 +59,10 @@ int DeblurImageSharp(const float* input, float* output, int rows, int cols, int 
                      ProgressCell* progress);
 
 // Deconvolves the picture with a known kernel (used as given, not
-// normalised). Returns 0 on success or an EngineResult.
+// normalised). Returns 0 on success or an EngineResult. highlights: see
+// pipeline/highlights.h; kKeep restores every sample as measured.
 int DeblurWithKernel(const float* input, float* output, const float* kernel, int rows,
                      int cols, int channels, int kernelHeight, int kernelWidth,
                      float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
-                     ProgressCell* progress);
+                     ProgressCell* progress,
+                     velmora::Highlights highlights = velmora::Highlights::kKeep);

@@ -316,7 +316,7 @@ void DeblurJob::RunRemaining() {
   const int engine = DeblurWithKernel(planarIn.data(), planarOut.data(), kernel.ptr<float>(),
                                       input.rows, input.cols, 3, kernel.rows, kernel.cols,
                                       settings.smoothness, settings.reduceRinging,
-                                      settings.reduceNoise, useCpu, progress);
+                                      settings.reduceNoise, useCpu, progress, options.highlights);
   const double t1 = NowMilliseconds();
   if (engine == kEngineCancelled) throw JobCancelled();
   NoteEngineResult(engine);

@@ -51,6 +51,10 @@ struct JobOptions {
   // finds it as it estimates; the classic one works at the size the sharp
   // one's coarse levels find.
   bool findBlurSize = false;
+  // Clipped highlights (lamps at night): kModel takes clipped samples as
+  // lower bounds in the restore and leaves them out of the estimation. A
+  // picture without clipped samples is restored the same either way.
+  Highlights highlights = Highlights::kKeep;
 };
 
 

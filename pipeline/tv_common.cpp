@@ -3,8 +3,10 @@
 #include "pipeline/tv_common.h"
 #include "pipeline/job_context.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace velmora {
 
@@ -85,7 +87,7 @@ void DataNumerator(const float* data, const KernelSpectra& s, TVWorkspace& work)
 }
 
 void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectra& s,
-                       TVWorkspace& work) {
+                       TVWorkspace& work, fftwf_complex* solution) {
   Checkpoint();
   const int H = work.H, W = work.W;
   float* div = work.div.get();
@@ -107,7 +109,39 @@ void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectr
     const size_t at = GridSize(i, halfCols);
     SolveFrequencies(fd + at, nomin + at, d1 + at, d2 + at, beta, count, halfCols);
   }
+  // The inverse transform overwrites its input.
+  if (solution) std::memcpy(solution, fd, sizeof(fftwf_complex) * half);
   InverseRealFft2d(fd, I, H, W);
+}
+
+ClippedData::ClippedData(int H, int W)
+    : blurred_(nullptr), H_(H), W_(W), data_(GridSize(H, W)), solution_(GridSize(H, HalfCols(W))) {}
+
+void ClippedData::Use(const float* blurred, std::vector<size_t> clipped) {
+  blurred_ = blurred;
+  clipped_ = std::move(clipped);
+}
+
+void ClippedData::Update(const KernelSpectra& s, TVWorkspace& work) {
+  const size_t half = GridSize(H_, HalfCols(W_));
+  fftwf_complex* f = solution_.get();
+  const fftwf_complex* K = s.K.get();
+  VELMORA_PARALLEL_FOR(half)
+  for (size_t i = 0; i < half; ++i) {
+    const float fr = f[i][0], fi = f[i][1];
+    f[i][0] = fr * K[i][0] - fi * K[i][1];
+    f[i][1] = fr * K[i][1] + fi * K[i][0];
+  }
+  float* data = data_.get();
+  InverseRealFft2d(f, data, H_, W_);
+  // Only the clipped samples need the blurred latent picture: read them
+  // before the plane is refilled with the data.
+  std::vector<float>& raised = raised_;
+  raised.resize(clipped_.size());
+  for (size_t n = 0; n < clipped_.size(); ++n) raised[n] = data[clipped_[n]];
+  std::copy_n(blurred_, GridSize(H_, W_), data);
+  for (size_t n = 0; n < clipped_.size(); ++n) data[clipped_[n]] = std::max(data[clipped_[n]], raised[n]);
+  DataNumerator(data, s, work);
 }
 
 bool KernelSidesOdd(int kernelRows, int kernelCols) {

@@ -8,6 +8,7 @@
 #include <fftw3.h>
 
 #include <cstddef>
+#include <vector>
 
 #include "pipeline/spectral.h"
 
@@ -37,8 +38,36 @@ void DataNumerator(const float* data, const KernelSpectra& spectra, TVWorkspace&
 
 // One pass: soft-thresholds the gradients of I, solves
 // FI = (beta FD + nomin) / (denom1 + beta denom2) and writes the new I.
+// solution, when given (a half spectrum), receives FI scaled so that the
+// unnormalised inverse transform gives I.
 void HalfQuadraticPass(float* I, float threshold, float beta, const KernelSpectra& spectra,
-                       TVWorkspace& work);
+                       TVWorkspace& work, fftwf_complex* solution = nullptr);
+
+// The data a solve fits when some samples are clipped: the blurred plane,
+// each clipped sample raised to the blurred latent picture where that is
+// brighter, since a clipped sample only bounds the light from below. Holds
+// one more plane and one more half spectrum than the solve without it.
+class ClippedData {
+ public:
+  ClippedData(int H, int W);
+  // blurred: the H x W plane the next solve fits, kept by the caller;
+  // clipped: indices into it.
+  void Use(const float* blurred, std::vector<size_t> clipped);
+  const std::vector<size_t>& clipped() const { return clipped_; }
+  fftwf_complex* solution() { return solution_.get(); }
+  // Forms k * I from the solution spectrum kept by the last pass, raises
+  // the data with it and writes the data's numerator into work.nomin.
+  void Update(const KernelSpectra& spectra, TVWorkspace& work);
+  const float* data() const { return data_.get(); }
+
+ private:
+  const float* blurred_;
+  std::vector<size_t> clipped_;
+  int H_, W_;
+  FloatArray data_;
+  ComplexArray solution_;
+  std::vector<float> raised_;  // k * I at the clipped samples, reused by every update
+};
 
 bool KernelSidesOdd(int kernelRows, int kernelCols);
 

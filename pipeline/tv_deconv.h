@@ -25,6 +25,12 @@ bool FastDeconvTVL2(const float* blurred, float* result, const float* kernel, in
 // must hold DataNumerator(blurred), which both ringing solves share.
 void SolveTVL2(const float* blurred, float* result, const KernelSpectra& spectra,
                TVWorkspace& work, float lambda);
+// The same with clipped samples taken as lower bounds (clipped holds the
+// blurred plane and its clipped samples): the data is raised after every
+// pass, which costs two more transforms a pass. work.nomin holds the raised
+// data's numerator after.
+void SolveTVL2(const float* blurred, float* result, const KernelSpectra& spectra,
+               TVWorkspace& work, float lambda, ClippedData& clipped);
 
 // Spatial convolution with replicated borders (kernel flipped, centred on its
 // centre element), computed through the Fourier domain on a grid large
@@ -45,8 +51,11 @@ class ReplicateConvolution {
 bool FastDeconvTVL1(const float* blurred, float* result, const float* kernel, int H, int W,
                     int kernelRows, int kernelCols, float lambda);
 // The same with the caller's spectra, work arrays and convolution.
+// clipped, when given, holds indices of samples taken as lower bounds: a
+// clipped sample the blurred latent picture exceeds costs nothing.
 void SolveTVL1(const float* blurred, float* result, const KernelSpectra& spectra,
-               TVWorkspace& work, ReplicateConvolution& convolution, float lambda);
+               TVWorkspace& work, ReplicateConvolution& convolution, float lambda,
+               const std::vector<size_t>* clipped = nullptr);
 
 // Spatial convolution with replicated borders, as ReplicateConvolution;
 // destination may equal source.

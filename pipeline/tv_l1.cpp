@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <vector>
 
 #include "pipeline/parallel_for.h"
 #include "pipeline/tv_deconv.h"
@@ -92,14 +93,22 @@ void ConvolveReplicate(const float* source, float* destination, int W, int H,
 }
 
 void SolveTVL1(const float* blurred, float* result, const KernelSpectra& spectra,
-               TVWorkspace& work, ReplicateConvolution& convolution, float lambda) {
+               TVWorkspace& work, ReplicateConvolution& convolution, float lambda,
+               const std::vector<size_t>* clipped) {
   const size_t n = GridSize(spectra.H, spectra.W);
   std::copy_n(blurred, n, result);
   // The divergence array is free between passes: it holds the corrected data.
   float* z = work.div.get();
+  std::vector<float> raised(clipped ? clipped->size() : 0);
   for (float v = kInitialDataThreshold; kDataThresholdFloor < v; v = v / kDataThresholdDivisor) {
     convolution.Apply(result, z);
+    for (size_t c = 0; c < raised.size(); ++c) raised[c] = z[(*clipped)[c]];
     CorrectData(blurred, z, v, n);
+    // Light the sensor could not record is no outlier.
+    for (size_t c = 0; c < raised.size(); ++c) {
+      const size_t at = (*clipped)[c];
+      if (raised[c] > blurred[at]) z[at] = raised[c];
+    }
     DataNumerator(z, spectra, work);
     for (float t = 1.0f / lambda; ContinuationGoesOn(t, lambda); t = t / 2.0f) {
       const float threshold = lambda * t;

@@ -15,6 +15,16 @@ void SolveTVL2(const float* blurred, float* result, const KernelSpectra& spectra
   }
 }
 
+void SolveTVL2(const float* blurred, float* result, const KernelSpectra& spectra,
+               TVWorkspace& work, float lambda, ClippedData& clipped) {
+  std::copy_n(blurred, GridSize(spectra.H, spectra.W), result);
+  DataNumerator(blurred, spectra, work);
+  for (float t = 1.0f / lambda; ContinuationGoesOn(t, lambda); t = t / 2.0f) {
+    HalfQuadraticPass(result, lambda * t, 1.0f / t, spectra, work, clipped.solution());
+    clipped.Update(spectra, work);
+  }
+}
+
 bool FastDeconvTVL2(const float* blurred, float* result, const float* kernel, int H, int W,
                     int kernelRows, int kernelCols, float lambda) {
   std::copy_n(blurred, GridSize(H, W), result);

@@ -18,6 +18,7 @@
 #include "io/errors.h"
 #include "io/picture.h"
 #include "io/staged_file.h"
+#include "tools/night_scene.h"
 #include "tools/shake.h"
 
 namespace {
@@ -48,6 +49,8 @@ struct ShakeRequest {
   uint64_t seed = 0;
   double noise = 0.0;
   std::string kind = "hand-held";
+  bool night = false;
+  std::string sharpOut;  // the night scene as a camera stores it unshaken
 };
 
 cv::Mat ReadSharp(const std::string& path) {
@@ -81,6 +84,8 @@ void CheckRequest(const ShakeRequest& r) {
   if (r.kind != "hand-held" && r.kind != "sweep")
     throw BadInput("bad kind '" + r.kind + "': expected hand-held or sweep");
   CheckResultPath(r.output);
+  if (!r.sharpOut.empty() && !r.night) throw BadInput("--sharp-out goes with --night");
+  if (!r.sharpOut.empty()) CheckResultPath(r.sharpOut);
   if (r.kernelOut.empty() || std::filesystem::path(r.kernelOut).extension() != ".png")
     throw BadInput("the kernel picture must be a .png file");
 }
@@ -91,11 +96,20 @@ int Run(const ShakeRequest& r) {
   const cv::Mat kernel = velmora::tools::GenerateShakeKernel(
       r.size, r.seed, r.kind == "sweep" ? velmora::tools::ShakeKind::kSweep : velmora::tools::ShakeKind::kHandHeld);
   // The noise stream differs from the trajectory's, yet follows the seed.
-  const cv::Mat blurred = velmora::tools::BlurImage(sharp, kernel, r.noise, r.seed ^ 0x9e3779b97f4a7c15ull);
-  cv::Mat bytes;
-  blurred.convertTo(bytes, CV_8U, 255.0);
+  const uint64_t noiseSeed = r.seed ^ 0x9e3779b97f4a7c15ull;
+  cv::Mat bytes, sharpBytes;
+  if (r.night) {
+    const cv::Mat scene = velmora::tools::NightScene(sharp, r.seed);
+    bytes = velmora::tools::CameraRecord(scene, kernel, r.noise, noiseSeed);
+    velmora::tools::SharpRecord(scene).convertTo(sharpBytes, CV_8U, 255.0);
+  } else {
+    velmora::tools::BlurImage(sharp, kernel, r.noise, noiseSeed).convertTo(bytes, CV_8U, 255.0);
+  }
   StagedFile kernelFile(r.kernelOut);
   kernelFile.Write(EncodePicture(KernelPicture(kernel), ".png"));
+  if (!r.sharpOut.empty())
+    WriteFileAtomically(r.sharpOut, EncodePicture(sharpBytes.empty() ? bytes : sharpBytes,
+                                                  std::filesystem::path(r.sharpOut).extension().string()));
   WriteFileAtomically(r.output, EncodePicture(bytes, std::filesystem::path(r.output).extension().string()));
   kernelFile.Commit();
   return kExitSuccess;
@@ -116,6 +130,11 @@ int main(int argc, char** argv) {
                  "hand-held (a jittery walk, the default) or sweep (a long, thin, curving path)");
   app.add_option("-o,--output", request.output, "the blurred picture (.png, .bmp, .jpg)")->required();
   app.add_option("--kernel-out", request.kernelOut, "the kernel as a 16-bit grey .png")->required();
+  app.add_flag("--night", request.night,
+               "make a night scene of the photograph first: darkened in linear light, with small lamps 2 to 8 "
+               "times brighter than the sensor's maximum; the shake is then applied in linear light, clipped "
+               "and coded with the sRGB curve, and the noise added to the coded values");
+  app.add_option("--sharp-out", request.sharpOut, "with --night: the unshaken night scene as stored");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -37,6 +37,7 @@
 #include "estimation/sharp_params.h"
 #include "pipeline/job.h"
 #include "tools/metrics.h"
+#include "tools/night_scene.h"
 #include "tools/shake.h"
 
 namespace {
@@ -142,6 +143,11 @@ void ApplySetting(const std::string& setting, SharpEstimatorParams* params) {
 // ---------------------------------------------------------------------------
 // Conditions.
 
+// How a case is made from a photograph: blurred as stored; or as a camera
+// would, in linear light with clipping and the sRGB curve (the daylight
+// control of the night scenes); or as a night scene with lamps.
+enum class Scene { kStored, kDaylight, kNight };
+
 struct PictureSet {
   const char* name;
   // The grey crops of the samples, every shake on every crop; else the
@@ -149,6 +155,7 @@ struct PictureSet {
   bool crops;
   cv::Size size;   // photographs shrunk to this; empty: their own size
   int quickCases;  // cases per condition under --quick
+  Scene scene = Scene::kStored;
 };
 
 struct ShakeSet {
@@ -170,35 +177,44 @@ struct Condition {
 const PictureSet kGrey255{"grey255", true, {}, 2};
 const PictureSet kColour1mp{"colour1mp", false, {1280, 800}, 1};
 const PictureSet kPhoto4mp{"photo4mp", false, {}, 1};
-const PictureSet* const kPictureSets[] = {&kGrey255, &kColour1mp, &kPhoto4mp};
+const PictureSet kNight1mp{"night1mp", false, {1280, 800}, 1, Scene::kNight};
+const PictureSet kDay1mp{"day1mp", false, {1280, 800}, 1, Scene::kDaylight};
+const PictureSet* const kPictureSets[] = {&kGrey255, &kColour1mp, &kPhoto4mp, &kNight1mp, &kDay1mp};
 
 const ShakeSet kSmall{"small", {13, 19, 25, 31}, 0, 1.0};
 const ShakeSet kLarge{"large", {51, 61, 67, 75}, 100, 1.0};
 const ShakeSet kHuge{"huge", {101, 121}, 200, 1.0};
 // The small shakes with a preset chosen too large.
 const ShakeSet kOversize{"oversize", {13, 19, 25, 31}, 0, 1.5};
+// The shakes of long night exposures.
+const ShakeSet kNightShakes{"21-75", {21, 31, 41, 55, 75}, 300, 1.0};
 
-const char* const kNoiseLevels[] = {"0", "0.005", "0.01"};
+const std::vector<const char*> kNoiseLevels{"0", "0.005", "0.01"};
 
 struct Cross {
   const PictureSet* pictures;
   std::vector<const ShakeSet*> shakes;
-  size_t defaultNoises;  // how many of kNoiseLevels run without --conditions
+  size_t defaultNoises;  // how many of the noise levels run without --conditions
+  std::vector<const char*> noises = kNoiseLevels;
 };
 
 // The 4-megapixel jobs are the longest: their noisiest level runs on request.
+// The night scenes and their control are noised in linear light, where the
+// darkened scene makes 0.005 a grainy night picture.
 const Cross kCrosses[] = {
     {&kGrey255, {&kSmall, &kOversize}, 3},
     {&kColour1mp, {&kSmall, &kLarge, &kOversize}, 3},
     {&kPhoto4mp, {&kHuge}, 2},
+    {&kNight1mp, {&kNightShakes}, 1, {"0.005", "0.01"}},
+    {&kDay1mp, {&kNightShakes}, 1, {"0.005", "0.01"}},
 };
 
 std::vector<Condition> AllConditions() {
   std::vector<Condition> all;
   for (const Cross& cross : kCrosses)
     for (const ShakeSet* shakes : cross.shakes)
-      for (size_t n = 0; n < std::size(kNoiseLevels); ++n)
-        all.push_back({cross.pictures, shakes, kNoiseLevels[n], n < cross.defaultNoises});
+      for (size_t n = 0; n < cross.noises.size(); ++n)
+        all.push_back({cross.pictures, shakes, cross.noises[n], n < cross.defaultNoises});
   return all;
 }
 
@@ -231,7 +247,8 @@ std::vector<Condition> SelectConditions(const std::vector<std::string>& patterns
 
 struct Picture {
   std::string name;
-  cv::Mat sharp;  // CV_32F BGR on the 0-1 scale
+  cv::Mat sharp;  // CV_32F BGR on the 0-1 scale, as stored
+  cv::Mat light;  // the scene in linear light for the camera's pipeline; empty: blurred as stored
 };
 
 struct Shake {
@@ -266,14 +283,15 @@ std::vector<Picture> GreyCrops(const std::string& dir, size_t count) {
     cv::Mat grey, bgr;
     cv::cvtColor(photo(middle), grey, cv::COLOR_BGR2GRAY);
     cv::cvtColor(grey, bgr, cv::COLOR_GRAY2BGR);
-    pictures.push_back({name, ToUnit(bgr)});
+    pictures.push_back({name, ToUnit(bgr), {}});
   }
   return pictures;
 }
 
 // The shared photographs, read at run time: they are not ours to copy into
 // the repository. Nothing when one cannot be read.
-std::optional<std::vector<Picture>> Photographs(const std::string& dir, cv::Size size, size_t count) {
+std::optional<std::vector<Picture>> Photographs(const std::string& dir, cv::Size size, size_t count,
+                                                Scene scene) {
   if (!std::filesystem::is_directory(dir)) {
     std::fprintf(stderr, "no photographs folder at %s (--photos DIR)\n", dir.c_str());
     return std::nullopt;
@@ -287,7 +305,13 @@ std::optional<std::vector<Picture>> Photographs(const std::string& dir, cv::Size
       return std::nullopt;
     }
     if (!size.empty()) cv::resize(photo, photo, size, 0, 0, cv::INTER_AREA);
-    pictures.push_back({name, ToUnit(photo)});
+    Picture picture{name, ToUnit(photo), {}};
+    if (scene != Scene::kStored) {
+      picture.light = scene == Scene::kNight ? tools::NightScene(picture.sharp, pictures.size() + 1)
+                                             : tools::SrgbToLinear(picture.sharp);
+      picture.sharp = tools::SharpRecord(picture.light);
+    }
+    pictures.push_back(picture);
   }
   return pictures;
 }
@@ -359,6 +383,7 @@ struct Method {
   KernelEstimator estimator;
   double windowShare = 0.0;  // 0: the estimator's own window
   bool findSize = false;     // the bound: the largest the picture allows
+  Highlights highlights = Highlights::kKeep;
 };
 
 struct JobRun {
@@ -402,28 +427,40 @@ double Psnr(const cv::Mat& restored, const Case& c) {
   return tools::BestShiftPsnr(restored, c.picture->sharp, kMaxShift, c.shake.size);
 }
 
-struct Blurred {
-  cv::Mat picture8, kernel;
-  double trueError = 0.0, blurredPsnr = 0.0, trueGain = 0.0;
+// The true kernel's restore, for each way of taking highlights.
+struct Truth {
+  double error = 0.0, gain = 0.0;
 };
 
-Blurred Blur(const Case& c, double noise) {
+struct Blurred {
+  cv::Mat picture8, kernel;
+  double blurredPsnr = 0.0;
+  Truth truth[2];  // by Highlights
+};
+
+Blurred Blur(const Case& c, double noise, const std::vector<Highlights>& modes) {
   Blurred b;
   b.kernel = tools::GenerateShakeKernel(c.shake.size, c.shake.seed, c.shake.kind);
-  tools::BlurImage(c.picture->sharp, b.kernel, noise, c.shake.seed + 1000).convertTo(b.picture8, CV_8U, 255.0);
+  if (c.picture->light.empty())
+    tools::BlurImage(c.picture->sharp, b.kernel, noise, c.shake.seed + 1000).convertTo(b.picture8, CV_8U, 255.0);
+  else
+    b.picture8 = tools::CameraRecord(c.picture->light, b.kernel, noise, c.shake.seed + 1000);
   b.blurredPsnr = Psnr(ToUnit(b.picture8), c);
-  const JobRun truth = RunJob(b.picture8, c.shake.size, JobOptions{}, &b.kernel);
-  if (truth.status != kJobSucceeded || truth.restored.empty()) {
-    std::fprintf(stderr, "%s: the true-kernel job failed (status %d)\n", c.picture->name.c_str(), truth.status);
-    std::exit(1);
+  for (Highlights mode : modes) {
+    JobOptions options;
+    options.highlights = mode;
+    const JobRun truth = RunJob(b.picture8, c.shake.size, options, &b.kernel);
+    if (truth.status != kJobSucceeded || truth.restored.empty()) {
+      std::fprintf(stderr, "%s: the true-kernel job failed (status %d)\n", c.picture->name.c_str(), truth.status);
+      std::exit(1);
+    }
+    b.truth[static_cast<int>(mode)] = {Error(truth.restored, c), Psnr(truth.restored, c) - b.blurredPsnr};
   }
-  b.trueError = Error(truth.restored, c);
-  b.trueGain = Psnr(truth.restored, c) - b.blurredPsnr;
   return b;
 }
 
 struct Outcome {
-  double ratio = 0.0, similarity = 0.0, gain = 0.0, seconds = 0.0;
+  double ratio = 0.0, similarity = 0.0, gain = 0.0, seconds = 0.0, trueGain = 0.0;
   bool estimated = false;
   cv::Size found;  // auto: the size found
   // Auto: the true kernel's extent, and the error against that of the same
@@ -438,12 +475,15 @@ Outcome Blind(const Case& c, const Blurred& b, const Method& m, const SharpEstim
   options.estimator = m.estimator;
   options.sharpParams = params;
   options.findBlurSize = m.findSize;
+  options.highlights = m.highlights;
   if (m.windowShare > 0) options.sharpParams.windowPixels = m.windowShare * static_cast<double>(b.picture8.total());
   const JobRun run = RunJob(b.picture8, c.givenSize, options, nullptr);
   // A job that gave no picture leaves the user the blurred one.
   const cv::Mat restored = run.restored.empty() ? ToUnit(b.picture8) : run.restored;
   Outcome o;
-  o.ratio = Error(restored, c) / b.trueError;
+  const Truth& truth = b.truth[static_cast<int>(m.highlights)];
+  o.ratio = Error(restored, c) / truth.error;
+  o.trueGain = truth.gain;
   o.gain = Psnr(restored, c) - b.blurredPsnr;
   o.similarity = run.kernel.empty() ? 0.0 : tools::KernelSimilarity(run.kernel, b.kernel);
   o.seconds = run.seconds;
@@ -465,12 +505,13 @@ struct Record {
 
 struct Tally {
   std::vector<double> ratios;
-  double gains = 0.0, seconds = 0.0;
+  double gains = 0.0, trueGains = 0.0, seconds = 0.0;
   size_t worse = 0;
 
   void Add(const Outcome& o) {
     ratios.push_back(o.ratio);
     gains += o.gain;
+    trueGains += o.trueGain;
     seconds += o.seconds;
     worse += o.gain < 0.0;
   }
@@ -483,16 +524,21 @@ struct Tally {
     std::vector<double> sorted = ratios;
     std::sort(sorted.begin(), sorted.end());
     const double median = n % 2 ? sorted[n / 2] : 0.5 * (sorted[n / 2 - 1] + sorted[n / 2]);
-    std::fprintf(out, "| %s | %s | %zu | %.0f %% | %.0f %% | %.2f | %.2f | %.0f %% | %.2f s |\n", label.c_str(),
-                 method.c_str(), n, share(2.0), share(3.0), median, gains / n, 100.0 * worse / n, seconds / n);
+    std::fprintf(out, "| %s | %s | %zu | %.0f %% | %.0f %% | %.2f | %.2f | %.0f %% | %.2f | %.2f s |\n",
+                 label.c_str(), method.c_str(), n, share(2.0), share(3.0), median, gains / n, 100.0 * worse / n,
+                 trueGains / n, seconds / n);
   }
 };
 
 const char* KindName(ShakeKind kind) { return kind == ShakeKind::kSweep ? "sweep" : "hand-held"; }
 
-void PrintCaseHeader(FILE* table, const std::vector<Method>& methods) {
-  std::string head = "| condition | picture | shake | true size | given size | true-kernel gain (dB) |";
-  std::string rule = "|---|---|---|---|---|---|";
+void PrintCaseHeader(FILE* table, const std::vector<Method>& methods, const std::vector<Highlights>& modes) {
+  std::string head = "| condition | picture | shake | true size | given size |";
+  std::string rule = "|---|---|---|---|---|";
+  for (Highlights mode : modes) {
+    head += mode == Highlights::kModel ? " true-kernel gain, highlights modelled (dB) |" : " true-kernel gain (dB) |";
+    rule += "---|";
+  }
   for (const Method& m : methods) {
     for (const char* column : {" ratio |", " similarity |", " gain (dB) |", " s |"}) head += " " + m.label + column;
     rule += "---|---|---|---|";
@@ -505,12 +551,13 @@ void PrintCaseHeader(FILE* table, const std::vector<Method>& methods) {
 }
 
 void RunCase(const Condition& condition, const Case& c, const std::vector<Method>& methods,
-             const SharpEstimatorParams& params, FILE* table, std::vector<Record>* records) {
-  const Blurred b = Blur(c, condition.Noise());
+             const std::vector<Highlights>& modes, const SharpEstimatorParams& params, FILE* table,
+             std::vector<Record>* records) {
+  const Blurred b = Blur(c, condition.Noise(), modes);
   std::vector<std::optional<Outcome>> here(methods.size());
-  std::fprintf(table, "| %s | %s | %s %llu | %d | %d | %.2f |", condition.Name().c_str(), c.picture->name.c_str(),
-               KindName(c.shake.kind), static_cast<unsigned long long>(c.shake.seed), c.shake.size, c.givenSize,
-               b.trueGain);
+  std::fprintf(table, "| %s | %s | %s %llu | %d | %d |", condition.Name().c_str(), c.picture->name.c_str(),
+               KindName(c.shake.kind), static_cast<unsigned long long>(c.shake.seed), c.shake.size, c.givenSize);
+  for (Highlights mode : modes) std::fprintf(table, " %.2f |", b.truth[static_cast<int>(mode)].gain);
   for (size_t m = 0; m < methods.size(); ++m) {
     // A window of a share is what a large photograph gets: the crops have none.
     if (methods[m].windowShare > 0 && condition.pictures->crops) {
@@ -522,7 +569,7 @@ void RunCase(const Condition& condition, const Case& c, const std::vector<Method
     // same estimator's.
     for (size_t g = 0; g < m; ++g)
       if (methods[m].findSize && here[g] && !methods[g].findSize && methods[g].windowShare == 0 &&
-          methods[g].estimator == methods[m].estimator)
+          methods[g].estimator == methods[m].estimator && methods[g].highlights == methods[m].highlights)
         o.againstGiven = o.ratio / here[g]->ratio;
     here[m] = o;
     std::fprintf(table, " %.2f%s | %.3f | %.2f | %.2f |", o.ratio, o.estimated ? "" : " (failed)", o.similarity,
@@ -612,7 +659,7 @@ void PrintSizeSummary(FILE* table, const std::vector<Condition>& conditions, con
 void PrintSummary(FILE* table, const std::vector<Condition>& conditions, const std::vector<Method>& methods,
                   const std::vector<Record>& records) {
   std::fprintf(table, "\n| condition | estimator | cases | ratio <= 2 | ratio <= 3 | median ratio | mean gain (dB) |"
-                      " worse than blurred | mean time |\n|---|---|---|---|---|---|---|---|---|\n");
+                      " worse than blurred | true-kernel gain (dB) | mean time |\n|---|---|---|---|---|---|---|---|---|---|\n");
   for (const Condition& c : conditions)
     for (size_t m = 0; m < methods.size(); ++m)
       PrintTally(table, records, c.Name(), methods[m], m, [&](const Condition& r) { return &r == &c; });
@@ -636,6 +683,7 @@ struct Options {
   bool quick = false;
   double windowShare = 0.0;  // 0: no window check
   bool given = true, findSize = false;  // --blur-size given,auto
+  std::vector<Highlights> highlights{Highlights::kKeep};  // --highlights keep,model
 };
 
 std::vector<std::string> SplitCommas(const std::string& list) {
@@ -651,7 +699,8 @@ std::vector<std::string> SplitCommas(const std::string& list) {
 [[noreturn]] void Usage(const std::string& why) {
   std::fprintf(stderr,
                "%s\nusage: velmora-quality [SAMPLES_DIR] [--photos DIR] [--conditions GLOB,...]\n"
-               "  [--estimators classic,sharp] [--blur-size given,auto] [--set NAME=VALUE]...\n"
+               "  [--estimators classic,sharp] [--blur-size given,auto] [--highlights keep,model]\n"
+               "  [--set NAME=VALUE]...\n"
                "  [--limit N] [--quick]\n"
                "  [--window-check[=SHARE]]\n",
                why.c_str());
@@ -698,6 +747,16 @@ void ParseBlurSizes(const std::string& list, Options* o) {
   if (!o->given && !o->findSize) Usage("--blur-size names none");
 }
 
+void ParseHighlights(const std::string& list, Options* o) {
+  o->highlights.clear();
+  for (const std::string& name : SplitCommas(list)) {
+    if (name == "keep") o->highlights.push_back(Highlights::kKeep);
+    else if (name == "model") o->highlights.push_back(Highlights::kModel);
+    else Usage("--highlights: '" + name + "' is neither keep nor model");
+  }
+  if (o->highlights.empty()) Usage("--highlights names none");
+}
+
 Options ParseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -711,6 +770,7 @@ Options ParseOptions(int argc, char** argv) {
     else if (FlagValue("--estimators", argc, argv, &i, &v)) ParseEstimators(v, &o);
     else if (FlagValue("--limit", argc, argv, &i, &v)) o.limit = ParseLimit(v);
     else if (FlagValue("--blur-size", argc, argv, &i, &v)) ParseBlurSizes(v, &o);
+    else if (FlagValue("--highlights", argc, argv, &i, &v)) ParseHighlights(v, &o);
     else if (FlagValue("--set", argc, argv, &i, &v)) {
       ApplySetting(v, &o.params);
       o.settings.push_back(v);
@@ -725,10 +785,14 @@ Options ParseOptions(int argc, char** argv) {
 
 std::vector<Method> Methods(const Options& o) {
   std::vector<Method> methods;
-  if (o.given)
-    for (KernelEstimator e : o.estimators) methods.push_back({EstimatorName(e), e});
-  if (o.findSize)
-    for (KernelEstimator e : o.estimators) methods.push_back({std::string(EstimatorName(e)) + ", auto", e, 0.0, true});
+  for (Highlights h : o.highlights) {
+    const std::string tail = h == Highlights::kModel ? ", highlights modelled" : "";
+    if (o.given)
+      for (KernelEstimator e : o.estimators) methods.push_back({std::string(EstimatorName(e)) + tail, e, 0.0, false, h});
+    if (o.findSize)
+      for (KernelEstimator e : o.estimators)
+        methods.push_back({std::string(EstimatorName(e)) + ", auto" + tail, e, 0.0, true, h});
+  }
   if (o.windowShare > 0)
     methods.push_back({"sharp, " + std::to_string(std::lround(o.windowShare * 100)) + " % window",
                        KernelEstimator::kSharp, o.windowShare});
@@ -738,7 +802,7 @@ std::vector<Method> Methods(const Options& o) {
 std::optional<std::vector<Picture>> LoadPictures(const PictureSet& set, const Options& o) {
   const size_t count = o.quick ? 1 : SIZE_MAX;
   if (set.crops) return GreyCrops(o.samplesDir, count);
-  return Photographs(o.photosDir, set.size, count);
+  return Photographs(o.photosDir, set.size, count, set.scene);
 }
 
 // Runs the chosen conditions on one picture set, its pictures loaded for
@@ -753,7 +817,7 @@ void RunPictureSet(const PictureSet& set, const std::vector<Condition>& conditio
       continue;
     }
     const size_t limit = o.quick && (o.limit == 0 || o.limit > size_t(set.quickCases)) ? set.quickCases : o.limit;
-    for (const Case& k : Cases(c, *pictures, limit)) RunCase(c, k, methods, o.params, table, records);
+    for (const Case& k : Cases(c, *pictures, limit)) RunCase(c, k, methods, o.highlights, o.params, table, records);
   }
 }
 
@@ -773,7 +837,7 @@ int main(int argc, char** argv) {
     for (const std::string& s : o.settings) std::fprintf(table, " %s", s.c_str());
     std::fprintf(table, "\n\n");
   }
-  PrintCaseHeader(table, methods);
+  PrintCaseHeader(table, methods, o.highlights);
   const auto t0 = std::chrono::steady_clock::now();
   std::vector<Record> records;
   for (const PictureSet* set : kPictureSets)

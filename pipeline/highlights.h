@@ -1,0 +1,55 @@
+// Highlights the sensor clipped. A sample recorded at the sensor's maximum
+// says only "at least this bright": a lamp four times brighter than the
+// maximum, blurred, leaves a flat streak at the maximum, and the model
+// blurred = kernel * sharp does not hold there. With the clipping modelled,
+// the restore asks of a clipped sample only that the blurred latent picture
+// reach it (the latent picture may be brighter than the maximum, and is
+// clipped only when written), and the estimators leave the clipped samples
+// and what the blur carried from them out of their steps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace velmora {
+
+enum class Highlights {
+  kKeep,   // every sample is taken as measured
+  kModel,  // clipped samples are taken as lower bounds
+};
+
+// Samples at or above this level (on the 0-1 scale) count as clipped: an
+// 8-bit 252 and above, which takes in what a JPEG coder leaves of a flat
+// clipped patch.
+inline constexpr float kClipLevel = 251.5f / 255.0f;
+
+// How many of the count samples are clipped.
+size_t CountClipped(const float* samples, size_t count);
+
+// Whether the model applies to a picture: kModel and at least one clipped
+// sample. Everything else is restored exactly as without it.
+bool ModelsHighlights(Highlights highlights, const float* samples, size_t count);
+
+// The indices (row-major, into a plane of planeCols columns) of the clipped
+// samples of a rows x cols picture plane placed at (top, left) of that
+// plane.
+std::vector<size_t> ClippedIndices(const float* picture, int rows, int cols, int planeCols, int top,
+                                     int left);
+
+// The sRGB transfer curve, coded to linear light and back, on the 0-1
+// scale. Values above 1 follow the curve's power law: a lamp brighter than
+// the maximum stays brighter through both.
+float SrgbToLinear(float coded);
+float LinearToSrgb(float linear);
+// The same over count samples in place.
+void SrgbToLinear(float* samples, size_t count);
+void LinearToSrgb(float* samples, size_t count);
+
+// 1 where a sample of the rows x cols plane is clipped or lies within
+// (rowRadius, colRadius) of one, 0 elsewhere: the samples whose blur may
+// hold light the sensor did not record.
+std::vector<uint8_t> ClippedFootprint(const float* plane, int rows, int cols, int rowRadius,
+                                      int colRadius);
+
+}  // namespace velmora
