@@ -38,6 +38,23 @@ bool ModelsHighlights(Highlights highlights, const float* samples, size_t count)
   return highlights == Highlights::kModel && CountClipped(samples, count) > 0;
 }
 
+bool ShowsClippedHighlights(const cv::Mat& picture) {
+  if (picture.empty()) return false;
+  const double scale = picture.depth() == CV_8U ? 255.0 : picture.depth() == CV_16U ? 65535.0 : 1.0;
+  cv::Mat top;  // each pixel's brightest sample
+  if (picture.channels() == 1) {
+    top = picture;
+  } else {
+    std::vector<cv::Mat> planes;
+    cv::split(picture, planes);
+    top = planes[0];
+    for (size_t c = 1; c < planes.size(); ++c) top = cv::max(top, planes[c]);
+  }
+  cv::Mat clipped;
+  cv::compare(top, kClipLevel * scale, clipped, cv::CMP_GE);
+  return cv::countNonZero(clipped) >= kLeastClippedPixels;
+}
+
 std::vector<size_t> ClippedIndices(const float* picture, int rows, int cols, int planeCols, int top,
                                      int left) {
   std::vector<size_t> indices;

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <opencv2/core.hpp>
+
 namespace velmora {
 
 enum class Highlights {
@@ -30,6 +32,15 @@ size_t CountClipped(const float* samples, size_t count);
 // Whether the model applies to a picture: kModel and at least one clipped
 // sample. Everything else is restored exactly as without it.
 bool ModelsHighlights(Highlights highlights, const float* samples, size_t count);
+
+// Pixels with a clipped sample a picture needs before it counts as having
+// clipped highlights: a few stray samples at the maximum are no lamp.
+inline constexpr int kLeastClippedPixels = 16;
+
+// Whether picture (BGR or grey; 8 bits, 16 bits or float on the 0-1 scale)
+// has clipped highlights worth modelling: at least kLeastClippedPixels
+// pixels with a sample at or above kClipLevel.
+bool ShowsClippedHighlights(const cv::Mat& picture);
 
 // The indices (row-major, into a plane of planeCols columns) of the clipped
 // samples of a rows x cols picture plane placed at (top, left) of that
