@@ -226,9 +226,10 @@ float IterationProgress(int w, int t, int A) {
 int EstimateKernel(const float* source, float* outputImage, int rows, int cols, int channels,
                    float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                    float tscale, float smoothness, int deringFactor, int reduceNoise, bool useCpu,
-                   ProgressCell* progress) {
-  const Arguments job{source,      outputImage, rows,   cols,       channels,     outputKernel,
-                kernelHeight, kernelWidth, gamma,  tscale,     smoothness,   deringFactor,
+                   ProgressCell* progress, Highlights highlights) {
+  const EstimationPicture estimated(source, rows, cols, channels, highlights);
+  const Arguments job{estimated.planes(), outputImage, rows,   cols,       channels,     outputKernel,
+                kernelHeight, kernelWidth, estimated.Gamma(gamma),  tscale,     smoothness,   deringFactor,
                 reduceNoise, useCpu,      progress};
   EngineLog("start kernel estimation...\n");
   const int r = LevelCount(std::max(kernelHeight, kernelWidth));
@@ -245,7 +246,7 @@ int EstimateKernel(const float* source, float* outputImage, int rows, int cols, 
   if (success)
     result = RestoreWithKernel(source, outputImage, rows, cols, channels, kernels[0].data.get(),
                                kernelHeight, kernelWidth, smoothness, deringFactor, reduceNoise,
-                               useCpu, progress);
+                               useCpu, progress, highlights);
   kernels.clear();
   WriteProgress(progress, 99.9f);
   if (!success) EngineLog("Kernel Estimation Fails!\n");
@@ -257,7 +258,7 @@ int EstimateKernel(const float* source, float* outputImage, int rows, int cols, 
 int DeblurImage(const float* input, float* output, int rows, int cols, int channels,
                 float* kernel, int kernelHeight, int kernelWidth, float gamma, float tscale,
                 float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
-                ProgressCell* progress) {
+                ProgressCell* progress, velmora::Highlights highlights) {
   // Below 3 the pyramid has no level count (a side of 1 gives a negative one).
   if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
       !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth) ||
@@ -266,6 +267,6 @@ int DeblurImage(const float* input, float* output, int rows, int cols, int chann
   return velmora::GuardedEngineCall(rows, cols, [&] {
     return velmora::EstimateKernel(input, output, rows, cols, channels, kernel, kernelHeight,
                                    kernelWidth, gamma, tscale, smoothness, 10 * reduceRinging,
-                                   reduceNoise, useCpu, progress);
+                                   reduceNoise, useCpu, progress, highlights);
   });
 }

@@ -40,6 +40,6 @@ float IterationProgress(int w, int t, int A);
 int EstimateKernel(const float* source, float* outputImage, int rows, int cols, int channels,
                    float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                    float tscale, float smoothness, int deringFactor, int reduceNoise, bool useCpu,
-                   ProgressCell* progress);
+                   ProgressCell* progress, Highlights highlights = Highlights::kKeep);
 
 }  // namespace velmora

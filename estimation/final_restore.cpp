@@ -11,7 +11,8 @@ namespace velmora {
 
 int RestoreWithKernel(const float* source, float* outputImage, int rows, int cols, int channels,
                       const float* kernel, int kernelRows, int kernelCols, float smoothness,
-                      int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress) {
+                      int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress,
+                      Highlights highlights) {
   WriteProgress(progress, 50.0f);
   const size_t n = GridSize(rows, cols) * channels;
   int result = 1;
@@ -23,12 +24,12 @@ int RestoreWithKernel(const float* source, float* outputImage, int rows, int col
     FloatArray scratch(n);
     const int refused = DeconvolveImage(source, scratch.get(), kernel, rows, cols, channels,
                                         kernelRows, kernelCols, smoothness, deringFactor,
-                                        reduceNoise, useCpu, progress);
+                                        reduceNoise, useCpu, progress, highlights);
     result = refused != 0 ? refused : kEngineInvalidArgument;
   } else {
     const int solved = DeconvolveImage(source, outputImage, kernel, rows, cols, channels,
                                        kernelRows, kernelCols, smoothness, deringFactor,
-                                       reduceNoise, useCpu, progress);
+                                       reduceNoise, useCpu, progress, highlights);
     if (solved != 0) result = solved;
   }
   WriteProgress(progress, 99.0f);

@@ -13,6 +13,7 @@ namespace velmora {
 // or what the deconvolution reports.
 int RestoreWithKernel(const float* source, float* outputImage, int rows, int cols, int channels,
                       const float* kernel, int kernelRows, int kernelCols, float smoothness,
-                      int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress);
+                      int deringFactor, int reduceNoise, bool useCpu, ProgressCell* progress,
+                      Highlights highlights = Highlights::kKeep);
 
 }  // namespace velmora

@@ -471,10 +471,11 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
                         float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                         float smoothness, int deringFactor, int reduceNoise, bool useCpu,
                         ProgressCell* progress, const SharpEstimatorParams& params,
-                        KernelSize* found) {
+                        KernelSize* found, Highlights highlights) {
   EngineLog("start kernel estimation...\n");
+  const EstimationPicture estimated(source, rows, cols, channels, highlights);
   const bool success = OnLevelPictures(
-      source, rows, cols, channels, gamma, params,
+      estimated.planes(), rows, cols, channels, estimated.Gamma(gamma), params,
       [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
         return EstimateSharpKernel(pictures, outputKernel, kernelHeight, kernelWidth, adapted,
                                    progress, found);
@@ -488,7 +489,7 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
   if (success)
     result = RestoreWithKernel(source, outputImage, rows, cols, channels, outputKernel,
                                kernelHeight, kernelWidth, smoothness, deringFactor, reduceNoise,
-                               useCpu, progress);
+                               useCpu, progress, highlights);
   WriteProgress(progress, 99.9f);
   if (!success) EngineLog("Kernel Estimation Fails!\n");
   return result;
@@ -501,13 +502,13 @@ namespace velmora {
 int DeblurSharp(const float* input, float* output, int rows, int cols, int channels, float* kernel,
                 int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
                 int reduceNoise, bool useCpu, ProgressCell* progress,
-                const SharpEstimatorParams& params, KernelSize* found) {
+                const SharpEstimatorParams& params, KernelSize* found, Highlights highlights) {
   if (!BlindEntryValid(input, output, kernel, rows, cols, channels, kernelHeight, kernelWidth))
     return kEngineInvalidArgument;
   return GuardedEngineCall(rows, cols, [&] {
     return EstimateKernelSharp(input, output, rows, cols, channels, kernel, kernelHeight,
                                kernelWidth, gamma, smoothness, 10 * reduceRinging, reduceNoise,
-                               useCpu, progress, params, found);
+                               useCpu, progress, params, found, highlights);
   });
 }
 
@@ -527,19 +528,21 @@ int DeblurClassicFindingSize(const float* input, float* output, int rows, int co
                              float* kernel, int boundRows, int boundCols, float gamma, float tscale,
                              float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
                              ProgressCell* progress, const SharpEstimatorParams& params,
-                             KernelSize* found) {
+                             KernelSize* found, Highlights highlights) {
   *found = {};
   if (!BlindEntryValid(input, output, kernel, rows, cols, channels, boundRows, boundCols))
     return kEngineInvalidArgument;
   KernelSize size;
   const int searched = GuardedEngineCall(rows, cols, [&] {
-    size = FindBlurSize(input, rows, cols, channels, gamma, boundRows, boundCols, params,
-                        params.classicSizeSearchScale);
+    const EstimationPicture estimated(input, rows, cols, channels, highlights);
+    size = FindBlurSize(estimated.planes(), rows, cols, channels, estimated.Gamma(gamma), boundRows,
+                        boundCols, params, params.classicSizeSearchScale);
     return size.rows > 0 ? 1 : 0;
   });
   if (searched != 1) return searched;
   const int result = DeblurImage(input, output, rows, cols, channels, kernel, size.rows, size.cols,
-                                 gamma, tscale, smoothness, reduceRinging, reduceNoise, useCpu, progress);
+                                 gamma, tscale, smoothness, reduceRinging, reduceNoise, useCpu, progress,
+                                 highlights);
   if (result == 1 || result == 0) *found = size;
   return result;
 }

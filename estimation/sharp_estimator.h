@@ -105,14 +105,15 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
                         float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
                         float smoothness, int deringFactor, int reduceNoise, bool useCpu,
                         ProgressCell* progress, const SharpEstimatorParams& params = {},
-                        KernelSize* found = nullptr);
+                        KernelSize* found = nullptr, Highlights highlights = Highlights::kKeep);
 
 // DeblurImageSharp with the estimator's parameters given: the entry's
 // checks and guard, then EstimateKernelSharp.
 int DeblurSharp(const float* input, float* output, int rows, int cols, int channels, float* kernel,
                 int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
                 int reduceNoise, bool useCpu, ProgressCell* progress,
-                const SharpEstimatorParams& params, KernelSize* found = nullptr);
+                const SharpEstimatorParams& params, KernelSize* found = nullptr,
+                Highlights highlights = Highlights::kKeep);
 
 // The blur size of a picture (rows x cols x channels planar, as the entries
 // take it) within boundRows x boundCols, found by the sharp estimator's
@@ -131,6 +132,6 @@ int DeblurClassicFindingSize(const float* input, float* output, int rows, int co
                              float* kernel, int boundRows, int boundCols, float gamma, float tscale,
                              float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
                              ProgressCell* progress, const SharpEstimatorParams& params,
-                             KernelSize* found);
+                             KernelSize* found, Highlights highlights = Highlights::kKeep);
 
 }  // namespace velmora

@@ -230,7 +230,7 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
     // A blur adds light: with clipping modelled the solve runs in linear
     // light, where a lamp's streak is the kernel times the lamp.
     const size_t samples = GridSize(rows, cols) * channels;
-    const bool modelsClipping = ModelsHighlights(highlights, input, samples);
+    const bool modelsClipping = ModelsHighlights(highlights, input, rows, cols, channels);
     FloatArray linear(modelsClipping ? samples : 0);
     const float* source = input;
     if (modelsClipping) {

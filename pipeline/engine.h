@@ -48,7 +48,8 @@ enum EngineResult : int {
 int DeblurImage(const float* input, float* output, int rows, int cols, int channels,
                 float* kernel, int kernelHeight, int kernelWidth, float gamma,
                 float tscale, float smoothness, int reduceRinging, int reduceNoise,
-                bool useCpu, ProgressCell* progress);
+                bool useCpu, ProgressCell* progress,
+                velmora::Highlights highlights = velmora::Highlights::kKeep);
 
 // DeblurImage with the sharp (L0-gradient) kernel estimator instead of the
 // classic one; its estimation has no tscale and always runs on the CPU,

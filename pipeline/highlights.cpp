@@ -34,8 +34,16 @@ size_t CountClipped(const float* samples, size_t count) {
   return clipped;
 }
 
-bool ModelsHighlights(Highlights highlights, const float* samples, size_t count) {
-  return highlights == Highlights::kModel && CountClipped(samples, count) > 0;
+bool ModelsHighlights(Highlights highlights, const float* planes, int rows, int cols, int channels) {
+  if (highlights != Highlights::kModel) return false;
+  const size_t plane = GridSize(rows, cols);
+  size_t pixels = 0;
+  for (size_t i = 0; i < plane && pixels < kLeastClippedPixels; ++i) {
+    bool clipped = false;
+    for (int c = 0; c < channels; ++c) clipped |= planes[plane * c + i] >= kClipLevel;
+    pixels += clipped;
+  }
+  return pixels >= kLeastClippedPixels;
 }
 
 bool ShowsClippedHighlights(const cv::Mat& picture) {
@@ -53,6 +61,14 @@ bool ShowsClippedHighlights(const cv::Mat& picture) {
   cv::Mat clipped;
   cv::compare(top, kClipLevel * scale, clipped, cv::CMP_GE);
   return cv::countNonZero(clipped) >= kLeastClippedPixels;
+}
+
+EstimationPicture::EstimationPicture(const float* planes, int rows, int cols, int channels,
+                                     Highlights highlights)
+    : planes_(planes) {
+  if (!ModelsHighlights(highlights, planes, rows, cols, channels)) return;
+  linear_.assign(planes, planes + GridSize(rows, cols) * channels);
+  SrgbToLinear(linear_.data(), linear_.size());
 }
 
 std::vector<size_t> ClippedIndices(const float* picture, int rows, int cols, int planeCols, int top,

@@ -26,16 +26,17 @@ enum class Highlights {
 // clipped patch.
 inline constexpr float kClipLevel = 251.5f / 255.0f;
 
-// How many of the count samples are clipped.
-size_t CountClipped(const float* samples, size_t count);
-
-// Whether the model applies to a picture: kModel and at least one clipped
-// sample. Everything else is restored exactly as without it.
-bool ModelsHighlights(Highlights highlights, const float* samples, size_t count);
-
 // Pixels with a clipped sample a picture needs before it counts as having
 // clipped highlights: a few stray samples at the maximum are no lamp.
 inline constexpr int kLeastClippedPixels = 16;
+
+// How many of the count samples are clipped.
+size_t CountClipped(const float* samples, size_t count);
+
+// Whether the model applies to a planar picture (rows x cols x channels):
+// kModel and at least kLeastClippedPixels pixels with a clipped sample.
+// Everything else is restored exactly as without it.
+bool ModelsHighlights(Highlights highlights, const float* planes, int rows, int cols, int channels);
 
 // Whether picture (BGR or grey; 8 bits, 16 bits or float on the 0-1 scale)
 // has clipped highlights worth modelling: at least kLeastClippedPixels
@@ -56,6 +57,23 @@ float LinearToSrgb(float linear);
 // The same over count samples in place.
 void SrgbToLinear(float* samples, size_t count);
 void LinearToSrgb(float* samples, size_t count);
+
+// The picture the kernel estimators work on: with the model in effect
+// (ModelsHighlights), a copy of planes in linear light, where a blur is a
+// sum of light and a lamp's streak is the kernel's own picture; else planes
+// itself, not copied.
+class EstimationPicture {
+ public:
+  EstimationPicture(const float* planes, int rows, int cols, int channels, Highlights highlights);
+  const float* planes() const { return linear_.empty() ? planes_ : linear_.data(); }
+  bool linear() const { return !linear_.empty(); }
+  // The estimation's gamma: a picture in linear light is not raised again.
+  float Gamma(float gamma) const { return linear() ? 1.0f : gamma; }
+
+ private:
+  const float* planes_;
+  std::vector<float> linear_;
+};
 
 // 1 where a sample of the rows x cols plane is clipped or lies within
 // (rowRadius, colRadius) of one, 0 elsewhere: the samples whose blur may

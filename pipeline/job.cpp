@@ -260,19 +260,20 @@ void DeblurJob::RunEstimation(bool partial) {
     engine = DeblurSharp(planarIn.data(), planarOut.data(), r.rows, r.cols, 3, estimate.ptr<float>(),
                          settings.kernelHeight, settings.kernelWidth, settings.gamma,
                          settings.smoothness, settings.reduceRinging, settings.reduceNoise, useCpu,
-                         progress, options.sharpParams, options.findBlurSize ? &found : nullptr);
+                         progress, options.sharpParams, options.findBlurSize ? &found : nullptr,
+                         options.highlights);
   } else if (options.findBlurSize) {
     engine = DeblurClassicFindingSize(planarIn.data(), planarOut.data(), r.rows, r.cols, 3,
                                       estimate.ptr<float>(), settings.kernelHeight,
                                       settings.kernelWidth, settings.gamma, settings.tscale,
                                       settings.smoothness, settings.reduceRinging,
                                       settings.reduceNoise, useCpu, progress, options.sharpParams,
-                                      &found);
+                                      &found, options.highlights);
   } else {
     engine = DeblurImage(planarIn.data(), planarOut.data(), r.rows, r.cols, 3, estimate.ptr<float>(),
                          settings.kernelHeight, settings.kernelWidth, settings.gamma, settings.tscale,
                          settings.smoothness, settings.reduceRinging, settings.reduceNoise, useCpu,
-                         progress);
+                         progress, options.highlights);
   }
   if (options.findBlurSize) {
     if (found.rows > 0 && (engine == kJobSucceeded || engine == kJobEstimationFailed)) {
