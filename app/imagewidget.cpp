@@ -368,6 +368,7 @@ QString ImageWidget::settingsCaption(const char* noiseText) const {
   QString text = QString::asprintf("Smoothness = %.2f", settings.smoothness);
   if (settings.reduceRinging > 0) text += QStringLiteral(", Reduce Ringing");
   if (settings.reduceNoise > 0) text += QLatin1String(noiseText);
+  if (options.highlights == velmora::Highlights::kModel) text += tr(", Protect Highlights");
   // The default estimator goes unnamed, as it always has.
   if (!knownKernelName.isEmpty())
     text += tr(", Kernel: %1").arg(knownKernelName.toHtmlEscaped());

@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int kParamsCollapsed = 25;
-constexpr int kParamsExpanded = 130;
+constexpr int kParamsExpanded = 160;
 
 // The short name: the text after the last "/", else after the last "\".
 QString ShortName(const QString& path) {
@@ -81,6 +81,7 @@ SubMainWindow::SubMainWindow(QWidget* parent)
   takeToolTip(ui->btn_helpWtdeconv, &helpSmoothnessText);
   takeToolTip(ui->btn_helpDering, &helpRingingText);
   takeToolTip(ui->btn_helpDenoise, &helpNoiseText);
+  takeToolTip(ui->btn_helpHighlights, &helpHighlightsText);
   for (QWidget* w : {static_cast<QWidget*>(ui->lbl_height), static_cast<QWidget*>(ui->lbl_heightValue),
                      static_cast<QWidget*>(ui->hsl_height), static_cast<QWidget*>(ui->lbl_width),
                      static_cast<QWidget*>(ui->lbl_widthValue), static_cast<QWidget*>(ui->hsl_width)})
@@ -214,6 +215,7 @@ void SubMainWindow::syncControls() {
   ui->hsl_wtdeconv->setValue(static_cast<int>((settings.smoothness + 1e-6) * 100));
   ui->chb_dering->setChecked(settings.reduceRinging != 0);
   ui->chb_denoise->setChecked(settings.reduceNoise != 0);
+  ui->chb_highlights->setChecked(options.highlights == velmora::Highlights::kModel);
   (options.estimator == velmora::KernelEstimator::kSharp ? ui->rdb_estimatorSharp
                                                          : ui->rdb_estimatorClassic)
       ->setChecked(true);
@@ -272,6 +274,12 @@ void SubMainWindow::on_chb_denoise_stateChanged(int state) {
   settings.reduceNoise = state == Qt::Checked ? 1 : 0;
 }
 
+// An option of the job, not of the settings record: the engine's settings,
+// and with them every result made with the box off, stay as they were.
+void SubMainWindow::on_chb_highlights_toggled(bool checked) {
+  options.highlights = checked ? velmora::Highlights::kModel : velmora::Highlights::kKeep;
+}
+
 void SubMainWindow::on_btn_loadKernel_clicked() {
   const QString fileName = QFileDialog::getOpenFileName(
       this, tr("Load Kernel"), QString(),
@@ -313,6 +321,7 @@ void SubMainWindow::on_rdb_estimatorSharp_toggled(bool checked) {
 void SubMainWindow::on_btn_helpWtdeconv_clicked() { QToolTip::showText(QCursor::pos(), helpSmoothnessText); }
 void SubMainWindow::on_btn_helpDering_clicked() { QToolTip::showText(QCursor::pos(), helpRingingText); }
 void SubMainWindow::on_btn_helpDenoise_clicked() { QToolTip::showText(QCursor::pos(), helpNoiseText); }
+void SubMainWindow::on_btn_helpHighlights_clicked() { QToolTip::showText(QCursor::pos(), helpHighlightsText); }
 void SubMainWindow::on_btn_helpKernel_clicked() { QToolTip::showText(QCursor::pos(), helpKernelText); }
 void SubMainWindow::on_btn_helpAuto_clicked() { QToolTip::showText(QCursor::pos(), helpAutoText); }
 
@@ -479,6 +488,8 @@ QString SubMainWindow::jobSummary(const ImageWidget* page) const {
   lines << tr("Smoothness %1").arg(QString::asprintf("%.2f", s.smoothness));
   lines << (s.reduceRinging ? tr("Reduce Ringing: on") : tr("Reduce Ringing: off"));
   lines << (s.reduceNoise ? tr("Reduce Noise: on") : tr("Reduce Noise: off"));
+  lines << (page->options.highlights == velmora::Highlights::kModel ? tr("Protect Highlights: on")
+                                                                      : tr("Protect Highlights: off"));
   lines << (s.useCpu ? tr("Processor: CPU") : tr("Processor: GPU"));
   return lines.join(QLatin1Char('\n'));
 }

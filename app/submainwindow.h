@@ -115,6 +115,7 @@ class SubMainWindow : public QWidget {
   void on_hsl_wtdeconv_valueChanged(int value);
   void on_chb_dering_stateChanged(int state);
   void on_chb_denoise_stateChanged(int state);
+  void on_chb_highlights_toggled(bool checked);
   void on_rdb_estimatorSharp_toggled(bool checked);
   void on_btn_loadKernel_clicked();
   void on_btn_clearKernel_clicked();
@@ -125,6 +126,7 @@ class SubMainWindow : public QWidget {
   void on_btn_helpWtdeconv_clicked();
   void on_btn_helpDering_clicked();
   void on_btn_helpDenoise_clicked();
+  void on_btn_helpHighlights_clicked();
   void on_btn_helpKernel_clicked();
   void on_btn_helpAuto_clicked();
   void on_btn_advance_clicked();
@@ -159,7 +161,8 @@ class SubMainWindow : public QWidget {
   bool presetFromWizard_ = false;
   bool discardAgreed_ = false;
   QString filePath_;
-  QString helpKernelText, helpAutoText, helpSmoothnessText, helpRingingText, helpNoiseText;
+  QString helpKernelText, helpAutoText, helpSmoothnessText, helpRingingText, helpNoiseText,
+      helpHighlightsText;
   bool blinkDone = false;
   int blinkValue = -1;
   QPropertyAnimation* heightAnimation = nullptr;

@@ -9,11 +9,13 @@
 #include "app/imagewidget.h"
 #include "app/submainwindow.h"
 #include "app/wizardimagelabel.h"
+#include "pipeline/highlights.h"
 #include "ui_wizarddialog.h"
 
 WizardDialog::WizardDialog(QWidget* parent) : QDialog(parent), ui(new Ui::WizardDialog) {
   ui->setupUi(this);
   ui->lbl_regionValue->hide();
+  ui->lbl_highlights->hide();
   ui->grp_gamma->hide();
   // The help text appears on a click, not on hovering, as in the document.
   helpAutoText_ = ui->btn_helpAuto->toolTip();
@@ -82,6 +84,13 @@ void WizardDialog::loadPicture() {
   // The label takes the picture's size now, not at the next layout pass:
   // regions are measured against it.
   ui->lbl_img->resize(shown.size());
+  // Judged on the full-size picture: the scaled one shown here averages
+  // small lamps away.
+  clippedHighlights = velmora::ShowsClippedHighlights(target->image);
+  ui->lbl_highlights->setText(
+      clippedHighlights ? tr("This picture has clipped lamps or highlights: Protect Highlights is turned on.")
+                        : QString());
+  ui->lbl_highlights->setVisible(clippedHighlights);
 }
 
 void WizardDialog::on_btn_prev_clicked() { setPage(currentPage - 1); }
@@ -170,6 +179,8 @@ void WizardDialog::on_btn_finish_clicked() {
     target->settings.smoothness = smoothness;
     target->settings.reduceRinging = reduceRinging;
     target->settings.reduceNoise = reduceNoise;
+    // Without clipped highlights the choice stays the user's.
+    if (clippedHighlights) target->options.highlights = velmora::Highlights::kModel;
     target->syncControls();
     // The input page follows the model's region.
     if (!wholeImage && regionSelected) target->model()->setRegion(region, true);

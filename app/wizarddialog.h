@@ -42,6 +42,9 @@ class WizardDialog : public QDialog {
   float smoothness = 0.04f;
   int reduceRinging = 0;
   int reduceNoise = 0;
+  // The picture has clipped lamps or highlights (set by loadPicture):
+  // Finish turns Protect Highlights on, and the region page says so.
+  bool clippedHighlights = false;
   QLabel* navLabels[3] = {};
   QWidget* pages[3] = {};
   QImage picture;

@@ -21,6 +21,7 @@ class WorkingThread : public QThread {
   void setRegion(const velmora::DeblurRegion& region) { job_.region = region; }
   void setInput(const cv::Mat& picture) { job_.input = picture; }
   void setOptions(const velmora::JobOptions& options) { job_.options = options; }
+  const velmora::JobOptions& options() const { return job_.options; }
 
   // A "remaining" run with a kernel the user loaded; set after setInput.
   void useKnownKernel(const cv::Mat& kernel) { job_.UseKnownKernel(kernel); }

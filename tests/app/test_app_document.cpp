@@ -16,7 +16,11 @@
 #include "app/imagewidget.h"
 #include "app/mainwindow.h"
 #include "app/submainwindow.h"
+#include "app/workingthread.h"
+#include "pipeline/highlights.h"
 #include "tests/app/gui_test_support.h"
+#include "tools/night_scene.h"
+#include "tools/shake.h"
 
 class DocumentTest : public QObject, AppFixture {
   Q_OBJECT
@@ -82,7 +86,8 @@ class DocumentTest : public QObject, AppFixture {
   void helpButtonsShowNothingOnHover() {
     SubMainWindow* d = Open(TestPicture(200, 200));
     for (const char* name :
-         {"btn_helpKernel", "btn_helpAuto", "btn_helpWtdeconv", "btn_helpDering", "btn_helpDenoise"})
+         {"btn_helpKernel", "btn_helpAuto", "btn_helpWtdeconv", "btn_helpDering", "btn_helpDenoise",
+          "btn_helpHighlights"})
       QVERIFY(Child<QPushButton>(d, name)->toolTip().isEmpty());
     // A click shows it.
     Child<QPushButton>(d, "btn_helpAuto")->click();
@@ -93,10 +98,58 @@ class DocumentTest : public QObject, AppFixture {
     QCOMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 25);
     advance->click();
     QVERIFY(d->advancedShown);
-    QTRY_COMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 130);
+    QTRY_COMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 160);
+    // Every parameter fits the opened panel.
+    auto* last = Child<QWidget>(d, "btn_helpHighlights");
+    QVERIFY(last->mapTo(Child<QGroupBox>(d, "grp_params"), QPoint(0, last->height())).y() < 160);
     advance->click();
     QVERIFY(!d->advancedShown);
     QTRY_COMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 25);
+  }
+
+  // Protect Highlights is off until checked, and each job keeps what the box
+  // said at its Run, a blind one and one with a loaded kernel alike. On a
+  // picture with clipped lamps it changes the result.
+  void protectHighlightsTravelsWithEveryJob() {
+    const cv::Mat kernel = velmora::tools::GenerateShakeKernel(7, 4);
+    cv::Mat day;
+    TestPicture(240, 240).convertTo(day, CV_32FC3, 1.0 / 255.0);
+    const cv::Mat night = velmora::tools::CameraRecord(
+        velmora::tools::NightScene(day, 3, {.lampsPerMegapixel = 150.0}), kernel, 0.002, 7);
+    QVERIFY(velmora::ShowsClippedHighlights(night));
+    SubMainWindow* d = Open(night);
+    auto* box = Child<QCheckBox>(d, "chb_highlights");
+    QVERIFY(!box->isChecked());
+    QCOMPARE(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Name), QString("Protect Highlights"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(Child<QPushButton>(d, "btn_helpHighlights"))->text(QAccessible::Name),
+             QString("Help on protecting highlights"));
+
+    // The finished page of a Run, or null when its job does not carry the
+    // choice (or the caption or tooltip does not say it).
+    const auto run = [&](velmora::Highlights expected, const char* mode) -> ImageWidget* {
+      d->on_btn_run_clicked();
+      ImageWidget* page = d->currentPage();
+      const bool on = expected == velmora::Highlights::kModel;
+      const bool carried = page->mode == mode && page->thread && page->thread->options().highlights == expected &&
+                           page->caption().contains(", Protect Highlights") == on &&
+                           d->tabs()->tabToolTip(d->tabs()->indexOf(page))
+                               .contains(on ? "Protect Highlights: on" : "Protect Highlights: off");
+      WaitForJob(page);
+      return carried ? page : nullptr;
+    };
+    QVERIFY(run(velmora::Highlights::kKeep, "complete"));
+    box->click();
+    ImageWidget* blind = run(velmora::Highlights::kModel, "complete");
+    QVERIFY(blind);
+    d->setKnownKernel(kernel, "shake.png");
+    ImageWidget* known = run(velmora::Highlights::kModel, "remaining");
+    QVERIFY(known);
+    box->click();
+    QCOMPARE(blind->options.highlights, velmora::Highlights::kModel);  // a page keeps its job's
+    ImageWidget* knownOff = run(velmora::Highlights::kKeep, "remaining");
+    QVERIFY(knownOff);
+    QVERIFY2(answerer.boxes.isEmpty(), answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes[0].text));
+    QVERIFY(cv::norm(known->image, knownOff->image, cv::NORM_L1) > 0);
   }
 
   void resultTabsAreNumberedOnce() {

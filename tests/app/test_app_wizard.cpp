@@ -1,9 +1,11 @@
 // The deblurring wizard: navigation, blur size, the region page and Finish.
+#include <QCheckBox>
 #include <QLabel>
 #include <QMdiArea>
 #include <QRadioButton>
 #include <QSlider>
 #include <QToolTip>
+#include <opencv2/imgproc.hpp>
 
 #include "app/gpu_state.h"
 #include "app/imagelabel.h"
@@ -12,6 +14,7 @@
 #include "app/submainwindow.h"
 #include "app/wizarddialog.h"
 #include "app/wizardimagelabel.h"
+#include "app/workingthread.h"
 #include "tests/app/gui_test_support.h"
 
 class WizardTest : public QObject, AppFixture {
@@ -177,6 +180,49 @@ class WizardTest : public QObject, AppFixture {
     Child<QPushButton>("btn_finish")->click();
     QCOMPARE(wizard->result(), int(QDialog::Accepted));
     QVERIFY(!document->regionSelected);
+  }
+
+  // A dark picture with small lamps at the sensor's maximum: the job the
+  // wizard starts models them, and its region page says so in full.
+  void clippedLampsTurnProtectHighlightsOn() {
+    wizard.reset();
+    cv::Mat night = TestPicture(300, 300) * 0.3;
+    for (const cv::Point lamp : {cv::Point(40, 60), cv::Point(150, 90), cv::Point(230, 240), cv::Point(90, 200)})
+      cv::circle(night, lamp, 3, cv::Scalar(255, 255, 255), cv::FILLED);
+    WritePicture(folder->path("night.png"), night);
+    QString hint;
+    answerer.onDialog = [&hint](QDialog* dialog) {
+      auto* label = dialog->findChild<QLabel*>("lbl_highlights");
+      if (label && !label->isHidden() && label->heightForWidth(label->width()) <= label->height())
+        hint = label->text();
+      return FinishWizardOnPage(2)(dialog);
+    };
+    main->runWizardFlow(folder->path("night.png"));
+    answerer.onDialog = nullptr;
+    QCOMPARE(hint, QString("This picture has clipped lamps or highlights: Protect Highlights is turned on."));
+    SubMainWindow* opened = main->activeDocument();
+    QVERIFY(opened->findChild<QCheckBox*>("chb_highlights")->isChecked());
+    ImageWidget* page = opened->currentPage();
+    QVERIFY(page->busy && page->thread->options().highlights == velmora::Highlights::kModel);
+    QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000);
+  }
+
+  // Without clipped highlights the wizard says nothing of them and leaves
+  // the box as the user had it, on or off.
+  void noClippedHighlightsKeepsTheUsersChoice() {
+    wizard.reset();
+    SubMainWindow* clean = Open(TestPicture(300, 300) * 0.9, "clean.png");  // its red line below the maximum
+    for (const bool chosen : {true, false}) {
+      clean->findChild<QCheckBox*>("chb_highlights")->setChecked(chosen);
+      WizardDialog second(main.get());
+      second.target = clean;
+      second.loadPicture();
+      second.setPage(2);
+      QVERIFY(second.findChild<QLabel*>("lbl_highlights")->isHidden());
+      second.findChild<QPushButton*>("btn_finish")->click();
+      QCOMPARE(clean->options.highlights, chosen ? velmora::Highlights::kModel : velmora::Highlights::kKeep);
+      QCOMPARE(clean->findChild<QCheckBox*>("chb_highlights")->isChecked(), chosen);
+    }
   }
 
   void finishingOnTheRegionPageStartsTheJob() {
