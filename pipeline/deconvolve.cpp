@@ -137,12 +137,13 @@ void Crop(const float* canvas, float* plane, int rows, int cols, int padCols, in
 
 // The CPU path: the planes one after another, each restored into one
 // reused result plane and cropped into output.
-// input (the picture's planes) marks the clipped samples when
-// modelsClipping.
+// clippedFrom (the picture's planes, or null) marks the samples taken as
+// lower bounds.
 void SolvePlanesOnCpu(const float* canvas, float* output, const float* kernel, int rows, int cols,
                       int channels, int kernelRows, int kernelCols, float firstWeight,
                       float secondWeight, int deringFactor, int reduceNoise,
-                      const StageProgress& stages, const float* input, bool modelsClipping) {
+                      const StageProgress& stages, double firstStage, const float* clippedFrom) {
+  const bool modelsClipping = clippedFrom != nullptr;
   const int padRows = CanvasSide(rows, kernelRows), padCols = CanvasSide(cols, kernelCols);
   const int top = CanvasOffset(padRows, rows), left = CanvasOffset(padCols, cols);
   const size_t canvasPlane = GridSize(padRows, padCols);
@@ -150,10 +151,10 @@ void SolvePlanesOnCpu(const float* canvas, float* output, const float* kernel, i
   FloatArray result(canvasPlane);
   FloatArray second(deringFactor > 1 ? canvasPlane : 0);
   for (int c = 0; c < channels; ++c) {
-    stages.Stage(40.0 + static_cast<double>(c) / channels);
+    stages.Stage(firstStage + static_cast<double>(c) / channels);
     const float* plane = canvas + canvasPlane * c;
-    solver.NextPlane(plane, modelsClipping ? ClippedIndices(input + GridSize(rows, cols) * c, rows, cols,
-                                                            padCols, top, left)
+    solver.NextPlane(plane, modelsClipping ? ClippedIndices(clippedFrom + GridSize(rows, cols) * c, rows,
+                                                            cols, padCols, top, left)
                                            : std::vector<size_t>());
     CheckSolve(solver.Solve(plane, result.get(), firstWeight), kernelRows, kernelCols, true);
     if (deringFactor > 1) {
@@ -185,6 +186,61 @@ void SolveColourOnGpu(float* canvas, const float* kernel, int padRows, int padCo
   else
     gpu::FastDeconvTVL2Gpu(inM, out, taps, firstWeight, deringFactor, secondWeight);
   cv::split(out, planes);  // the planes are views of the canvas: written in place
+}
+
+// One restore's request: the kernel, the sizes and the solver settings.
+struct Solve {
+  const float* kernel;
+  int rows, cols, channels, kernelRows, kernelCols;
+  float firstWeight, secondWeight;
+  int deringFactor, reduceNoise;
+  bool useCpu;
+};
+
+// Pads source (rows x cols x channels planar) onto the canvas and restores
+// it into output. clippedFrom, when given, is the picture whose clipped
+// samples the solve takes as lower bounds (on the CPU). Progress runs from
+// firstStage.
+void RestorePicture(const Solve& s, const float* source, float* output, const float* clippedFrom,
+                    const StageProgress& stages, double firstStage) {
+  const int padRows = CanvasSide(s.rows, s.kernelRows), padCols = CanvasSide(s.cols, s.kernelCols);
+  const size_t canvasPlane = GridSize(padRows, padCols);
+  EngineLog("start padding image...\n");
+  FloatArray canvas(canvasPlane * s.channels);
+  canvas.zero();
+  if (!PadImage(source, canvas.get(), s.kernel, s.cols, s.rows, s.channels, s.kernelCols, s.kernelRows,
+                padCols, padRows, s.useCpu))
+    throw std::bad_alloc();
+  stages.Stage(firstStage);
+  EngineLog("start deconvolution...\n");
+  // The device solvers do not model clipping: such restores stay on the CPU.
+  if (!clippedFrom && SolvesOnGpu(s.useCpu, s.channels, s.kernelRows, s.kernelCols)) {
+    SolveColourOnGpu(canvas.get(), s.kernel, padRows, padCols, s.kernelRows, s.kernelCols, s.firstWeight,
+                     s.secondWeight, s.deringFactor, s.reduceNoise);
+    stages.Stage(firstStage + 50);
+    const int top = CanvasOffset(padRows, s.rows), left = CanvasOffset(padCols, s.cols);
+    for (int c = 0; c < s.channels; ++c)
+      Crop(canvas.get() + canvasPlane * c, output + GridSize(s.rows, s.cols) * c, s.rows, s.cols, padCols,
+           top, left);
+  } else {
+    SolvePlanesOnCpu(canvas.get(), output, s.kernel, s.rows, s.cols, s.channels, s.kernelRows, s.kernelCols,
+                     s.firstWeight, s.secondWeight, s.deringFactor, s.reduceNoise, stages, firstStage,
+                     clippedFrom);
+  }
+}
+
+// A blur adds light: a lamp's streak is the kernel times the lamp only in
+// linear light, and only with the clipped samples taken as lower bounds.
+// The restore runs there and comes back to the picture's sRGB coding,
+// unclipped.
+void RestoreInLinearLight(const Solve& s, const float* input, float* output,
+                          const StageProgress& stages) {
+  const size_t samples = GridSize(s.rows, s.cols) * s.channels;
+  FloatArray lit(samples);
+  std::copy_n(input, samples, lit.get());
+  SrgbToLinear(lit.get(), samples);
+  RestorePicture(s, lit.get(), output, input, stages, 40);
+  LinearToSrgb(output, samples);
 }
 
 }  // namespace
@@ -221,47 +277,15 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
       !SamplesFinite(input, GridSize(rows, cols) * channels) || !SamplesFinite(kernel, GridSize(kernelRows, kernelCols)))
     return kEngineInvalidArgument;
   const StageProgress stages(progress);
-  const int padRows = CanvasSide(rows, kernelRows);
-  const int padCols = CanvasSide(cols, kernelCols);
-  const int top = CanvasOffset(padRows, rows);
-  const int left = CanvasOffset(padCols, cols);
-  const size_t canvasPlane = GridSize(padRows, padCols);
+  const Solve solve{kernel, rows, cols, channels, kernelRows, kernelCols,
+                    FirstSolveWeight(smoothness, reduceNoise),
+                    SecondSolveWeight(smoothness, deringFactor, reduceNoise), deringFactor, reduceNoise,
+                    useCpu};
   try {
-    // A blur adds light: with clipping modelled the solve runs in linear
-    // light, where a lamp's streak is the kernel times the lamp.
-    const size_t samples = GridSize(rows, cols) * channels;
-    const bool modelsClipping = ModelsHighlights(highlights, input, rows, cols, channels);
-    FloatArray linear(modelsClipping ? samples : 0);
-    const float* source = input;
-    if (modelsClipping) {
-      std::copy_n(input, samples, linear.get());
-      SrgbToLinear(linear.get(), samples);
-      source = linear.get();
-    }
-    EngineLog("start padding image...\n");
-    FloatArray canvas(canvasPlane * channels);
-    canvas.zero();
-    if (!PadImage(source, canvas.get(), kernel, cols, rows, channels, kernelCols, kernelRows,
-                  padCols, padRows, useCpu))
-      return kEngineOutOfMemory;
-    stages.Stage(40);
-    EngineLog("start deconvolution...\n");
-    const float firstWeight = FirstSolveWeight(smoothness, reduceNoise);
-    const float secondWeight = SecondSolveWeight(smoothness, deringFactor, reduceNoise);
-    // The device solvers do not model clipping: such pictures stay on the CPU.
-    if (!modelsClipping && SolvesOnGpu(useCpu, channels, kernelRows, kernelCols)) {
-      SolveColourOnGpu(canvas.get(), kernel, padRows, padCols, kernelRows, kernelCols, firstWeight,
-                       secondWeight, deringFactor, reduceNoise);
-      stages.Stage(90);
-      for (int c = 0; c < channels; ++c)
-        Crop(canvas.get() + canvasPlane * c, output + GridSize(rows, cols) * c, rows, cols, padCols,
-             top, left);
-    } else {
-      SolvePlanesOnCpu(canvas.get(), output, kernel, rows, cols, channels, kernelRows, kernelCols,
-                       firstWeight, secondWeight, deringFactor, reduceNoise, stages, input,
-                       modelsClipping);
-    }
-    if (modelsClipping) LinearToSrgb(output, samples);
+    if (ModelsHighlights(highlights, input, rows, cols, channels))
+      RestoreInLinearLight(solve, input, output, stages);
+    else
+      RestorePicture(solve, input, output, nullptr, stages, 40);
   } catch (const std::bad_alloc&) {
     return kEngineOutOfMemory;
   } catch (const cv::Exception& e) {

@@ -34,16 +34,47 @@ size_t CountClipped(const float* samples, size_t count) {
   return clipped;
 }
 
+namespace {
+
+// Whether a picture shows lamps: bright (CV_32F, each pixel's brightest
+// sample on the 0-1 scale). See ShowsClippedHighlights.
+bool ShowsLamps(const cv::Mat& bright) {
+  cv::Mat clipped;
+  cv::compare(bright, kClipLevel, clipped, cv::CMP_GE);
+  if (cv::countNonZero(clipped) < kLeastClippedPixels) return false;
+  cv::Mat labels, stats, centroids;
+  const int count = cv::connectedComponentsWithStats(clipped, labels, stats, centroids, 8, CV_32S);
+  const double largestLamp =
+      std::max<double>(kLargestLampLeast, kLargestLampShare * static_cast<double>(clipped.total()));
+  long lamps = 0, large = 0;
+  for (int n = 1; n < count; ++n) {  // 0 is the unclipped rest
+    const int area = stats.at<int>(n, cv::CC_STAT_AREA);
+    (area <= largestLamp ? lamps : large) += area;
+  }
+  if (lamps < kLeastClippedPixels || lamps <= large) return false;
+  // What lies around the clipped patches, beyond a shake's streak: dark
+  // around lamps at night, bright around a blown sky or glints on water.
+  const int reach = std::max(kLampSurroundLeast, static_cast<int>(kLampSurroundShare * std::max(bright.rows, bright.cols)));
+  cv::Mat outer, inner;
+  cv::dilate(clipped, outer, cv::getStructuringElement(cv::MORPH_ELLIPSE, {2 * reach + 1, 2 * reach + 1}));
+  cv::dilate(clipped, inner, cv::getStructuringElement(cv::MORPH_ELLIPSE, {reach + 1, reach + 1}));
+  const cv::Mat ring = outer & ~inner;
+  return cv::countNonZero(ring) > 0 && cv::mean(bright, ring)[0] < kLampSurroundMost;
+}
+
+}  // namespace
+
 bool ModelsHighlights(Highlights highlights, const float* planes, int rows, int cols, int channels) {
   if (highlights != Highlights::kModel) return false;
   const size_t plane = GridSize(rows, cols);
-  size_t pixels = 0;
-  for (size_t i = 0; i < plane && pixels < kLeastClippedPixels; ++i) {
-    bool clipped = false;
-    for (int c = 0; c < channels; ++c) clipped |= planes[plane * c + i] >= kClipLevel;
-    pixels += clipped;
+  cv::Mat bright(rows, cols, CV_32F);
+  float* mark = bright.ptr<float>();
+  for (size_t i = 0; i < plane; ++i) {
+    float top = planes[i];
+    for (int c = 1; c < channels; ++c) top = std::max(top, planes[plane * c + i]);
+    mark[i] = top;
   }
-  return pixels >= kLeastClippedPixels;
+  return ShowsLamps(bright);
 }
 
 bool ShowsClippedHighlights(const cv::Mat& picture) {
@@ -58,9 +89,9 @@ bool ShowsClippedHighlights(const cv::Mat& picture) {
     top = planes[0];
     for (size_t c = 1; c < planes.size(); ++c) top = cv::max(top, planes[c]);
   }
-  cv::Mat clipped;
-  cv::compare(top, kClipLevel * scale, clipped, cv::CMP_GE);
-  return cv::countNonZero(clipped) >= kLeastClippedPixels;
+  cv::Mat bright;
+  top.convertTo(bright, CV_32F, 1.0 / scale);
+  return ShowsLamps(bright);
 }
 
 EstimationPicture::EstimationPicture(const float* planes, int rows, int cols, int channels,

@@ -30,17 +30,33 @@ inline constexpr float kClipLevel = 251.5f / 255.0f;
 // clipped highlights: a few stray samples at the maximum are no lamp.
 inline constexpr int kLeastClippedPixels = 16;
 
+// The largest clipped patch, as a share of the picture, that counts as a
+// lamp (or its streak) rather than a blown sky or a bright wall.
+inline constexpr double kLargestLampShare = 0.001;
+inline constexpr int kLargestLampLeast = 400;  // pixels, on small pictures
+
+// Lamps are lamps in the dark: the mean brightest sample in a ring around
+// the clipped patches, from half a reach to a reach away (a share of the
+// picture's longer side, beyond most streaks), must stay below this.
+inline constexpr double kLampSurroundShare = 0.03;
+inline constexpr int kLampSurroundLeast = 12;
+inline constexpr double kLampSurroundMost = 0.3;
+
 // How many of the count samples are clipped.
 size_t CountClipped(const float* samples, size_t count);
 
 // Whether the model applies to a planar picture (rows x cols x channels):
-// kModel and at least kLeastClippedPixels pixels with a clipped sample.
-// Everything else is restored exactly as without it.
+// kModel and ShowsClippedHighlights. Everything else is restored exactly
+// as without it.
 bool ModelsHighlights(Highlights highlights, const float* planes, int rows, int cols, int channels);
 
 // Whether picture (BGR or grey; 8 bits, 16 bits or float on the 0-1 scale)
-// has clipped highlights worth modelling: at least kLeastClippedPixels
-// pixels with a sample at or above kClipLevel.
+// has clipped lamps: at least kLeastClippedPixels pixels with a sample at or
+// above kClipLevel, in patches no larger than a lamp's streak, more of them
+// than in larger clipped patches, and dark around them. A picture whose
+// clipping is a sky, glints on water or a sunlit wall is left as it is:
+// the model is meant for light far brighter than the sensor's maximum in a
+// dark scene.
 bool ShowsClippedHighlights(const cv::Mat& picture);
 
 // The indices (row-major, into a plane of planeCols columns) of the clipped
