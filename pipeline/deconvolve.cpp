@@ -235,6 +235,7 @@ void RestorePicture(const Solve& s, const float* source, float* output, const fl
 // unclipped.
 void RestoreInLinearLight(const Solve& s, const float* input, float* output,
                           const StageProgress& stages) {
+  EngineLog("clipped lamps: restoring in linear light\n");
   const size_t samples = GridSize(s.rows, s.cols) * s.channels;
   FloatArray lit(samples);
   std::copy_n(input, samples, lit.get());

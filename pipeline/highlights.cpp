@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "pipeline/job_context.h"
 #include "pipeline/parallel_for.h"
 #include "pipeline/spectral.h"
 
@@ -98,6 +99,7 @@ EstimationPicture::EstimationPicture(const float* planes, int rows, int cols, in
                                      Highlights highlights)
     : planes_(planes) {
   if (!ModelsHighlights(highlights, planes, rows, cols, channels)) return;
+  EngineLog("clipped lamps: estimating in linear light\n");
   linear_.assign(planes, planes + GridSize(rows, cols) * channels);
   SrgbToLinear(linear_.data(), linear_.size());
 }
