@@ -39,6 +39,7 @@
 #include "io/picture.h"
 #include "io/staged_file.h"
 #include "tools/metrics.h"
+#include "tools/night_scene.h"
 #include "tools/shake.h"
 #include "tests/sanitizers.h"
 #include "tests/tool_runner.h"
@@ -595,7 +596,7 @@ TEST_F(DeblurTool, BadOptionValuesAndCombinationsAreUsageErrors) {
       {"--kernel", "k.png", "--blur-size", "9"},
       {"--quiet", "--engine-log"},    {"--no-such-option"},
       {"--smoothness"},               {"--estimator", "blunt"},
-      {"--kernel", "k.png", "--estimator", "sharp"}};
+      {"--kernel", "k.png", "--estimator", "sharp"}, {"--highlights", "bright"}};
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), "blurred.png");
     const ToolRun run = RunTool(dir_, args);
@@ -716,6 +717,26 @@ TEST_F(DeblurTool, EstimatorOptionPicksTheEstimator) {
   EXPECT_EQ(sharp.out.find("Level 3"), std::string::npos);
   EXPECT_NE(sharp.out.find("Level 1"), std::string::npos);
   EXPECT_EQ(cv::imread((dir_ / "s.png").string()).size(), sharp_.size());
+}
+
+// Clipped lamps are modelled unless the user keeps the samples as measured;
+// a picture without them is restored the same either way.
+TEST_F(DeblurTool, HighlightsAreModelledByDefaultWhereLampsShow) {
+  cv::Mat scene(200, 240, CV_32FC3, cv::Scalar(0.02, 0.025, 0.03));
+  for (int n = 0; n < 6; ++n) cv::circle(scene, {30 + 35 * n, 50 + 20 * (n % 3)}, 2, cv::Scalar(4, 4, 4), cv::FILLED);
+  const cv::Mat night = velmora::tools::CameraRecord(scene, velmora::tools::GenerateShakeKernel(9, 3), 0.005, 4);
+  ASSERT_TRUE(cv::imwrite((dir_ / "night.png").string(), night));
+  const ToolRun modelled = RunTool(dir_, {"night.png", "--blur-size", "9", "--engine-log", "-o", "m.png"});
+  ASSERT_EQ(modelled.status, 0) << modelled.err;
+  EXPECT_NE(modelled.out.find("clipped lamps: restoring in linear light"), std::string::npos);
+  const ToolRun kept = RunTool(dir_, {"night.png", "--blur-size", "9", "--highlights", "KEEP", "--engine-log", "-o",
+                                      "k.png"});
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(kept.out.find("clipped lamps"), std::string::npos);
+  // The test picture has no clipped sample: byte for byte the same.
+  for (const char* h : {"keep", "model"})
+    ASSERT_EQ(RunTool(dir_, {"blurred.png", "--blur-size", "9", "--highlights", h, "-o", std::string(h) + ".png"}).status, 0);
+  EXPECT_EQ(ReadText(dir_ / "keep.png"), ReadText(dir_ / "model.png"));
 }
 
 TEST(DeblurToolRegions, PartialRestoresOnlyTheRegionAndWholeRestoresAll) {
