@@ -114,16 +114,4 @@ std::vector<size_t> ClippedIndices(const float* picture, int rows, int cols, int
   return indices;
 }
 
-std::vector<uint8_t> ClippedFootprint(const float* plane, int rows, int cols, int rowRadius,
-                                      int colRadius) {
-  std::vector<uint8_t> mask(GridSize(rows, cols));
-  for (size_t i = 0; i < mask.size(); ++i) mask[i] = plane[i] >= kClipLevel;
-  if (rowRadius > 0 || colRadius > 0) {
-    cv::Mat m(rows, cols, CV_8U, mask.data());
-    // A box of the kernel's size: whatever the path, it lies inside it.
-    cv::dilate(m, m, cv::getStructuringElement(cv::MORPH_RECT, {2 * colRadius + 1, 2 * rowRadius + 1}));
-  }
-  return mask;
-}
-
 }  // namespace velmora

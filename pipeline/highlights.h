@@ -91,10 +91,4 @@ class EstimationPicture {
   std::vector<float> linear_;
 };
 
-// 1 where a sample of the rows x cols plane is clipped or lies within
-// (rowRadius, colRadius) of one, 0 elsewhere: the samples whose blur may
-// hold light the sensor did not record.
-std::vector<uint8_t> ClippedFootprint(const float* plane, int rows, int cols, int rowRadius,
-                                      int colRadius);
-
 }  // namespace velmora

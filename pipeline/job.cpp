@@ -184,7 +184,11 @@ bool DeblurJob::MemoryFits(int rows, int cols, bool blind, bool useCpu) {
                                      settings.reduceRinging, settings.reduceNoise)
             : EngineMemoryBytes(rows, cols, 3, settings.kernelHeight, settings.kernelWidth, blind,
                                 settings.reduceRinging, settings.reduceNoise);
-  const size_t needed = own + engine +
+  const size_t highlights =
+      options.highlights == Highlights::kModel
+          ? HighlightsMemoryBytes(rows, cols, 3, settings.kernelHeight, settings.kernelWidth)
+          : 0;
+  const size_t needed = own + engine + highlights +
                         (useCpu ? 0 : GpuHostBytes(rows, cols, settings.kernelHeight, settings.kernelWidth));
   const std::optional<size_t> available = AvailableMemoryBytes();
   if (!available || needed <= *available) return true;

@@ -121,6 +121,15 @@ size_t SharpEngineMemoryBytes(int rows, int cols, int channels, int kernelRows, 
   return static_cast<size_t>(kMargin * floats * sizeof(float) + kFixedBytes);
 }
 
+size_t HighlightsMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols) {
+  const double n = static_cast<double>(rows) * cols;
+  const double canvas =
+      static_cast<double>(CanvasSide(rows, kernelRows)) * CanvasSide(cols, kernelCols);
+  const double indices = n * sizeof(size_t) / sizeof(float);  // every sample of a plane, at most
+  const double floats = 2.0 * n * channels + 2.0 * canvas + indices;
+  return static_cast<size_t>(kMargin * floats * sizeof(float));
+}
+
 std::optional<size_t> AvailableMemoryBytes() {
   std::optional<size_t> best = ProcKilobytes("/proc/meminfo", "MemAvailable");
   Lower(best, LeftOfLimit(RLIMIT_AS, ProcKilobytes("/proc/self/status", "VmSize")));

@@ -21,6 +21,12 @@ size_t EngineMemoryBytes(int rows, int cols, int channels, int kernelRows, int k
 size_t SharpEngineMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols,
                               int reduceRinging, int reduceNoise);
 
+// What modelling clipped highlights adds to either peak, on the safe side
+// (the picture may or may not show lamps): the picture in linear light for
+// the estimation and again for the restore, the raised data and its
+// spectrum, and the clipped samples' indices.
+size_t HighlightsMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols);
+
 // What this process may still allocate: the smallest of the memory the
 // system has available, what is left of this process's address-space and
 // data limits, and what is left of its control group's limit. Empty when
