@@ -474,11 +474,28 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
                         KernelSize* found, Highlights highlights) {
   EngineLog("start kernel estimation...\n");
   const EstimationPicture estimated(source, rows, cols, channels, highlights);
+  // The size search reads the picture as stored: in linear light the dark
+  // picture and the bright lamps mislead its coarse levels and its
+  // narrowing. The estimation at the size it finds then runs in linear
+  // light.
+  KernelSize* search = found;
+  if (found && estimated.linear()) {
+    OnLevelPictures(source, rows, cols, channels, gamma, params,
+                    [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
+                      return EstimateSharpKernel(pictures, outputKernel, kernelHeight, kernelWidth, adapted,
+                                                 nullptr, found);
+                    });
+    if (found->rows > 0) {
+      kernelHeight = found->rows;
+      kernelWidth = found->cols;
+      search = nullptr;
+    }
+  }
   const bool success = OnLevelPictures(
       estimated.planes(), rows, cols, channels, estimated.Gamma(gamma), params,
       [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
         return EstimateSharpKernel(pictures, outputKernel, kernelHeight, kernelWidth, adapted,
-                                   progress, found);
+                                   progress, search);
       });
   if (found && found->rows > 0) {
     EngineLogFormat("blur size found: %d x %d\n", found->rows, found->cols);
