@@ -50,6 +50,8 @@ struct ShakeRequest {
   double noise = 0.0;
   std::string kind = "hand-held";
   bool night = false;
+  double lamps = velmora::tools::LampOptions{}.lampsPerMegapixel;
+  double darken = velmora::tools::LampOptions{}.darken;
   std::string sharpOut;  // the night scene as a camera stores it unshaken
 };
 
@@ -85,6 +87,8 @@ void CheckRequest(const ShakeRequest& r) {
     throw BadInput("bad kind '" + r.kind + "': expected hand-held or sweep");
   CheckResultPath(r.output);
   if (!r.sharpOut.empty() && !r.night) throw BadInput("--sharp-out goes with --night");
+  if (!(r.lamps >= 0.0) || !std::isfinite(r.lamps)) throw BadInput("bad lamp count: expected a finite number of at least 0");
+  if (!(r.darken > 0.0 && r.darken <= 1.0)) throw BadInput("bad darkening: expected a share above 0 and at most 1");
   if (!r.sharpOut.empty()) CheckResultPath(r.sharpOut);
   if (r.kernelOut.empty() || std::filesystem::path(r.kernelOut).extension() != ".png")
     throw BadInput("the kernel picture must be a .png file");
@@ -99,7 +103,10 @@ int Run(const ShakeRequest& r) {
   const uint64_t noiseSeed = r.seed ^ 0x9e3779b97f4a7c15ull;
   cv::Mat bytes, sharpBytes;
   if (r.night) {
-    const cv::Mat scene = velmora::tools::NightScene(sharp, r.seed);
+    velmora::tools::LampOptions lampOptions;
+    lampOptions.lampsPerMegapixel = r.lamps;
+    lampOptions.darken = r.darken;
+    const cv::Mat scene = velmora::tools::NightScene(sharp, r.seed, lampOptions);
     bytes = velmora::tools::CameraRecord(scene, kernel, r.noise, noiseSeed);
     velmora::tools::SharpRecord(scene).convertTo(sharpBytes, CV_8U, 255.0);
   } else {
@@ -135,6 +142,8 @@ int main(int argc, char** argv) {
                "times brighter than the sensor's maximum; the shake is then applied in linear light, clipped "
                "and coded with the sRGB curve, and the noise added to the coded values");
   app.add_option("--sharp-out", request.sharpOut, "with --night: the unshaken night scene as stored");
+  app.add_option("--lamps", request.lamps, "with --night: lamps per megapixel (default 30, at least one lamp)");
+  app.add_option("--darken", request.darken, "with --night: the scene's light against the day's, above 0 to 1 (default 0.3)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
