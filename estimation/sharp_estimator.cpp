@@ -349,6 +349,8 @@ bool SmallForBound(const LevelPictures& pictures, int boundRows, int boundCols,
 bool EstimateSharpKernel(const float* grey, int rows, int cols, float* kernel, int kernelRows,
                          int kernelCols, const SharpEstimatorParams& params,
                          ProgressCell* progress, KernelSize* found) {
+  // The same kernel whatever plans the cache holds, as the entries give.
+  const FixedTransformPlans samePlansEveryRun;
   return EstimateSharpKernel(LevelPictures(grey, rows, cols, nullptr, 0, params), kernel,
                              kernelRows, kernelCols, params, progress, found);
 }

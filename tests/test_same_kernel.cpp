@@ -108,6 +108,32 @@ TEST_P(SameKernel, WhateverTheTransformCacheHolds) {
   EXPECT_EQ(Kernel(b, 17, sharp), first) << "after measuring other sizes";
 }
 
+// The sharp estimator's entry on a grey picture, which tools and tests call
+// without a job around it, holds to the same rule.
+TEST_F(SameKernel, GreyEntryWhateverTheTransformCacheHolds) {
+  const Blurred b = BlurredSample(200, 17, 5);
+  auto estimate = [&](Sizes* sizes) {
+    std::vector<LoggedTransform> log;
+    if (sizes) SetTransformLog(&log);
+    std::vector<float> kernel(17 * 17);
+    bool estimated = false;
+    testing_support::EngineLines([&] {
+      estimated = EstimateSharpKernel(b.planes.data(), b.rows, b.cols, kernel.data(), 17, 17, SharpEstimatorParams{},
+                                      nullptr);
+    });
+    SetTransformLog(nullptr);
+    EXPECT_TRUE(estimated);
+    if (sizes)
+      for (const LoggedTransform& t : log) sizes->insert({t.rows, t.cols, t.real, t.inverse});
+    return kernel;
+  };
+  Sizes used;
+  const std::vector<float> first = estimate(&used);
+  ASSERT_FALSE(used.empty());
+  MeasureSizes(used);
+  EXPECT_EQ(estimate(nullptr), first) << "after measuring the picture's own sizes";
+}
+
 INSTANTIATE_TEST_SUITE_P(BothEstimators, SameKernel, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) {
                            return std::string(info.param ? "Sharp" : "Classic");
