@@ -115,7 +115,7 @@ class DocumentTest : public QObject, AppFixture {
     cv::Mat day;
     TestPicture(240, 240).convertTo(day, CV_32FC3, 1.0 / 255.0);
     const cv::Mat night = velmora::tools::CameraRecord(
-        velmora::tools::NightScene(day, 3, {.lampsPerMegapixel = 150.0}), kernel, 0.002, 7);
+        velmora::tools::NightScene(day, 3, {.darken = 0.1, .lampsPerMegapixel = 150.0}), kernel, 0.002, 7);
     QVERIFY(velmora::ShowsClippedHighlights(night));
     SubMainWindow* d = Open(night);
     auto* box = Child<QCheckBox>(d, "chb_highlights");
