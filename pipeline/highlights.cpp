@@ -29,12 +29,6 @@ void LinearToSrgb(float* samples, size_t count) {
   for (size_t i = 0; i < count; ++i) samples[i] = LinearToSrgb(samples[i]);
 }
 
-size_t CountClipped(const float* samples, size_t count) {
-  size_t clipped = 0;
-  for (size_t i = 0; i < count; ++i) clipped += samples[i] >= kClipLevel;
-  return clipped;
-}
-
 namespace {
 
 // Whether a picture shows lamps: bright (CV_32F, each pixel's brightest

@@ -42,9 +42,6 @@ inline constexpr double kLampSurroundShare = 0.03;
 inline constexpr int kLampSurroundLeast = 12;
 inline constexpr double kLampSurroundMost = 0.3;
 
-// How many of the count samples are clipped.
-size_t CountClipped(const float* samples, size_t count);
-
 // Whether the model applies to a planar picture (rows x cols x channels):
 // kModel and ShowsClippedHighlights. Everything else is restored exactly
 // as without it.
