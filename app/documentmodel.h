@@ -11,7 +11,7 @@
 
 #include "io/metadata.h"
 #include "pipeline/engine.h"
-#include "pipeline/job.h"
+#include "frontend/job.h"
 
 // The largest blur an Auto job may find, height by width; 0 where the
 // picture or region leaves no room for one.

@@ -9,7 +9,7 @@
 
 #include "io/metadata.h"
 #include "pipeline/engine.h"
-#include "pipeline/job.h"
+#include "frontend/job.h"
 
 class QProgressBar;
 class QShortcut;

@@ -8,7 +8,7 @@
 
 #include "app/documentmodel.h"
 #include "pipeline/engine.h"
-#include "pipeline/job.h"
+#include "frontend/job.h"
 
 class QPropertyAnimation;
 class QTabWidget;

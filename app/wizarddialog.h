@@ -7,7 +7,7 @@
 #include <QImage>
 
 #include "app/documentmodel.h"
-#include "pipeline/job.h"
+#include "frontend/job.h"
 
 class QLabel;
 class SubMainWindow;

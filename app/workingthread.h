@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "pipeline/job.h"
+#include "frontend/job.h"
 
 class WorkingThread : public QThread {
  public:

@@ -37,9 +37,10 @@
 #include <vector>
 
 #include "bench/bench_common.h"
+#include "engine/entries.h"
 #include "estimation/sharp_estimator.h"
 #include "pipeline/engine.h"
-#include "pipeline/job.h"
+#include "frontend/job.h"
 #include "pipeline/plan_cache.h"
 #include "tools/night_scene.h"
 #include "tools/shake.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "pipeline/engine.h"
-#include "pipeline/gpu_choice.h"
+#include "engine/gpu_choice.h"
 #include "src/cuda_device.h"
 #include "tools/shake.h"
 

@@ -73,9 +73,9 @@ void PrepareFolder(const fs::path& dir) {
 }
 
 // Two pictures of one stem would overwrite each other's kernel, or result.
-void CheckDistinctNames(const std::vector<DeblurRequest>& items) {
-  std::map<fs::path, const DeblurRequest*> taken;
-  for (const DeblurRequest& item : items)
+void CheckDistinctNames(const std::vector<DeblurCommand>& items) {
+  std::map<fs::path, const DeblurCommand*> taken;
+  for (const DeblurCommand& item : items)
     for (const fs::path& target : {item.output, item.kernelOut}) {
       const auto [where, fresh] = taken.emplace(target.lexically_normal(), &item);
       if (!fresh)
@@ -86,8 +86,8 @@ void CheckDistinctNames(const std::vector<DeblurRequest>& items) {
 
 }  // namespace
 
-DeblurRequest BatchItem(const DeblurRequest& settings, const fs::path& input, const fs::path& outputDir) {
-  DeblurRequest item = settings;
+DeblurCommand BatchItem(const DeblurCommand& settings, const fs::path& input, const fs::path& outputDir) {
+  DeblurCommand item = settings;
   item.input = input;
   item.output = outputDir / (input.stem().string() + "_deblurred" + input.extension().string());
   if (!IsResultFormat(item.output)) item.output.replace_extension(".png");  // read, but not written, by the tool
@@ -96,8 +96,8 @@ DeblurRequest BatchItem(const DeblurRequest& settings, const fs::path& input, co
   return item;
 }
 
-int RunBatch(const DeblurRequest& settings, const std::vector<fs::path>& inputs, const fs::path& outputDir) {
-  std::vector<DeblurRequest> items;
+int RunBatch(const DeblurCommand& settings, const std::vector<fs::path>& inputs, const fs::path& outputDir) {
+  std::vector<DeblurCommand> items;
   for (const fs::path& input : inputs) items.push_back(BatchItem(settings, input, outputDir));
   CheckDistinctNames(items);
   PrepareFolder(outputDir);

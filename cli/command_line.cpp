@@ -32,7 +32,7 @@ struct RawOptions {
   bool cpu = false, gpu = false;
 };
 
-void DefineOptions(CLI::App& app, DeblurRequest& request, RawOptions& raw) {
+void DefineOptions(CLI::App& app, DeblurCommand& request, RawOptions& raw) {
   app.set_version_flag("--version", std::string(kProgram) + " " + VELMORA_VERSION);
   app.add_option("INPUT", raw.inputs,
                  "the blurred photograph (any picture OpenCV reads); several need --output-dir")
@@ -82,7 +82,7 @@ void DefineOptions(CLI::App& app, DeblurRequest& request, RawOptions& raw) {
       "pictures, the worst of theirs.");
 }
 
-void Complete(DeblurRequest& request, const RawOptions& raw) {
+void Complete(DeblurCommand& request, const RawOptions& raw) {
   if (raw.inputs.size() > 1 && !raw.output.empty())
     throw BadInput("-o names one result, and " + std::to_string(raw.inputs.size()) +
                    " pictures were given; use --output-dir DIR to restore them all into DIR");

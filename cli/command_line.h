@@ -10,7 +10,7 @@
 namespace velmora::cli {
 
 struct CommandLine {
-  DeblurRequest request;  // its input is the first picture
+  DeblurCommand request;  // its input is the first picture
   std::vector<std::filesystem::path> inputs;
   std::filesystem::path outputDir;  // empty: one picture, written to request.output
 };

@@ -31,7 +31,7 @@ namespace {
 
 // The desktop program's start-up tests, run only when the GPU was asked
 // for. Without a usable GPU the one line that says so goes to stderr.
-bool GpuUsableFor(const DeblurRequest& request) {
+bool GpuUsableFor(const DeblurCommand& request) {
   if (!request.gpuRequested) return false;
   const char* problem = nullptr;
   std::string cufftProblem;
@@ -57,7 +57,7 @@ struct Plan {
   BlurSize blur;  // a blind job's size, or its bound, fitted to the picture
 };
 
-void Warn(const DeblurRequest& request, const std::string& problem) {
+void Warn(const DeblurCommand& request, const std::string& problem) {
   if (!problem.empty() && !request.quiet) std::fprintf(stderr, "velmora-deblur: warning: %s\n", problem.c_str());
 }
 
@@ -70,7 +70,7 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   return first == second;
 }
 
-Plan Prepare(const DeblurRequest& request) {
+Plan Prepare(const DeblurCommand& request) {
   Plan plan;
   plan.output = request.output.empty() ? DefaultOutputPath(request.input) : request.output;
   CheckResultPath(plan.output);
@@ -100,36 +100,54 @@ Plan Prepare(const DeblurRequest& request) {
   return plan;
 }
 
-DeblurSettings SettingsFor(const DeblurRequest& request, const BlurSize& blur, bool gpuUsable) {
-  DeblurSettings settings;
-  settings.useCpu = !gpuUsable;
-  settings.kernelHeight = blur.height;
-  settings.kernelWidth = blur.width;
-  settings.gamma = request.gamma;
-  settings.smoothness = request.smoothness;
-  settings.reduceRinging = request.reduceRinging ? 1 : 0;
-  settings.reduceNoise = request.reduceNoise ? 1 : 0;
-  return settings;
+// The engine's request for the command: the whole picture, the region
+// (then the whole), or the known kernel.
+velmora::DeblurRequest EngineRequestFor(const DeblurCommand& command, const Plan& plan, bool gpuUsable) {
+  velmora::DeblurRequest q;
+  q.mode = command.knownKernel ? DeblurMode::kKnownKernel
+           : !command.region   ? DeblurMode::kWhole
+           : command.whole     ? DeblurMode::kRegionThenWhole
+                               : DeblurMode::kRegion;
+  q.estimator = command.estimator;
+  q.processor = gpuUsable ? Processor::kGpu : Processor::kCpu;
+  q.blurHeight = plan.blur.height;
+  q.blurWidth = plan.blur.width;
+  q.findBlurSize = !command.knownKernel && plan.blur.find;
+  q.gamma = command.gamma;
+  q.smoothness = command.smoothness;
+  q.reduceRinging = command.reduceRinging;
+  q.reduceNoise = command.reduceNoise;
+  q.highlights = command.highlights;
+  if (command.region) q.region = *command.region;
+  q.knownKernel = plan.knownKernel;
+  return q;
 }
 
-// Runs one mode of the job on a worker thread, as the desktop page does,
-// polling the progress cell every 100 ms. Returns the job's status.
-int RunMode(DeblurJob& job, const char* mode, ProgressCell& cell, const DeblurRequest& request,
-            const char* label) {
-  job.mode = mode;
-  WriteProgress(&cell, -1.0f);
-  ProgressBar bar(label, !request.quiet && StandardErrorIsTerminal());
+const char* ProgressLabel(DeblurMode mode) {
+  switch (mode) {
+    case DeblurMode::kRegion: return "Deblurring the region";
+    case DeblurMode::kRegionThenWhole: return "Deblurring the region, then the whole picture";
+    default: return "Deblurring";
+  }
+}
+
+// Runs the job on a worker thread, as the desktop page does, polling the
+// progress every 100 ms; Ctrl-C and SIGTERM stop it through its context.
+DeblurOutcome RunJob(const velmora::DeblurRequest& q, const cv::Mat& picture, const DeblurCommand& command) {
+  ProgressCell cell = -1.0f;
+  ProgressBar bar(ProgressLabel(q.mode), !command.quiet && StandardErrorIsTerminal());
+  JobContext context;
   // The engine's lines go to standard output only when asked for.
-  if (request.engineLog)
-    job.context.log = [](const char* line) {
+  if (command.engineLog)
+    context.log = [](const char* line) {
       std::fputs(line, stdout);
       std::fflush(stdout);
     };
   else
-    job.context.log = [](const char*) {};
-  const WatchedJob watch(&job.context);
-  std::packaged_task<void()> task([&job] { job.Run(); });
-  std::future<void> done = task.get_future();
+    context.log = [](const char*) {};
+  const WatchedJob watch(&context);
+  std::packaged_task<DeblurOutcome()> task([&] { return RunRequest(q, picture, &context, &cell); });
+  std::future<DeblurOutcome> done = task.get_future();
   {
     std::jthread worker;
     try {
@@ -140,85 +158,70 @@ int RunMode(DeblurJob& job, const char* mode, ProgressCell& cell, const DeblurRe
     while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
       bar.Show(ReadProgress(&cell));
   }
-  done.get();  // an unexpected exception of the job surfaces here
+  DeblurOutcome outcome = done.get();
   // The engine's last value is just short of 100; a finished job is whole.
-  bar.Show(job.status == kJobSucceeded ? 100.0f : ReadProgress(&cell));
-  return job.status;
+  bar.Show(outcome.result == DeblurResult::kSucceeded ? 100.0f : ReadProgress(&cell));
+  TransformsAfterJob(outcome.result, outcome.seconds);
+  return outcome;
 }
 
-// Turns a job status other than success into the tool's answer.
-void CheckStatus(int status, const DeblurJob& job) {
-  switch (status) {
-    case kJobSucceeded:
+// Turns an outcome other than success into the tool's answer.
+void CheckOutcome(const DeblurOutcome& outcome, DeblurMode mode) {
+  const std::string gpuLine = outcome.notices.empty() ? std::string() : outcome.notices.back();
+  switch (outcome.result) {
+    case DeblurResult::kSucceeded:
       return;
-    case kJobEstimationFailed:
+    case DeblurResult::kEstimationFailed:
       throw CliError(kExitEstimationFailed, kInsufficientInformation, true);
-    case kJobOutOfMemory:
-      if (!job.memoryShortfall.empty())  // refused before it started
-        throw BadInput("not enough memory: this picture " + job.memoryShortfall);
-      throw BadInput("not enough memory to deblur this picture");  // the job caught it
-    case kJobCancelled:
+    case DeblurResult::kOutOfMemory:
+      if (!outcome.memoryShortfall.empty())  // refused before it started
+        throw BadInput("not enough memory: this picture " + outcome.memoryShortfall);
+      throw BadInput("not enough memory to deblur this picture");  // the job ran out
+    case DeblurResult::kCancelled:
       throw CliError(128 + (InterruptSignal() != 0 ? InterruptSignal() : SIGINT), "cancelled");
-    case kJobGpuFailed:
-      throw CliError(kExitInternal, "the GPU failed during the job (" + job.processorNotice +
-                                        "); run again without --gpu to use the CPU");
-    case kJobInvalidInput:
-      if (job.mode == kModePartial) throw CliError(kExitBadInput, kRegionTooSmall, true);
+    case DeblurResult::kGpuFailed:
+      throw CliError(kExitInternal,
+                     "the GPU failed during the job (" + gpuLine + "); run again without --gpu to use the CPU");
+    case DeblurResult::kInvalidInput:
+      if (mode == DeblurMode::kRegion || mode == DeblurMode::kRegionThenWhole)
+        throw CliError(kExitBadInput, kRegionTooSmall, true);
       throw BadInput("the engine refused the picture, the kernel or the settings");
-    default:
-      throw CliError(kExitInternal, "the job ended with the unexpected status " + std::to_string(status));
+    case DeblurResult::kInternalError:
+      break;
   }
+  throw CliError(kExitInternal, "the job failed inside the image library");
 }
 
 }  // namespace
 
-int RunDeblur(const DeblurRequest& request, RestoredWith* restoredWith) {
+int RunDeblur(const DeblurCommand& request, RestoredWith* restoredWith) {
   const Plan plan = Prepare(request);
   Warn(request, plan.metadataWarning);
   const bool gpuUsable = GpuUsableFor(request);
 
-  ProgressCell cell = -1.0f;
-  DeblurJob job(SettingsFor(request, plan.blur, gpuUsable), &cell);
-  job.options.estimator = request.estimator;
-  job.options.highlights = request.highlights;
-  const bool findSize = !request.knownKernel && plan.blur.find;
-  job.options.findBlurSize = findSize;
-  job.input = plan.picture;
-  // The job writes the kernel picture under a temporary name: it appears
+  // The kernel picture is written under a temporary name: it appears
   // under its own name only once whole.
   StagedFile kernelPicture(request.kernelOut);
   kernelPicture.Close();
-  job.kernelPath = kernelPicture.temporary().string();
-
-  float seconds = 0.0f;  // engine calls only, summed over the modes run
-  std::string toldNotice;  // a notice is told once, not once per mode
-  auto run = [&](const char* mode, const char* label) {
-    const int status = RunMode(job, mode, cell, request, label);
-    seconds += job.seconds;
-    if (status != kJobGpuFailed && !job.processorNotice.empty() &&
-        job.processorNotice != toldNotice && !request.quiet)
-      std::fprintf(stderr, "velmora-deblur: warning: %s\n", job.processorNotice.c_str());
-    toldNotice = job.processorNotice;
-    return status;
-  };
-  int status = kJobNoMode;
-  if (request.knownKernel) {
-    job.UseKnownKernel(plan.knownKernel);
-    status = run(kModeRemaining, "Deblurring");
-  } else if (request.region) {
-    job.region = *request.region;
-    status = run(kModePartial, "Deblurring the region");
-    if (status == kJobSucceeded && request.whole)
-      status = run(kModeRemaining, "Deblurring the whole picture");
-  } else {
-    status = run(kModeComplete, "Deblurring");
+  const velmora::DeblurRequest engineRequest = EngineRequestFor(request, plan, gpuUsable);
+  const DeblurOutcome outcome = RunJob(engineRequest, plan.picture, request);
+  // Notices are told, once each, even when the job failed; a failed GPU is
+  // told by the failure itself.
+  std::string told;
+  for (const std::string& notice : outcome.notices) {
+    if (request.quiet || outcome.result == DeblurResult::kGpuFailed || notice == told) continue;
+    std::fprintf(stderr, "velmora-deblur: warning: %s\n", notice.c_str());
+    told = notice;
   }
-  if (status == kJobEstimationFailed && kernelPicture.HasContent()) kernelPicture.Commit();
-  CheckStatus(status, job);
+  // A failed estimation leaves a record of what it reached.
+  if (outcome.result != DeblurResult::kCancelled && !outcome.kernel.empty())
+    WriteKernelPicture(outcome.kernel, kernelPicture.temporary().string());
+  if (outcome.result == DeblurResult::kEstimationFailed && kernelPicture.HasContent()) kernelPicture.Commit();
+  CheckOutcome(outcome, engineRequest.mode);
 
   const std::string format = plan.output.extension().string();
   std::string metadataProblem;
-  WriteFileAtomically(plan.output, plan.metadata.AddTo(EncodePicture(job.result, format), format, &metadataProblem));
+  WriteFileAtomically(plan.output, plan.metadata.AddTo(EncodePicture(outcome.picture, format), format, &metadataProblem));
   Warn(request, metadataProblem);
   if (kernelPicture.HasContent())
     kernelPicture.Commit();
@@ -226,18 +229,18 @@ int RunDeblur(const DeblurRequest& request, RestoredWith* restoredWith) {
     std::fprintf(stderr, "velmora-deblur: warning: could not write the kernel picture '%s'\n",
                  request.kernelOut.string().c_str());
   // The size found is that of the region's kernel, which a --whole run
-  // reuses: job.kernel has it either way.
-  const RestoredWith used{job.kernel.rows, job.kernel.cols, findSize};
+  // reuses: the outcome's kernel has it either way.
+  const RestoredWith used{outcome.kernel.rows, outcome.kernel.cols, engineRequest.findBlurSize};
   if (restoredWith) *restoredWith = used;
   if (!request.quiet && request.printResult) {
-    std::printf("Running time %.3fs\n", seconds);
+    std::printf("Running time %.3fs\n", outcome.seconds);
     if (used.sizeFound) std::printf("Blur size found: %s\n", BlurSizeText(used.kernelHeight, used.kernelWidth).c_str());
     std::printf("Saved %s\n", plan.output.string().c_str());
   }
   return kExitSuccess;
 }
 
-int RunDeblurReported(const DeblurRequest& request, RestoredWith* restoredWith) {
+int RunDeblurReported(const DeblurCommand& request, RestoredWith* restoredWith) {
   return RunReportedFor(request.input, [&] { return RunDeblur(request, restoredWith); });
 }
 

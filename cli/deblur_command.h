@@ -7,11 +7,11 @@
 #include <optional>
 
 #include "cli/options.h"
-#include "pipeline/job.h"
+#include "frontend/job.h"
 
 namespace velmora::cli {
 
-struct DeblurRequest {
+struct DeblurCommand {
   std::filesystem::path input;
   std::filesystem::path output;     // empty: DefaultOutputPath(input)
   std::filesystem::path kernelOut = "kernel.png";
@@ -44,10 +44,10 @@ struct RestoredWith {
 // Returns the exit status; throws CliError (or the picture library's
 // IoError) for refusals. On success, *restoredWith (when given) says what
 // the kernel was.
-int RunDeblur(const DeblurRequest& request, RestoredWith* restoredWith = nullptr);
+int RunDeblur(const DeblurCommand& request, RestoredWith* restoredWith = nullptr);
 
 // RunDeblur reported as RunReported does, every line naming the request's
 // input: what a picture of a batch, or the tool's one picture, answers.
-int RunDeblurReported(const DeblurRequest& request, RestoredWith* restoredWith = nullptr);
+int RunDeblurReported(const DeblurCommand& request, RestoredWith* restoredWith = nullptr);
 
 }  // namespace velmora::cli

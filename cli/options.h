@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "pipeline/job.h"
+#include "frontend/job.h"
 
 namespace velmora::cli {
 

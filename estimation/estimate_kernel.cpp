@@ -9,15 +9,12 @@
 
 #include <opencv2/core.hpp>
 
-#include "estimation/final_restore.h"
 #include "estimation/fourier_solvers.h"
 #include "estimation/gpu_estimation_steps.h"
 #include "estimation/kernel_cleanup.h"
 #include "estimation/level_spectra.h"
 #include "estimation/prediction.h"
 #include "estimation/working_image.h"
-#include "pipeline/deconvolve.h"
-#include "pipeline/engine_guard.h"
 #include "pipeline/job_context.h"
 #include "pipeline/parallel_for.h"
 #include "pipeline/plan_cache.h"
@@ -49,12 +46,10 @@ Plane MakePlane(int rows, int cols) {
 // The arguments of one estimation.
 struct Arguments {
   const float* source;
-  float* outputImage;
   int rows, cols, channels;
   float* outputKernel;
   int d, e;
-  float gamma, tscale, smoothness;
-  int deringFactor, reduceNoise;
+  float gamma, tscale;
   bool useCpu;
   ProgressCell* progress;
 };
@@ -223,50 +218,31 @@ float IterationProgress(int w, int t, int A) {
   return -1.0f;
 }
 
-int EstimateKernel(const float* source, float* outputImage, int rows, int cols, int channels,
-                   float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
-                   float tscale, float smoothness, int deringFactor, int reduceNoise, bool useCpu,
-                   ProgressCell* progress, Highlights highlights) {
+bool EstimateClassicKernel(const float* source, int rows, int cols, int channels, float* kernel,
+                           int kernelHeight, int kernelWidth, float gamma, float tscale,
+                           bool useCpu, ProgressCell* progress, Highlights highlights) {
   const EstimationPicture estimated(source, rows, cols, channels, highlights);
-  const Arguments job{estimated.planes(), outputImage, rows,   cols,       channels,     outputKernel,
-                kernelHeight, kernelWidth, estimated.Gamma(gamma),  tscale,     smoothness,   deringFactor,
-                reduceNoise, useCpu,      progress};
+  const Arguments job{estimated.planes(), rows,   cols,       channels,     kernel,
+                      kernelHeight,       kernelWidth, estimated.Gamma(gamma), tscale,
+                      useCpu,             progress};
   EngineLog("start kernel estimation...\n");
   const int r = LevelCount(std::max(kernelHeight, kernelWidth));
   std::vector<Plane> images = ImagePyramid(job, r);
   std::vector<Plane> kernels = KernelPyramid(kernelHeight, kernelWidth, r);
   bool success = true;
-  {
-    const FixedTransformPlans samePlansEveryRun;
-    Plane previousLatent;
-    for (int w = r - 1; w >= 0; --w) success = RunLevel(job, w, r, images, kernels, &previousLatent);
-  }
-  images.clear();  // the deconvolution works on the colour source
-  int result = 0;
-  if (success)
-    result = RestoreWithKernel(source, outputImage, rows, cols, channels, kernels[0].data.get(),
-                               kernelHeight, kernelWidth, smoothness, deringFactor, reduceNoise,
-                               useCpu, progress, highlights);
-  kernels.clear();
-  WriteProgress(progress, 99.9f);
-  if (!success) EngineLog("Kernel Estimation Fails!\n");
-  return result;
+  const FixedTransformPlans samePlansEveryRun;
+  Plane previousLatent;
+  for (int w = r - 1; w >= 0; --w) success = RunLevel(job, w, r, images, kernels, &previousLatent);
+  return success;
+}
+
+double ClassicEstimationPeakFloats(int rows, int cols, int kernelRows, int kernelCols) {
+  const double n = static_cast<double>(rows) * cols;
+  const double padded = static_cast<double>(PaddedLength(rows + kernelRows - 1)) *
+                        PaddedLength(cols + kernelCols - 1);
+  const double iterating = 0.62 * n + (2.0 * n + 2.0 * padded) + 2.0 * n + 4.0 * std::max(n, padded) + 2.0 * n;
+  const double building = 1.62 * n + 9.0 * n + 2.0 * padded;
+  return std::max(iterating, building);
 }
 
 }  // namespace velmora
-
-int DeblurImage(const float* input, float* output, int rows, int cols, int channels,
-                float* kernel, int kernelHeight, int kernelWidth, float gamma, float tscale,
-                float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
-                ProgressCell* progress, velmora::Highlights highlights) {
-  // Below 3 the pyramid has no level count (a side of 1 gives a negative one).
-  if (!input || !output || !kernel || kernelHeight < 3 || kernelWidth < 3 ||
-      !velmora::EngineSizesValid(rows, cols, channels, kernelHeight, kernelWidth) ||
-      !velmora::SamplesFinite(input, velmora::GridSize(rows, cols) * channels))
-    return kEngineInvalidArgument;
-  return velmora::GuardedEngineCall(rows, cols, [&] {
-    return velmora::EstimateKernel(input, output, rows, cols, channels, kernel, kernelHeight,
-                                   kernelWidth, gamma, tscale, smoothness, 10 * reduceRinging,
-                                   reduceNoise, useCpu, progress, highlights);
-  });
-}

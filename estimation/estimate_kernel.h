@@ -1,10 +1,11 @@
-// Blind kernel estimation: coarse to fine on a grey, gamma-adjusted pyramid,
-// alternating edge prediction, a Fourier-domain kernel solve, kernel
-// clean-up and a latent-image update per level, then the non-blind
-// deconvolution of the colour picture with the final kernel.
+// The classic blind kernel estimation: coarse to fine on a grey,
+// gamma-adjusted pyramid, alternating edge prediction, a Fourier-domain
+// kernel solve, kernel clean-up and a latent-image update per level. It
+// returns the kernel; the engine restores the picture with it.
 #pragma once
 
-#include "pipeline/engine.h"
+#include "pipeline/engine_types.h"
+#include "pipeline/highlights.h"
 
 namespace velmora {
 
@@ -32,14 +33,20 @@ int ScaleMapWindow(int kernelSide);
 // where that iteration writes none.
 float IterationProgress(int w, int t, int A);
 
-// Returns 1 on success, 0 when the estimation failed (output untouched,
-// outputKernel holds the last estimate), kEngineInvalidArgument when the
-// final deconvolution refuses the kernel (an even side; the kernel is still
-// written, the output untouched) or what the deconvolution reports.
-// Allocation failure throws std::bad_alloc. Sizes must already be valid.
-int EstimateKernel(const float* source, float* outputImage, int rows, int cols, int channels,
-                   float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
-                   float tscale, float smoothness, int deringFactor, int reduceNoise, bool useCpu,
-                   ProgressCell* progress, Highlights highlights = Highlights::kKeep);
+// The classic estimator. source: rows x cols x channels planar, read only;
+// kernel (kernelHeight x kernelWidth, caller-owned) receives the estimate,
+// non-negative and centred. Progress runs to 50. Returns false when the
+// estimation failed (a latent update broke down), with kernel holding what
+// it reached. Allocation failure throws std::bad_alloc, a stop request
+// JobCancelled. Sizes must already be valid (see the engine's entries).
+bool EstimateClassicKernel(const float* source, int rows, int cols, int channels, float* kernel,
+                           int kernelHeight, int kernelWidth, float gamma, float tscale,
+                           bool useCpu, ProgressCell* progress,
+                           Highlights highlights = Highlights::kKeep);
+
+// Memory. The estimation's peak for a rows x cols picture, in floats: the
+// grey pyramid, the level spectra and the level's scratch at the finest
+// level, or the spectra being built.
+double ClassicEstimationPeakFloats(int rows, int cols, int kernelRows, int kernelCols);
 
 }  // namespace velmora

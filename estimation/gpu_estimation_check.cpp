@@ -1,12 +1,14 @@
 // The estimation part of the GPU self-check: each GPU step of one level
 // against its CPU counterpart, on the same inputs.
+#include "estimation/gpu_estimation_check.h"
+
 #include <vector>
 
 #include "estimation/fourier_solvers.h"
 #include "estimation/gpu_estimation_steps.h"
 #include "estimation/level_spectra.h"
 #include "estimation/shock_filter.h"
-#include "pipeline/gpu_choice.h"
+#include "pipeline/gpu_agreement.h"
 #include "src/cuestimatekernel.h"
 
 namespace velmora {

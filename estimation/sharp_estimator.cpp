@@ -8,14 +8,12 @@
 #include <vector>
 
 #include "estimation/estimation_window.h"
-#include "estimation/final_restore.h"
 #include "estimation/kernel_cleanup.h"
 #include "estimation/l0_latent.h"
 #include "estimation/masked_kernel_solve.h"
 #include "estimation/noise_level.h"
 #include "estimation/working_image.h"
 #include "pipeline/deconvolve.h"
-#include "pipeline/engine_guard.h"
 #include "pipeline/job_context.h"
 #include "pipeline/progress.h"
 #include "pipeline/plan_cache.h"
@@ -457,23 +455,12 @@ auto OnLevelPictures(const float* source, int rows, int cols, int channels, floa
   return work(LevelPictures(grey.get(), rows, cols, source, channels, adapted), adapted);
 }
 
-// The blind entries' checks: buffers given, kernel sides odd (the
-// estimators work with a centre tap) and at least 3, sizes the engine
-// takes, finite samples.
-bool BlindEntryValid(const float* input, const float* output, const float* kernel, int rows,
-                     int cols, int channels, int kernelRows, int kernelCols) {
-  return input && output && kernel && kernelRows >= 3 && kernelCols >= 3 && kernelRows % 2 == 1 &&
-         kernelCols % 2 == 1 && EngineSizesValid(rows, cols, channels, kernelRows, kernelCols) &&
-         SamplesFinite(input, GridSize(rows, cols) * channels);
-}
-
 }  // namespace
 
-int EstimateKernelSharp(const float* source, float* outputImage, int rows, int cols, int channels,
-                        float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
-                        float smoothness, int deringFactor, int reduceNoise, bool useCpu,
-                        ProgressCell* progress, const SharpEstimatorParams& params,
-                        KernelSize* found, Highlights highlights) {
+bool EstimateSharpKernelOfPicture(const float* source, int rows, int cols, int channels,
+                                  float* kernel, int kernelRows, int kernelCols, float gamma,
+                                  ProgressCell* progress, const SharpEstimatorParams& params,
+                                  KernelSize* found, Highlights highlights) {
   EngineLog("start kernel estimation...\n");
   const EstimationPicture estimated(source, rows, cols, channels, highlights);
   // The size search reads the picture as stored: in linear light the dark
@@ -484,52 +471,25 @@ int EstimateKernelSharp(const float* source, float* outputImage, int rows, int c
   if (found && estimated.linear()) {
     OnLevelPictures(source, rows, cols, channels, gamma, params,
                     [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
-                      return EstimateSharpKernel(pictures, outputKernel, kernelHeight, kernelWidth, adapted,
+                      return EstimateSharpKernel(pictures, kernel, kernelRows, kernelCols, adapted,
                                                  nullptr, found);
                     });
     if (found->rows > 0) {
-      kernelHeight = found->rows;
-      kernelWidth = found->cols;
+      kernelRows = found->rows;
+      kernelCols = found->cols;
       search = nullptr;
     }
   }
   const bool success = OnLevelPictures(
       estimated.planes(), rows, cols, channels, estimated.Gamma(gamma), params,
       [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
-        return EstimateSharpKernel(pictures, outputKernel, kernelHeight, kernelWidth, adapted,
-                                   progress, search);
+        return EstimateSharpKernel(pictures, kernel, kernelRows, kernelCols, adapted, progress,
+                                   search);
       });
-  if (found && found->rows > 0) {
-    EngineLogFormat("blur size found: %d x %d\n", found->rows, found->cols);
-    kernelHeight = found->rows;
-    kernelWidth = found->cols;
-  }
-  int result = 0;
-  if (success)
-    result = RestoreWithKernel(source, outputImage, rows, cols, channels, outputKernel,
-                               kernelHeight, kernelWidth, smoothness, deringFactor, reduceNoise,
-                               useCpu, progress, highlights);
-  WriteProgress(progress, 99.9f);
-  if (!success) EngineLog("Kernel Estimation Fails!\n");
-  return result;
+  if (found && found->rows > 0) EngineLogFormat("blur size found: %d x %d\n", found->rows, found->cols);
+  return success;
 }
 
-}  // namespace velmora
-
-namespace velmora {
-
-int DeblurSharp(const float* input, float* output, int rows, int cols, int channels, float* kernel,
-                int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
-                int reduceNoise, bool useCpu, ProgressCell* progress,
-                const SharpEstimatorParams& params, KernelSize* found, Highlights highlights) {
-  if (!BlindEntryValid(input, output, kernel, rows, cols, channels, kernelHeight, kernelWidth))
-    return kEngineInvalidArgument;
-  return GuardedEngineCall(rows, cols, [&] {
-    return EstimateKernelSharp(input, output, rows, cols, channels, kernel, kernelHeight,
-                               kernelWidth, gamma, smoothness, 10 * reduceRinging, reduceNoise,
-                               useCpu, progress, params, found, highlights);
-  });
-}
 
 KernelSize FindBlurSize(const float* source, int rows, int cols, int channels, float gamma,
                         int boundRows, int boundCols, const SharpEstimatorParams& params,
@@ -543,36 +503,16 @@ KernelSize FindBlurSize(const float* source, int rows, int cols, int channels, f
   return found;
 }
 
-int DeblurClassicFindingSize(const float* input, float* output, int rows, int cols, int channels,
-                             float* kernel, int boundRows, int boundCols, float gamma, float tscale,
-                             float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
-                             ProgressCell* progress, const SharpEstimatorParams& params,
-                             KernelSize* found, Highlights highlights) {
-  *found = {};
-  if (!BlindEntryValid(input, output, kernel, rows, cols, channels, boundRows, boundCols))
-    return kEngineInvalidArgument;
-  KernelSize size;
-  const int searched = GuardedEngineCall(rows, cols, [&] {
-    const EstimationPicture estimated(input, rows, cols, channels, highlights);
-    size = FindBlurSize(estimated.planes(), rows, cols, channels, estimated.Gamma(gamma), boundRows,
-                        boundCols, params, params.classicSizeSearchScale);
-    return size.rows > 0 ? 1 : 0;
-  });
-  if (searched != 1) return searched;
-  const int result = DeblurImage(input, output, rows, cols, channels, kernel, size.rows, size.cols,
-                                 gamma, tscale, smoothness, reduceRinging, reduceNoise, useCpu, progress,
-                                 highlights);
-  if (result == 1 || result == 0) *found = size;
-  return result;
+double SharpEstimationPeakFloats(int rows, int cols, int kernelRows, int kernelCols) {
+  const double n = static_cast<double>(rows) * cols;
+  const double window =
+      std::min(n, SharpLevelPixels(SharpEstimatorParams(), 1.0, std::max(kernelRows, kernelCols)));
+  const double taps = static_cast<double>(kernelRows) * kernelCols;
+  const double margins = (std::sqrt(window) + kernelRows + 2.0) * (std::sqrt(window) + kernelCols + 2.0);
+  const double choosing = 2.25 * n;
+  const double estimating = n + 2.0 * window + 8.0 * margins + 10.0 * margins +
+                            (taps <= kDenseGramLimit ? taps * taps : 6.0 * margins);
+  return std::max(choosing, estimating);
 }
 
 }  // namespace velmora
-
-int DeblurImageSharp(const float* input, float* output, int rows, int cols, int channels,
-                     float* kernel, int kernelHeight, int kernelWidth, float gamma,
-                     float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
-                     ProgressCell* progress) {
-  return velmora::DeblurSharp(input, output, rows, cols, channels, kernel, kernelHeight,
-                              kernelWidth, gamma, smoothness, reduceRinging, reduceNoise, useCpu,
-                              progress, velmora::SharpEstimatorParams{});
-}

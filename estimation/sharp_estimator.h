@@ -2,8 +2,8 @@
 // (1/sqrt 2)^i, each level alternating an L0-gradient latent step
 // (l0_latent.h) with a masked least-squares kernel step
 // (masked_kernel_solve.h) and a clean-up; large pictures are estimated on a
-// window (estimation_window.h). The picture is then restored with the
-// kernel by the same deconvolution as after the classic estimator.
+// window (estimation_window.h). It returns the kernel; the engine restores
+// the picture with it.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -12,7 +12,8 @@
 
 #include "estimation/estimation_window.h"
 #include "estimation/sharp_params.h"
-#include "pipeline/engine.h"
+#include "pipeline/engine_types.h"
+#include "pipeline/highlights.h"
 
 namespace velmora {
 
@@ -96,24 +97,16 @@ KernelSize FindSharpBlurSize(const LevelPictures& pictures, int boundRows, int b
 // lambdaStart]. Unchanged when noiseReference is 0.
 SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma);
 
-// The whole blind job with the sharp estimator: the arguments and results of
-// EstimateKernel without tscale. The estimation runs on the CPU; useCpu
-// picks the processor of the deconvolution.
-// With found given, kernelHeight x kernelWidth is the bound of a size
-// search, as in EstimateSharpKernel.
-int EstimateKernelSharp(const float* source, float* outputImage, int rows, int cols, int channels,
-                        float* outputKernel, int kernelHeight, int kernelWidth, float gamma,
-                        float smoothness, int deringFactor, int reduceNoise, bool useCpu,
-                        ProgressCell* progress, const SharpEstimatorParams& params = {},
-                        KernelSize* found = nullptr, Highlights highlights = Highlights::kKeep);
-
-// DeblurImageSharp with the estimator's parameters given: the entry's
-// checks and guard, then EstimateKernelSharp.
-int DeblurSharp(const float* input, float* output, int rows, int cols, int channels, float* kernel,
-                int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
-                int reduceNoise, bool useCpu, ProgressCell* progress,
-                const SharpEstimatorParams& params, KernelSize* found = nullptr,
-                Highlights highlights = Highlights::kKeep);
+// The estimation of a picture (rows x cols x channels planar, read only,
+// as the entries take it): its grey working picture at gamma, the
+// parameters fitted to its noise, the clipped highlights taken as asked.
+// kernel and the size search with found as in EstimateSharpKernel. The
+// engine restores the picture with the kernel.
+bool EstimateSharpKernelOfPicture(const float* source, int rows, int cols, int channels,
+                                  float* kernel, int kernelRows, int kernelCols, float gamma,
+                                  ProgressCell* progress, const SharpEstimatorParams& params = {},
+                                  KernelSize* found = nullptr,
+                                  Highlights highlights = Highlights::kKeep);
 
 // The blur size of a picture (rows x cols x channels planar, as the entries
 // take it) within boundRows x boundCols, found by the sharp estimator's
@@ -123,15 +116,13 @@ KernelSize FindBlurSize(const float* source, int rows, int cols, int channels, f
                         int boundRows, int boundCols, const SharpEstimatorParams& params,
                         double finestScale);
 
-// DeblurImage (the classic estimator) at the size FindBlurSize finds within
-// boundRows x boundCols, down to params.classicSizeSearchScale: kernel
-// holds boundRows x boundCols floats and receives found->rows x
-// found->cols of them from its start. Returns as DeblurImage; 0 (the
-// estimation failed, found 0 x 0) when the search found no size.
-int DeblurClassicFindingSize(const float* input, float* output, int rows, int cols, int channels,
-                             float* kernel, int boundRows, int boundCols, float gamma, float tscale,
-                             float smoothness, int reduceRinging, int reduceNoise, bool useCpu,
-                             ProgressCell* progress, const SharpEstimatorParams& params,
-                             KernelSize* found, Highlights highlights = Highlights::kKeep);
+
+// Memory. The estimation's peak for a rows x cols picture with the default
+// parameters, in floats: while the window is chosen, the grey picture and
+// its gradient magnitude (and a byte mask); then the grey picture, which
+// every level cuts its window from, and on the window the level's canvas
+// and transforms, the kernel step's planes and its normal matrix (up to
+// kDenseGramLimit taps).
+double SharpEstimationPeakFloats(int rows, int cols, int kernelRows, int kernelCols);
 
 }  // namespace velmora

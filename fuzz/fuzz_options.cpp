@@ -13,7 +13,7 @@ namespace {
 bool Fraction(double v) { return std::isfinite(v) && v >= 0.0 && v <= 1.0; }
 
 void CheckAccepted(const velmora::cli::CommandLine& line) {
-  const velmora::cli::DeblurRequest& r = line.request;
+  const velmora::cli::DeblurCommand& r = line.request;
   const auto side = [](int s) { return s % 2 == 1 && s >= velmora::cli::kSmallestBlurSide && s <= velmora::cli::kLargestBlurSide; };
   bool sound = !line.inputs.empty() && side(r.blurSize.height) && side(r.blurSize.width);
   sound = sound && std::isfinite(r.smoothness) && r.smoothness >= 0.0f && r.smoothness <= velmora::cli::kLargestSmoothness;

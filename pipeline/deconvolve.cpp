@@ -10,7 +10,6 @@
 #include <optional>
 #include <vector>
 
-#include "pipeline/engine_errors.h"
 #include "pipeline/job_context.h"
 #include "pipeline/pad_image.h"
 #include "pipeline/plan_cache.h"
@@ -282,38 +281,33 @@ int DeconvolveImage(const float* input, float* output, const float* kernel, int 
                     FirstSolveWeight(smoothness, reduceNoise),
                     SecondSolveWeight(smoothness, deringFactor, reduceNoise), deringFactor, reduceNoise,
                     useCpu};
-  try {
-    if (ModelsHighlights(highlights, input, rows, cols, channels))
-      RestoreInLinearLight(solve, input, output, stages);
-    else
-      RestorePicture(solve, input, output, nullptr, stages, 40);
-  } catch (const std::bad_alloc&) {
-    return kEngineOutOfMemory;
-  } catch (const cv::Exception& e) {
-    return EngineResultFor(e);
-  } catch (const gpu::GpuFault&) {
-    return kEngineGpuFailed;
-  } catch (const JobCancelled&) {
-    return kEngineCancelled;
-  }
+  if (ModelsHighlights(highlights, input, rows, cols, channels))
+    RestoreInLinearLight(solve, input, output, stages);
+  else
+    RestorePicture(solve, input, output, nullptr, stages, 40);
   stages.Stage(100);
   return 0;
 }
 
-}  // namespace velmora
-
-int DeblurWithKernel(const float* input, float* output, const float* kernel, int rows, int cols,
-                     int channels, int kernelHeight, int kernelWidth, float smoothness,
-                     int reduceRinging, int reduceNoise, bool useCpu, ProgressCell* progress,
-                     velmora::Highlights highlights) {
-  if (!kernel || kernelHeight < 1 || kernelWidth < 1) return kEngineInvalidArgument;
-  // A kernel without positive finite mass has no zero-frequency response:
-  // the solve would divide 0 by 0 and return a black picture.
-  double sum = 0.0;
-  for (size_t i = 0; i < velmora::GridSize(kernelHeight, kernelWidth); ++i) sum += kernel[i];
-  if (!(sum > 0.0) || !std::isfinite(sum)) return kEngineInvalidArgument;
-  const velmora::PlanningAllowance allowance(velmora::JobPlanningAllowance(rows, cols));
-  return velmora::DeconvolveImage(input, output, kernel, rows, cols, channels, kernelHeight,
-                                  kernelWidth, smoothness, 10 * reduceRinging, reduceNoise, useCpu,
-                                  progress, highlights);
+double DeconvolutionPeakFloats(int rows, int cols, int channels, int kernelRows, int kernelCols,
+                               int reduceRinging, int reduceNoise) {
+  const double n = static_cast<double>(rows) * cols;
+  const double canvas =
+      static_cast<double>(CanvasSide(rows, kernelRows)) * CanvasSide(cols, kernelCols);
+  const double planes = channels * canvas;
+  const double padding = planes + channels * (n + canvas) / 3.0 + 2.5 * canvas;
+  double solve = planes + canvas + 2.0 * canvas + 3.0 * canvas;
+  if (reduceRinging > 0) solve += 3.0 * canvas;
+  if (reduceNoise > 0) solve += 3.3 * canvas;
+  return std::max(padding, solve);
 }
+
+double ClippedModelPeakFloats(int rows, int cols, int channels, int kernelRows, int kernelCols) {
+  const double n = static_cast<double>(rows) * cols;
+  const double canvas =
+      static_cast<double>(CanvasSide(rows, kernelRows)) * CanvasSide(cols, kernelCols);
+  const double indices = n * sizeof(size_t) / sizeof(float);  // every sample of a plane, at most
+  return 2.0 * n * channels + 2.0 * canvas + indices;
+}
+
+}  // namespace velmora

@@ -1,44 +1,14 @@
-// Velmora engine: the public interface shared by the desktop application and
-// the command-line tool.
-//
-// Images cross this interface as planar single-precision buffers
-// (PlanarImage): rows x cols x channels floats, whole planes one after
-// another, each row-major, colour planes red, green, blue, values nominally in
-// [0, 1]. Kernels (BlurKernel) are kernelHeight x kernelWidth floats,
-// row-major, both sides odd, the centre element at the zero shift. The caller
-// owns every buffer passed in; the engine owns only the scratch memory of one
-// call and frees it before returning. The engine is not re-entrant: run one
-// job at a time.
+// Velmora engine: the entries the desktop application and the command-line
+// tool were first built on, kept with their signatures and result codes.
+// Each is a thin adapter over the engine's one entry, Deblur
+// (include/velmora/deblur.h); the types they share are in
+// pipeline/engine_types.h. This header belongs to the engine, the top layer,
+// at the path its callers have always included; nothing below the engine
+// includes it. The engine is not re-entrant: run one job at a time.
 #pragma once
 
-#include <cstdint>
-
-#include "pipeline/highlights.h"
-
-// One percentage (0 to 100, -1 = not started) written by the engine and
-// polled by another thread; see progress.h for the access rules.
-using ProgressCell = float;
-
-// Settings of one job, copied by value from window to page to worker.
-struct DeblurSettings {
-  bool useCpu = true;
-  int32_t kernelHeight = 19;
-  int32_t kernelWidth = 19;
-  float gamma = 1.0f;
-  float tscale = 1.0f;
-  float smoothness = 0.04f;
-  int32_t reduceRinging = 0;
-  int32_t reduceNoise = 0;
-};
-
-// Results beyond the documented ones. The entries never throw.
-enum EngineResult : int {
-  kEngineOutOfMemory = -2,     // an allocation failed; outputs are undefined
-  kEngineInvalidArgument = -3, // sizes, channel count or kernel refused
-  kEngineInternalError = -4,   // an image-library operation failed otherwise
-  kEngineGpuFailed = -5,       // a device call failed; the GPU path is off from now on
-  kEngineCancelled = -6,       // the job's context asked it to stop; outputs are undefined
-};
+#include "pipeline/engine_types.h"
+#include "velmora/vocabulary.h"
 
 // Estimates the blur kernel from the picture, then deconvolves it.
 // input, output: rows x cols x channels (1 or 3); kernel receives

@@ -14,12 +14,10 @@
 
 #include <opencv2/core.hpp>
 
+#include "velmora/vocabulary.h"
+
 namespace velmora {
 
-enum class Highlights {
-  kKeep,   // every sample is taken as measured
-  kModel,  // clipped samples are taken as lower bounds
-};
 
 // Samples at or above this level (on the 0-1 scale) count as clipped: an
 // 8-bit 252 and above, which takes in what a JPEG coder leaves of a flat

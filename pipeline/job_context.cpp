@@ -26,14 +26,17 @@ void Checkpoint() {
   if (!context) return;
   const long passed = context->checkpoints.fetch_add(1, std::memory_order_relaxed) + 1;
   if (passed == context->cancelAtCheckpoint) context->cancel.store(true);
-  if (context->cancel.load(std::memory_order_relaxed)) throw JobCancelled();
+  if (context->cancel.load(std::memory_order_relaxed) ||
+      (context->alsoCancel && context->alsoCancel->load(std::memory_order_relaxed)))
+    throw JobCancelled();
 }
 
 bool JobContextCurrent() { return g_current.load(std::memory_order_acquire) != nullptr; }
 
 bool StopRequested() {
   JobContext* context = g_current.load(std::memory_order_acquire);
-  return context && context->cancel.load(std::memory_order_relaxed);
+  return context && (context->cancel.load(std::memory_order_relaxed) ||
+                     (context->alsoCancel && context->alsoCancel->load(std::memory_order_relaxed)));
 }
 
 void EngineLog(const char* line) {

@@ -17,6 +17,7 @@ struct JobContext {
   JobContext(JobContext&& other) noexcept { *this = std::move(other); }
   JobContext& operator=(JobContext&& other) noexcept {
     cancel.store(other.cancel.load());
+    alsoCancel = other.alsoCancel;
     log = std::move(other.log);
     cancelAtCheckpoint = other.cancelAtCheckpoint;
     checkpoints.store(other.checkpoints.load());
@@ -26,6 +27,9 @@ struct JobContext {
   // Set from any thread, a signal handler included: the engine stops at its
   // next checkpoint and the entry returns kEngineCancelled.
   std::atomic<bool> cancel{false};
+  // A second stop request the caller owns (a library user's control), read
+  // as cancel is; null for none. It must outlive the job.
+  const std::atomic<bool>* alsoCancel = nullptr;
   // Receives each diagnostic line (newline included) in place of standard
   // output, where the engine prints them without a context.
   std::function<void(const char* line)> log;

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "pipeline/engine.h"
+#include "pipeline/engine_types.h"
 
 inline void WriteProgress(ProgressCell* cell, float value) {
   if (cell) std::atomic_ref<float>(*cell).store(value, std::memory_order_relaxed);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "estimation/sharp_estimator.h"
-#include "pipeline/job.h"
+#include "frontend/job.h"
 #include "tests/sample_mosaic.h"
 #include "tools/metrics.h"
 #include "tools/shake.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "pipeline/engine.h"
-#include "pipeline/job.h"
+#include "frontend/job.h"
 #include "pipeline/job_context.h"
 #include "pipeline/plan_cache.h"
 #include "pipeline/spectral.h"

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/gpu_choice.h"
-#include "pipeline/job.h"
+#include "engine/gpu_choice.h"
+#include "frontend/job.h"
 #include "src/cuda_device.h"
 #include "src/gpu_check.h"
 

@@ -17,8 +17,8 @@
 
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine.h"
-#include "pipeline/gpu_choice.h"
-#include "pipeline/job.h"
+#include "engine/gpu_choice.h"
+#include "frontend/job.h"
 #include "pipeline/pad_image.h"
 #include "pipeline/spectral.h"
 #include "pipeline/tv_deconv.h"

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/entries.h"
 #include "estimation/sharp_estimator.h"
 #include "pipeline/deconvolve.h"
 #include "pipeline/engine.h"

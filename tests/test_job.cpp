@@ -9,8 +9,8 @@
 #include <optional>
 #include <random>
 
-#include "pipeline/job.h"
-#include "pipeline/memory_budget.h"
+#include "frontend/job.h"
+#include "engine/memory_budget.h"
 #include "tests/sanitizers.h"
 
 using namespace velmora;

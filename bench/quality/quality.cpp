@@ -35,7 +35,8 @@
 #include <vector>
 
 #include "estimation/sharp_params.h"
-#include "pipeline/job.h"
+#include "frontend/job.h"
+#include "pipeline/highlights.h"
 #include "tools/metrics.h"
 #include "tools/night_scene.h"
 #include "tools/shake.h"

@@ -15,7 +15,7 @@
 #include "app/imagewidget.h"
 #include "app/mainwindow.h"
 #include "app/submainwindow.h"
-#include "pipeline/gpu_choice.h"
+#include "engine/gpu_choice.h"
 #include "pipeline/progress.h"
 #include "src/gpu_check.h"
 #include "tests/app/gui_test_support.h"

@@ -9,21 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/gpu_agreement.h"
+
 namespace velmora {
 
 inline constexpr const char* kGpuDisagrees = "GPU results disagree with the CPU; using the CPU";
-
-// Relative errors the GPU may show against the CPU (||gpu - cpu|| / ||cpu||
-// over the whole result). Both paths compute in single precision, with
-// different transforms and, on the device, fused multiply-adds; rounding
-// alone stays near 1e-6. The bounds leave room for that, amplified by ten
-// padding steps per level and by the solvers' thresholds, while any wrong
-// formula, index or boundary rule gives errors of 1e-2 and more.
-inline constexpr double kPaddingBound = 1e-4;
-inline constexpr double kSolveBound = 1e-3;
-inline constexpr double kEstimationBound = 1e-3;
-
-double RelativeError(const float* gpu, const float* cpu, size_t n);
 
 // True when a job of rows x cols with a kernelRows x kernelCols kernel runs
 // on the GPU. Otherwise *notice says why not, in one line, when there is
@@ -42,11 +32,5 @@ void SendJobsToAbsentGpuForTesting(bool on);
 // (empty when all agree). A device fault propagates as GpuFault.
 std::vector<std::string> CompareGpuWithCpu();
 
-// The estimation part of it: the shock filter, the kernel solve and the
-// latent update of one level of picture (planar red, green, blue, rows x
-// cols) on both paths, kernel being the picture's blur. Returns the names
-// of the steps that disagree.
-std::vector<std::string> CompareEstimationSteps(const float* picture, int rows, int cols,
-                                                const cv::Mat& kernel);
 
 }  // namespace velmora

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "pipeline/deconvolve.h"
-#include "pipeline/gpu_choice.h"
+#include "engine/gpu_choice.h"
+#include "estimation/gpu_estimation_check.h"
 #include "pipeline/pad_image.h"
 #include "pipeline/pyramid.h"
 #include "pipeline/tv_deconv.h"

@@ -27,6 +27,15 @@ size_t SharpEngineMemoryBytes(int rows, int cols, int channels, int kernelRows, 
 // spectrum, and the clipped samples' indices.
 size_t HighlightsMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols);
 
+// A whole job's need on a picture of wholeRows x wholeCols x channels,
+// run on rows x cols of it (the region, or the whole): the job's own
+// pictures (the float picture, the planar input and output, the float and
+// stored results), the engine's peak, the highlights model when asked, and
+// the GPU path's host arrays when it runs there.
+size_t JobMemoryBytes(int wholeRows, int wholeCols, int rows, int cols, int channels,
+                      int kernelRows, int kernelCols, bool blind, bool sharp, bool highlights,
+                      bool useCpu, int reduceRinging, int reduceNoise);
+
 // What this process may still allocate: the smallest of the memory the
 // system has available, what is left of this process's address-space and
 // data limits, and what is left of its control group's limit. Empty when
