@@ -1,11 +1,11 @@
 // Velmora engine: the public interface shared by the desktop application and
 // the command-line tool.
 //
-// Images cross this interface as planar single-precision buffers
-// (PlanarImage): rows x cols x channels floats, whole planes one after
-// another, each row-major, colour planes red, green, blue, values nominally in
-// [0, 1]. Kernels (BlurKernel) are kernelHeight x kernelWidth floats,
-// row-major, both sides odd, the centre element at the zero shift. The caller
+// Images cross this interface as planar single-precision buffers: rows x
+// cols x channels floats, whole planes one after another, each row-major,
+// colour planes red, green, blue, values nominally in [0, 1]. Kernels are
+// kernelHeight x kernelWidth floats, row-major, both sides odd, the centre
+// element at the zero shift. The caller
 // owns every buffer passed in; the engine owns only the scratch memory of one
 // call and frees it before returning. The engine is not re-entrant: run one
 // job at a time.
