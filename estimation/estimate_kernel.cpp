@@ -120,10 +120,10 @@ bool RunIterations(const Arguments& job, int w, int A, int rows, int cols, Plane
     engine.SetParameters(params, scaleMap, job.tscale);
     engine.Predict(job.useCpu);
     Checkpoint();
-    params.sigma = engine.sigma;
-    params.gradThreshold = engine.gradThreshold;
-    params.dt = engine.dt;
-    params.scaleThreshold = t <= 3 ? engine.scaleThreshold : 0.0f;
+    params.sigma = engine.sigma();
+    params.gradThreshold = engine.gradThreshold();
+    params.dt = engine.dt();
+    params.scaleThreshold = t <= 3 ? engine.scaleThreshold() : 0.0f;
 
     float* v = kernel->data.get();
     if (gpu)

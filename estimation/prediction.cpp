@@ -119,21 +119,20 @@ float SelectKthLargest(float* values, std::ptrdiff_t first, std::ptrdiff_t last,
 
 void CImageMyPredictionEngine::SetParameters(const PredictionParams& p, const float* map,
                                              float scale) {
-  image = p.image;
-  width = p.width;
-  height = p.height;
-  channels = p.channels;
-  kernelWidth = p.kernelWidth;
-  kernelHeight = p.kernelHeight;
-  sigma = p.sigma;
-  decay = p.decay;
-  gradThreshold = p.gradThreshold;
-  dt = p.dt;
-  h = p.h;
-  shockIterations = p.shockIterations;
-  scaleThreshold = p.scaleThreshold;
-  scaleMap = map;
-  tscale = scale;
+  image_ = p.image;
+  width_ = p.width;
+  height_ = p.height;
+  kernelWidth_ = p.kernelWidth;
+  kernelHeight_ = p.kernelHeight;
+  sigma_ = p.sigma;
+  decay_ = p.decay;
+  gradThreshold_ = p.gradThreshold;
+  dt_ = p.dt;
+  h_ = p.h;
+  shockIterations_ = p.shockIterations;
+  scaleThreshold_ = p.scaleThreshold;
+  scaleMap_ = map;
+  tscale_ = scale;
 }
 
 void CImageMyPredictionEngine::SetWorkspace(float* planeA, float* planeB, float* gradXPlane,
@@ -145,13 +144,13 @@ void CImageMyPredictionEngine::SetWorkspace(float* planeA, float* planeB, float*
 }
 
 void CImageMyPredictionEngine::Predict(bool cpuFlag) {
-  const size_t n = GridSize(height, width);
-  if (!gradXOut_ && gradX.size() != n) {
-    gradX = FloatArray(n);
-    gradY = FloatArray(n);
+  const size_t n = GridSize(height_, width_);
+  if (!gradXOut_ && gradX_.size() != n) {
+    gradX_ = FloatArray(n);
+    gradY_ = FloatArray(n);
   }
-  float* gxw = gradXOut_ ? gradXOut_ : gradX.get();
-  float* gyw = gradYOut_ ? gradYOut_ : gradY.get();
+  float* gxw = gradXOut_ ? gradXOut_ : gradX_.get();
+  float* gyw = gradYOut_ ? gradYOut_ : gradY_.get();
   FloatArray ownA, ownB;
   float* a = scratchA_;
   float* b = scratchB_;
@@ -161,95 +160,95 @@ void CImageMyPredictionEngine::Predict(bool cpuFlag) {
     a = ownA.get();
     b = ownB.get();
   }
-  cv::Mat blurred = Wrap(a, height, width);
-  cv::GaussianBlur(Wrap(image, height, width), blurred, cv::Size(5, 5), sigma, sigma,
+  cv::Mat blurred = Wrap(a, height_, width_);
+  cv::GaussianBlur(Wrap(image_, height_, width_), blurred, cv::Size(5, 5), sigma_, sigma_,
                    cv::BORDER_REFLECT_101);
-  sigma = sigma * decay;
+  sigma_ = sigma_ * decay_;
 
   if (cpuFlag)
-    ShockFilter(a, b, width, height, shockIterations, dt, h);
+    ShockFilter(a, b, width_, height_, shockIterations_, dt_, h_);
   else
-    gpu::ShockFilterGpu(a, b, width, height, shockIterations, dt, h);
-  dt = dt * decay;
+    gpu::ShockFilterGpu(a, b, width_, height_, shockIterations_, dt_, h_);
+  dt_ = dt_ * decay_;
 
-  ForwardGradients(b, gxw, gyw, height, width);
+  ForwardGradients(b, gxw, gyw, height_, width_);
 
   // The blurred and the shocked planes are spent: a takes the masked
   // gradient magnitude, b is scratch for the threshold selections.
-  if (scaleThreshold < -10.0f) scaleThreshold = AutomaticScaleThreshold(b);
-  const float maskThreshold = scaleThreshold;
-  scaleThreshold = static_cast<float>(scaleThreshold * 0.7);
-  const float* map = scaleMap;
+  if (scaleThreshold_ < -10.0f) scaleThreshold_ = AutomaticScaleThreshold(b);
+  const float maskThreshold = scaleThreshold_;
+  scaleThreshold_ = static_cast<float>(scaleThreshold_ * 0.7);
+  const float* map = scaleMap_;
   auto magnitude = [gxw, gyw, map, maskThreshold](size_t i) {
     return std::sqrt(gxw[i] * gxw[i] + gyw[i] * gyw[i]) * (map[i] >= maskThreshold ? 1.0f : 0.0f);
   };
-  if (gradThreshold <= 0.0f) {
+  if (gradThreshold_ <= 0.0f) {
     // The threshold is chosen among all the magnitudes: they are kept.
     float* magnitudes = a;
     VELMORA_PARALLEL_FOR(n)
     for (size_t i = 0; i < n; ++i) magnitudes[i] = magnitude(i);
-    gradThreshold = AutomaticGradientThreshold(magnitudes, b);
+    gradThreshold_ = AutomaticGradientThreshold(magnitudes, b);
   }
-  const float threshold = gradThreshold;
+  const float threshold = gradThreshold_;
   VELMORA_PARALLEL_FOR(n)
   for (size_t i = 0; i < n; ++i) {
     const bool weak = magnitude(i) <= threshold;
     gxw[i] = weak ? 0.0f : gxw[i];
     gyw[i] = weak ? 0.0f : gyw[i];
   }
-  gradThreshold = gradThreshold * decay;
+  gradThreshold_ = gradThreshold_ * decay_;
 }
 
 float CImageMyPredictionEngine::AutomaticGradientThreshold(const float* magnitude, float* scratch) {
-  const size_t n = GridSize(height, width);
+  const size_t n = GridSize(height_, width_);
   bins_.resize(n);
   uint8_t* bins = bins_.data();
   GradientBins(GradX(), GradY(), bins, n);
-  return SmallestBinSelection(magnitude, bins, n, 2 * std::max(kernelWidth, kernelHeight), scratch);
+  return SmallestBinSelection(magnitude, bins, n, 2 * std::max(kernelWidth_, kernelHeight_), scratch);
 }
 
 float CImageMyPredictionEngine::AutomaticScaleThreshold(float* scratch) {
-  const size_t n = GridSize(height, width);
+  const size_t n = GridSize(height_, width_);
   bins_.resize(n);
   uint8_t* bins = bins_.data();
   // Forward differences, 0 past the last column and row; the comparisons
   // first, atan2 where they cannot tell.
   auto difference = [&](int y, int x, float* dx, float* dy) {
-    const float* row = image + GridSize(y, width);
-    *dx = x + 1 < width ? row[x + 1] - row[x] : 0.0f;
-    *dy = y + 1 < height ? row[x + width] - row[x] : 0.0f;
+    const float* row = image_ + GridSize(y, width_);
+    *dx = x + 1 < width_ ? row[x + 1] - row[x] : 0.0f;
+    *dy = y + 1 < height_ ? row[x + width_] - row[x] : 0.0f;
   };
   VELMORA_PARALLEL_FOR(n)
-  for (int y = 0; y < height; ++y) {
-    uint8_t* out = bins + GridSize(y, width);
-    for (int x = 0; x < width; ++x) {
+  for (int y = 0; y < height_; ++y) {
+    uint8_t* out = bins + GridSize(y, width_);
+    for (int x = 0; x < width_; ++x) {
       float dx, dy;
       difference(y, x, &dx, &dy);
       out[x] = QuickScaleBin(dx, dy);
     }
-    for (int x = 0; x < width; ++x) {
+    for (int x = 0; x < width_; ++x) {
       if (out[x] != kUndecidedBin) continue;
       float dx, dy;
       difference(y, x, &dx, &dy);
       out[x] = ScaleBin(dx, dy);
     }
   }
-  const int mk = std::max(kernelWidth, kernelHeight);
-  const float quotient = static_cast<float>(n) / static_cast<float>(kernelHeight) /
-                         static_cast<float>(kernelWidth);
-  const float scaled = std::sqrt(quotient) * tscale * static_cast<float>(mk) * static_cast<float>(mk);
+  const int mk = std::max(kernelWidth_, kernelHeight_);
+  const float quotient = static_cast<float>(n) / static_cast<float>(kernelHeight_) /
+                         static_cast<float>(kernelWidth_);
+  const float scaled = std::sqrt(quotient) * tscale_ * static_cast<float>(mk) * static_cast<float>(mk);
   // A count of 0 (a tiny tscale) would select nothing: take the largest.
   const auto k = std::max<std::ptrdiff_t>(1, static_cast<std::ptrdiff_t>(scaled + 0.5));
-  return std::min(SmallestBinSelection(scaleMap, bins, n, k, scratch), 0.05f);
+  return std::min(SmallestBinSelection(scaleMap_, bins, n, k, scratch), 0.05f);
 }
 
 void CImageMyPredictionEngine::ComputeScaleMask(float* mask) {
-  const size_t n = GridSize(height, width);
-  if (scaleThreshold < -10.0f) {
+  const size_t n = GridSize(height_, width_);
+  if (scaleThreshold_ < -10.0f) {
     FloatArray scratch(n);
-    scaleThreshold = AutomaticScaleThreshold(scratch.get());
+    scaleThreshold_ = AutomaticScaleThreshold(scratch.get());
   }
-  for (size_t i = 0; i < n; ++i) mask[i] = scaleMap[i] >= scaleThreshold ? 1.0f : 0.0f;
+  for (size_t i = 0; i < n; ++i) mask[i] = scaleMap_[i] >= scaleThreshold_ ? 1.0f : 0.0f;
 }
 
 }  // namespace velmora

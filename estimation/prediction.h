@@ -20,7 +20,6 @@ struct LevelSpectra;
 struct PredictionParams {
   const float* image = nullptr;  // the latent image, height x width
   int width = 0, height = 0;
-  int channels = 1;
   int kernelWidth = 0, kernelHeight = 0;
   int shockIterations = 1;
   float sigma = 2.0f;
@@ -57,43 +56,47 @@ class CImageMyPredictionEngine {
   CImageMyPredictionEngine() = default;
   CImageMyPredictionEngine(const CImageMyPredictionEngine&) = delete;
   CImageMyPredictionEngine& operator=(const CImageMyPredictionEngine&) = delete;
-  virtual ~CImageMyPredictionEngine() = default;
 
   void SetParameters(const PredictionParams& params, const float* scaleMap, float tscale);
   // Scratch planes of at least height x width floats, owned by the caller:
   // two that Predict overwrites and two that receive the gradients in
-  // place of gradX and gradY. Without them it allocates its own.
+  // place of its own planes. Without them it allocates its own.
   void SetWorkspace(float* planeA, float* planeB, float* gradXPlane, float* gradYPlane);
   // The gradients of the last prediction, wherever they were written.
-  const float* GradX() const { return gradXOut_ ? gradXOut_ : gradX.get(); }
-  const float* GradY() const { return gradYOut_ ? gradYOut_ : gradY.get(); }
-  // Replaces gradX and gradY; decays sigma, dt, scaleThreshold and
+  const float* GradX() const { return gradXOut_ ? gradXOut_ : gradX_.get(); }
+  const float* GradY() const { return gradYOut_ ? gradYOut_ : gradY_.get(); }
+  // Replaces the gradients; decays sigma, dt, scaleThreshold and
   // gradThreshold. Without cpuFlag the shock filter runs on the GPU.
   void Predict(bool cpuFlag);
   // mask (height x width) = 1 where the scale map reaches scaleThreshold,
   // choosing that threshold first when it is still unset.
   void ComputeScaleMask(float* mask);
 
-  const float* image = nullptr;  // not owned
-  FloatArray gradX;
-  FloatArray gradY;
-  int width = 0, height = 0;
-  int channels = 1;
-  int kernelWidth = 0, kernelHeight = 0;
-  float sigma = 0.0f;
-  float decay = 0.0f;
-  float gradThreshold = 0.0f;
-  float dt = 0.0f;
-  float h = 0.0f;
-  int shockIterations = 0;
-  float scaleThreshold = 0.0f;
-  const float* scaleMap = nullptr;  // not owned
-  float tscale = 0.0f;
+  // The values after the last prediction, decayed, for the next one.
+  float sigma() const { return sigma_; }
+  float gradThreshold() const { return gradThreshold_; }
+  float dt() const { return dt_; }
+  float scaleThreshold() const { return scaleThreshold_; }
 
  private:
   // scratch: height x width floats.
   float AutomaticGradientThreshold(const float* magnitude, float* scratch);
   float AutomaticScaleThreshold(float* scratch);
+
+  const float* image_ = nullptr;  // not owned
+  FloatArray gradX_;
+  FloatArray gradY_;
+  int width_ = 0, height_ = 0;
+  int kernelWidth_ = 0, kernelHeight_ = 0;
+  float sigma_ = 0.0f;
+  float decay_ = 0.0f;
+  float gradThreshold_ = 0.0f;
+  float dt_ = 0.0f;
+  float h_ = 0.0f;
+  int shockIterations_ = 0;
+  float scaleThreshold_ = 0.0f;
+  const float* scaleMap_ = nullptr;  // not owned
+  float tscale_ = 0.0f;
 
   float* scratchA_ = nullptr;
   float* scratchB_ = nullptr;

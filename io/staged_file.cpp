@@ -1,16 +1,11 @@
 #include "io/staged_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "io/errors.h"
 
@@ -47,70 +42,41 @@ std::string Describe(const std::string& what, const fs::path& path, int error) {
   return what + " '" + path.string() + "': " + std::strerror(error);
 }
 
-// mkstemp creates files readable by the owner only; a result should carry
-// the permissions any newly created file gets.
-mode_t NewFileMode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
 }  // namespace
 
-StagedFile::StagedFile(const fs::path& target) : target_(target) {
-  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  const std::string extension = target.extension().string();
-  std::string hidden(".");
-  hidden += target.stem().string();
-  hidden += ".partial-XXXXXX";
-  hidden += extension;
-  const std::string pattern = (folder / hidden).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  descriptor_ = ::mkstemps(name.data(), static_cast<int>(extension.size()));
-  if (descriptor_ < 0) throw BadFile(Describe("cannot create a file in the folder", folder, errno));
-  temporary_ = name.data();
-  ::fchmod(descriptor_, NewFileMode());
+StagedFile::StagedFile(const fs::path& target) : staged_(target) {
+  if (staged_.error()) {
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    throw BadFile(Describe("cannot create a file in the folder", folder, staged_.error()));
+  }
   // A second Ctrl-C ends the process without unwinding: it removes the
   // file by this record.
-  RegisterStagingFile(temporary_.c_str());
+  RegisterStagingFile(staged_.temporary().c_str());
 }
 
 StagedFile::~StagedFile() {
-  Close();
-  if (!committed_) ::unlink(temporary_.c_str());
-  UnregisterStagingFile(temporary_.c_str());
+  // Removed before its record goes, so that an interrupt in between still
+  // finds it.
+  staged_.Discard();
+  UnregisterStagingFile(staged_.temporary().c_str());
 }
 
 void StagedFile::Write(std::span<const unsigned char> bytes) {
-  if (descriptor_ < 0) throw IoError(Problem::kInternal, "write to a closed staged file");
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(descriptor_, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw BadFile(Describe("cannot write", target_, n < 0 ? errno : ENOSPC));
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(descriptor_) != 0) throw BadFile(Describe("cannot write", target_, errno));
+  if (!staged_.open()) throw IoError(Problem::kInternal, "write to a closed staged file");
+  if (const int error = staged_.Write(bytes)) throw BadFile(Describe("cannot write", target(), error));
 }
 
-void StagedFile::Close() {
-  if (descriptor_ >= 0) ::close(descriptor_);
-  descriptor_ = -1;
-}
+void StagedFile::Close() { staged_.Close(); }
 
 bool StagedFile::HasContent() const {
   std::error_code error;
-  const auto size = fs::file_size(temporary_, error);
+  const auto size = fs::file_size(temporary(), error);
   return !error && size > 0;
 }
 
 void StagedFile::Commit() {
-  Close();
-  if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
-    throw BadFile(Describe("cannot write", target_, errno));
-  committed_ = true;
-  UnregisterStagingFile(temporary_.c_str());
+  if (const int error = staged_.Commit()) throw BadFile(Describe("cannot write", target(), error));
+  UnregisterStagingFile(staged_.temporary().c_str());
 }
 
 void RemoveStagingFilesNow() {

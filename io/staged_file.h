@@ -1,11 +1,13 @@
-// Files that appear whole or not at all: everything is written to a
-// temporary file in the target's folder, which is renamed onto the target
-// only once complete. A reader never sees a partial file, and a failure
-// leaves the target as it was.
+// Files that appear whole or not at all, for the front ends: the engine's
+// StagedWrite with its failures as IoErrors, and every temporary file on
+// record for an interrupt that must remove it. A reader never sees a
+// partial file, and a failure leaves the target as it was.
 #pragma once
 
 #include <filesystem>
 #include <span>
+
+#include "pipeline/staged_write.h"
 
 namespace velmora::io {
 
@@ -20,8 +22,8 @@ class StagedFile {
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
-  const std::filesystem::path& temporary() const { return temporary_; }
-  const std::filesystem::path& target() const { return target_; }
+  const std::filesystem::path& temporary() const { return staged_.temporary(); }
+  const std::filesystem::path& target() const { return staged_.target(); }
 
   // Writes all bytes to the temporary file and flushes them to the disk.
   void Write(std::span<const unsigned char> bytes);
@@ -36,10 +38,7 @@ class StagedFile {
   void Commit();
 
  private:
-  std::filesystem::path target_;
-  std::filesystem::path temporary_;
-  int descriptor_ = -1;
-  bool committed_ = false;
+  StagedWrite staged_;
 };
 
 // The staging files that exist now, for a signal handler that must remove

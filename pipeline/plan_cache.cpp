@@ -1,9 +1,5 @@
 #include "pipeline/plan_cache.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -16,6 +12,9 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <span>
+#include <sstream>
+#include <string>
 #include <tuple>
 #include <thread>
 #include <utility>
@@ -23,6 +22,7 @@
 
 #include "pipeline/job_context.h"
 #include "pipeline/parallel.h"
+#include "pipeline/staged_write.h"
 
 namespace velmora {
 
@@ -355,17 +355,14 @@ void PlanCache::WriteCredit(double seconds) const {
   if (path.empty()) return;
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  const std::string temporary = path + ".partial-" + std::to_string(::getpid());
-  {
-    std::ofstream out(temporary);
-    out << seconds << '\n';
-    if (!out) return;
-  }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) ::unlink(temporary.c_str());
+  std::ostringstream text;
+  text << seconds << '\n';
+  const std::string bytes = text.str();
+  WriteStaged(path, std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
 }
 
-// Written under a temporary name and renamed: a reader never sees half a
-// file, and a failure leaves the old wisdom as it was.
+// Staged: a reader never sees half a file, and a failure leaves the old
+// wisdom as it was (and wisdomChanged_ set, for the next save to try again).
 void PlanCache::SaveWisdom() {
   // While fixed plans are made, FFTW holds none of the wisdom: later.
   if (!wisdomChanged_ || wisdomAside_) return;
@@ -376,25 +373,10 @@ void PlanCache::SaveWisdom() {
   if (!Headroom(kPlannerSlackBytes)) return;  // the old wisdom stays as it was
   char* text = fftwf_export_wisdom_to_string();
   if (!text) return;
-  const std::string temporary = path + ".partial-" + std::to_string(::getpid());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  bool written = fd >= 0;
-  if (written) {
-    const size_t length = std::char_traits<char>::length(text);
-    size_t done = 0;
-    while (written && done < length) {
-      const ssize_t n = ::write(fd, text + done, length - done);
-      written = n > 0;
-      if (written) done += static_cast<size_t>(n);
-    }
-    written = ::close(fd) == 0 && written;
-  }
+  const std::span bytes(reinterpret_cast<const unsigned char*>(text), std::char_traits<char>::length(text));
+  const bool written = WriteStaged(path, bytes) == 0;
   fftwf_free(text);
-  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) {
-    wisdomChanged_ = false;
-  } else {
-    ::unlink(temporary.c_str());
-  }
+  if (written) wisdomChanged_ = false;
 }
 
 }  // namespace

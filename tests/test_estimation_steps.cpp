@@ -158,21 +158,21 @@ TEST(PredictionThresholds, ScaleThreshold) {
   engine.SetParameters(InitialPredictionParams(image.data(), w, h, 11, 11), map.data(), 1.0f);
   engine.ComputeScaleMask(mask.data());
   const float expected = BinnedThreshold(map, bins, 2694);
-  EXPECT_EQ(engine.scaleThreshold, expected);
+  EXPECT_EQ(engine.scaleThreshold(), expected);
   EXPECT_NE(expected, BinnedThreshold(map, bins, 2692));
   for (int i = 0; i < w * h; ++i) ASSERT_EQ(mask[i], map[i] >= expected ? 1.0f : 0.0f);
   // tscale 0 makes the count 0: each bin's largest value instead.
   engine.SetParameters(InitialPredictionParams(image.data(), w, h, 11, 11), map.data(), 0.0f);
   engine.ComputeScaleMask(mask.data());
-  EXPECT_EQ(engine.scaleThreshold, BinnedThreshold(map, bins, 1));
+  EXPECT_EQ(engine.scaleThreshold(), BinnedThreshold(map, bins, 1));
   // Never above 0.05; and a flat image leaves three bins empty, giving 0.
   const Plane high = Random(w * h, 4, 0.5f, 1.0f), flat(w * h, 0.4f);
   engine.SetParameters(InitialPredictionParams(image.data(), w, h, 11, 11), high.data(), 1.0f);
   engine.ComputeScaleMask(mask.data());
-  EXPECT_EQ(engine.scaleThreshold, 0.05f);
+  EXPECT_EQ(engine.scaleThreshold(), 0.05f);
   engine.SetParameters(InitialPredictionParams(flat.data(), w, h, 11, 11), high.data(), 1.0f);
   engine.ComputeScaleMask(mask.data());
-  EXPECT_EQ(engine.scaleThreshold, 0.0f);
+  EXPECT_EQ(engine.scaleThreshold(), 0.0f);
   EXPECT_EQ(std::count(mask.begin(), mask.end(), 1.0f), w * h);
 }
 
@@ -195,25 +195,25 @@ TEST(PredictionThresholds, GradientThresholdAndDecay) {
   Plane magnitude(w * h);
   std::vector<int> bins(w * h);
   for (int i = 0; i < w * h; ++i) {
-    magnitude[i] = std::hypot(raw.gradX[i], raw.gradY[i]);
-    bins[i] = GoldGradientBin(raw.gradX[i], raw.gradY[i]);
+    magnitude[i] = std::hypot(raw.GradX()[i], raw.GradY()[i]);
+    bins[i] = GoldGradientBin(raw.GradX()[i], raw.GradY()[i]);
   }
   p.gradThreshold = -1.0f;
   automatic.SetParameters(p, ones.data(), 1.0f);
   automatic.Predict(true);
   const float expected = BinnedThreshold(magnitude, bins, 22);  // 2 x 11
-  EXPECT_EQ(automatic.gradThreshold, expected);
+  EXPECT_EQ(automatic.gradThreshold(), expected);
   EXPECT_NE(expected, BinnedThreshold(magnitude, bins, 21));
-  for (int i = 0; i < w * h; ++i) ASSERT_EQ(automatic.gradX[i], magnitude[i] > expected ? raw.gradX[i] : 0.0f);
+  for (int i = 0; i < w * h; ++i) ASSERT_EQ(automatic.GradX()[i], magnitude[i] > expected ? raw.GradX()[i] : 0.0f);
   // A flat latent image: threshold 0, nothing survives; the decays apply.
   const Plane flat(w * h, 0.6f);
   CImageMyPredictionEngine level;
   level.SetParameters(InitialPredictionParams(flat.data(), w, h, 5, 5), ones.data(), 1.0f);
   level.Predict(true);
-  EXPECT_EQ(level.gradThreshold, 0.0f);
-  EXPECT_EQ(std::count(level.gradX.get(), level.gradX.get() + w * h, 0.0f), w * h);
-  EXPECT_EQ(level.sigma, 2.0f * 0.9f);
-  EXPECT_EQ(level.dt, 0.9f);
+  EXPECT_EQ(level.gradThreshold(), 0.0f);
+  EXPECT_EQ(std::count(level.GradX(), level.GradX() + w * h, 0.0f), w * h);
+  EXPECT_EQ(level.sigma(), 2.0f * 0.9f);
+  EXPECT_EQ(level.dt(), 0.9f);
 }
 
 TEST(EdgeTaper, ImpulseKeepsTheImageAndClampsHoldTheRange) {
