@@ -28,7 +28,7 @@ void InputPage::setModel(DocumentModel* model) {
 void InputPage::setRegion(const velmora::DeblurRegion& region, bool selected) {
   region_ = region;
   selected_ = selected;
-  label_->hasRegion = selected;
+  label_->setHasRegion(selected);
   view_->setOverlayRegion(region_);
 }
 
@@ -41,8 +41,8 @@ void InputPage::onSelectionMoved(const QRect& rect) {
 }
 
 void InputPage::onSelectionReleased() {
-  label_->hasRegion = checkRegion();
-  setSelected(label_->hasRegion);
+  label_->setHasRegion(checkRegion());
+  setSelected(label_->hasRegion());
 }
 
 void InputPage::setSelected(bool selected) {

@@ -70,7 +70,7 @@ void ResultPage::start(const JobRequest& request, const QString& kernelName) {
 void ResultPage::launch() {
   if (busy_) return;
   ui_->lbl_param->setText(SettingsCaption(description()));
-  if (description().regionSelected) ui_->lbl_img->hasRegion = true;
+  if (description().regionSelected) ui_->lbl_img->setHasRegion(true);
   view_->showText(tr("Generating..."));
   page_->repaint();
   showResultControls(false);

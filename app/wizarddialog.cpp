@@ -35,14 +35,14 @@ WizardDialog::WizardDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Wizard
 
 void WizardDialog::onSelectionReleased(const QRect& rect) {
   if (checkRegion()) {
-    ui->lbl_img->hasRegion = true;
+    ui->lbl_img->setHasRegion(true);
     regionSelected_ = true;
     return;
   }
   // A region too small stays in view with the reason; a click clears.
   regionSelected_ = false;
-  ui->lbl_img->hasRegion = rect.width() > 2 && rect.height() > 2;
-  if (!ui->lbl_img->hasRegion) {
+  ui->lbl_img->setHasRegion(rect.width() > 2 && rect.height() > 2);
+  if (!ui->lbl_img->hasRegion()) {
     resetRegion();
     return;
   }

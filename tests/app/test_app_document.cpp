@@ -395,7 +395,7 @@ class DocumentTest : public QObject, AppFixture {
     QVERIFY2(answerer.boxes.isEmpty(), answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes[0].text));
     QVERIFY(page->nextShown());
     QCOMPARE(page->result()->mode(), std::string("remaining"));
-    QVERIFY(page->label()->hasRegion);
+    QVERIFY(page->label()->hasRegion());
     const cv::Mat partial = page->result()->image().clone();
 
     page->result()->runWholePicture();

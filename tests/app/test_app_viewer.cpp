@@ -134,12 +134,12 @@ class ViewerTest : public QObject, AppFixture {
     Drag(label, {100, 100}, {200, 200});  // 100 x 100 pixels
     QCOMPARE(answerer.titles(), QStringList{"Too small"});
     QCOMPARE(answerer.boxes[0].text, QString("Please choose a larger region."));
-    QVERIFY(!model->regionSelected() && !label->hasRegion);
+    QVERIFY(!model->regionSelected() && !label->hasRegion());
 
     answerer.clear();
     Drag(label, {350, 400}, {50, 80});  // dragged up and left
     QVERIFY(answerer.boxes.isEmpty());
-    QVERIFY(model->regionSelected() && page->input()->regionSelected() && label->hasRegion);
+    QVERIFY(model->regionSelected() && page->input()->regionSelected() && label->hasRegion());
     QCOMPARE(model->region().x, 50.0 / 600.0);
     QCOMPARE(model->region().y, 80.0 / 600.0);
     QCOMPARE(model->region().width, 349.0 / 600.0 - 50.0 / 600.0);
@@ -156,7 +156,7 @@ class ViewerTest : public QObject, AppFixture {
     QVERIFY(model->regionSelected());
 
     QTest::mouseClick(label, Qt::RightButton, {}, QPoint(10, 10));  // clears it
-    QVERIFY(!model->regionSelected() && !label->hasRegion);
+    QVERIFY(!model->regionSelected() && !label->hasRegion());
     d->on_btn_run_clicked();
     QCOMPARE(d->currentPage()->result()->mode(), std::string("complete"));
     VELMORA_WAIT_FOR_JOB(d->currentPage());
@@ -169,7 +169,7 @@ class ViewerTest : public QObject, AppFixture {
     VELMORA_WAIT_FOR_JOB(page);
     Drag(page->label(), {1, 1}, {210, 210});
     QVERIFY(!d->model()->regionSelected());
-    QVERIFY(!page->label()->hasRegion);
+    QVERIFY(!page->label()->hasRegion());
   }
 
   void wholeJobThroughTheWorkerThread() {

@@ -159,14 +159,14 @@ class WizardTest : public QObject, AppFixture {
     // region stays in view, in red, with the reason.
     Drag({10, 10}, {101, 101});
     QVERIFY(!wizard->choices().regionSelected);
-    QVERIFY(wizard->label()->hasRegion);
+    QVERIFY(wizard->label()->hasRegion());
     QCOMPARE(Child<QLabel>("lbl_regionValue")->text(), QString("179 x 179 px: too small, at least 200 x 200 px"));
     QVERIFY(Child<QLabel>("lbl_regionValue")->styleSheet().contains("red"));
     // With Large (51) the minimum is still 200 pixels of the picture.
     Child<QRadioButton>("rdb_kernelLarge")->click();
     Drag({10, 10}, {112, 122});
     QVERIFY(wizard->choices().regionSelected);
-    QVERIFY(wizard->label()->hasRegion);
+    QVERIFY(wizard->label()->hasRegion());
     QCOMPARE(Child<QLabel>("lbl_regionValue")->text(), QString("201 x 221 px"));
     // A right click clears it again; a new drag sets it.
     QTest::mouseClick(label, Qt::RightButton, {}, QPoint(50, 50));
@@ -183,7 +183,7 @@ class WizardTest : public QObject, AppFixture {
     QCOMPARE(document->model()->region().x, 100.0 / 461.0);
     QCOMPARE(document->model()->region().width, 399.0 / 461.0 - 100.0 / 461.0);
     QVERIFY(document->inputPage()->input()->regionSelected());
-    QVERIFY(document->inputPage()->label()->hasRegion);
+    QVERIFY(document->inputPage()->label()->hasRegion());
     QCOMPARE(document->model()->settings().kernelHeight, 51);
   }
 
@@ -208,15 +208,18 @@ class WizardTest : public QObject, AppFixture {
       cv::circle(night, lamp, 3, cv::Scalar(255, 255, 255), cv::FILLED);
     WritePicture(folder->path("night.png"), night);
     QString hint;
-    answerer.onDialog = [&hint](QDialog* dialog) {
+    bool protect = false;
+    answerer.onDialog = [&hint, &protect](QDialog* dialog) {
       auto* label = dialog->findChild<QLabel*>("lbl_highlights");
       if (label && !label->isHidden() && label->heightForWidth(label->width()) <= label->height())
         hint = label->text();
+      if (auto* asked = qobject_cast<WizardDialog*>(dialog)) protect = asked->choices().protectHighlights;
       return FinishWizardOnPage(2)(dialog);
     };
     main->runWizardFlow(folder->path("night.png"));
     answerer.onDialog = nullptr;
     QCOMPARE(hint, QString("This picture has clipped lamps or highlights: Protect Highlights is turned on."));
+    QVERIFY(protect);
     SubMainWindow* opened = main->activeDocument();
     QVERIFY(opened->findChild<QCheckBox*>("chb_highlights")->isChecked());
     ImageWidget* page = opened->currentPage();
