@@ -135,6 +135,7 @@ class SubMainWindow : public QWidget {
   void showKernelChoice();
   void collapseParams();
   void animateParamsHeight(int endValue);
+  // The panel's controls change one field of the model at a time.
   void changeSettings(const std::function<void(DeblurSettings&)>& change);
   void changeOptions(const std::function<void(velmora::JobOptions&)>& change);
 
