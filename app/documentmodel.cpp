@@ -14,21 +14,27 @@ BlurBound AutoBlurBound(int rows, int cols, const velmora::DeblurRegion* region)
   return {velmora::LargestBlurSide(rows), velmora::LargestBlurSide(cols)};
 }
 
-void DocumentModel::setRegion(const velmora::DeblurRegion& r, bool selected) {
-  region = r;
-  regionSelected = selected;
+void DocumentModel::setRegion(const velmora::DeblurRegion& region, bool selected) {
+  region_ = region;
+  regionSelected_ = selected;
   emit regionChanged();
 }
 
+void DocumentModel::setKnownKernel(const cv::Mat& kernel, const QString& name) {
+  knownKernel_ = kernel.clone();
+  knownKernelName_ = kernel.empty() ? QString() : name;
+  emit knownKernelChanged();
+}
+
 void DocumentModel::setZoom(float z) {
-  if (z == zoom) return;
-  zoom = z;
+  if (z == zoom_) return;
+  zoom_ = z;
   emit zoomChanged();
 }
 
 void DocumentModel::setScroll(int x, int y) {
-  if (x == scrollX && y == scrollY) return;
-  scrollX = x;
-  scrollY = y;
+  if (x == scrollX_ && y == scrollY_) return;
+  scrollX_ = x;
+  scrollY_ = y;
   emit scrollChanged();
 }

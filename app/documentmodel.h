@@ -1,7 +1,7 @@
-// What a document holds for its pages and panel: the settings and options
-// of the next job, the region of interest, and the view shared by the pages
-// (zoom and scroll position). Views are given the model and follow its
-// change signals; they never look it up through their parents.
+// What a document holds for its pages and panel: the picture, the settings
+// and options of the next job, the region of interest, and the view shared
+// by the pages (zoom and scroll position). Views are given the model and
+// follow its change signals; they never look it up through their parents.
 #pragma once
 
 #include <QColorSpace>
@@ -31,37 +31,61 @@ class DocumentModel : public QObject {
  public:
   explicit DocumentModel(QObject* parent = nullptr) : QObject(parent) {}
 
-  // Written by the panel's controls (settingsChanged follows when set
-  // through setSettings; the panel writes single fields as they change).
-  // With options.findBlurSize (the Auto blur size) the kernel size in
+  // The picture, blue-green-red at its own depth, full size.
+  const cv::Mat& picture() const { return picture_; }
+  void setPicture(const cv::Mat& picture) { picture_ = picture; }
+
+  // The settings and options of the next job, as the panel's controls say.
+  // With options().findBlurSize (the Auto blur size) the kernel size in the
   // settings is not used: each job is given the AutoBlurBound of its
   // picture or region instead.
-  DeblurSettings settings;
-  velmora::JobOptions options;
+  const DeblurSettings& settings() const { return settings_; }
+  void setSettings(const DeblurSettings& settings) { settings_ = settings; }
+  const velmora::JobOptions& options() const { return options_; }
+  void setOptions(const velmora::JobOptions& options) { options_ = options; }
 
   // What the picture's file says beyond its pixels, written into every
   // result saved; the colour space its pixels are in (invalid: sRGB).
-  velmora::io::PictureMetadata metadata;
-  QColorSpace colourSpace;
+  const velmora::io::PictureMetadata& metadata() const { return metadata_; }
+  void setMetadata(const velmora::io::PictureMetadata& metadata) { metadata_ = metadata; }
+  const QColorSpace& colourSpace() const { return colourSpace_; }
+  void setColourSpace(const QColorSpace& space) { colourSpace_ = space; }
 
-  velmora::DeblurRegion region;
-  bool regionSelected = false;
-  void setRegion(const velmora::DeblurRegion& r, bool selected);
+  const velmora::DeblurRegion& region() const { return region_; }
+  bool regionSelected() const { return regionSelected_; }
+  void setRegion(const velmora::DeblurRegion& region, bool selected);
 
   // A kernel the user loaded (CV_32F, summing to 1): the next Run restores
   // the whole picture with it instead of estimating one. Empty: estimate.
-  cv::Mat knownKernel;
-  QString knownKernelName;
+  const cv::Mat& knownKernel() const { return knownKernel_; }
+  const QString& knownKernelName() const { return knownKernelName_; }
+  // Takes a copy; an empty kernel goes back to estimating.
+  void setKnownKernel(const cv::Mat& kernel, const QString& name);
 
-  float zoom = 1.0f;
+  // The view the pages share.
+  float zoom() const { return zoom_; }
   void setZoom(float z);
-
-  int scrollX = 0;
-  int scrollY = 0;
+  int scrollX() const { return scrollX_; }
+  int scrollY() const { return scrollY_; }
   void setScroll(int x, int y);
 
  signals:
   void regionChanged();
+  void knownKernelChanged();
   void zoomChanged();
   void scrollChanged();
+
+ private:
+  cv::Mat picture_;
+  DeblurSettings settings_;
+  velmora::JobOptions options_;
+  velmora::io::PictureMetadata metadata_;
+  QColorSpace colourSpace_;
+  velmora::DeblurRegion region_;
+  bool regionSelected_ = false;
+  cv::Mat knownKernel_;
+  QString knownKernelName_;
+  float zoom_ = 1.0f;
+  int scrollX_ = 0;
+  int scrollY_ = 0;
 };

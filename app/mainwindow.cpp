@@ -21,6 +21,7 @@
 #include "app/gpu_state.h"
 #include "app/imagewidget.h"
 #include "app/picture_file.h"
+#include "app/result_page.h"
 #include "app/submainwindow.h"
 #include "app/wizarddialog.h"
 #include "src/cuda_device.h"
@@ -90,7 +91,7 @@ ImageWidget* MainWindow::pageToSave() const {
   const int index = document->tabs()->currentIndex();
   ImageWidget* page = document->currentPage();
   if (!page || document->tabs()->tabText(index) == QLatin1String("Input")) return nullptr;
-  if (!page->progressBar()->isHidden() || !page->hasResult()) return nullptr;
+  if (!page->result() || !page->progressBar()->isHidden() || !page->result()->hasResult()) return nullptr;
   return page;
 }
 
@@ -154,22 +155,24 @@ void MainWindow::runWizardFlow(const QString& chosen) {
     return;
   }
   subWindow->setAttribute(Qt::WA_DeleteOnClose);
-  wizard->target = document;
-  wizard->loadPicture();
+  wizard->loadPicture(document->inputPage()->picture(), document->model()->picture());
   if (wizard->exec() != QDialog::Accepted) {
     delete subWindow;  // a cancelled wizard keeps nothing
     delete wizard;
     return;
   }
+  const WizardChoices choices = wizard->choices();
+  document->applyWizardChoices(choices);
   addDocument(subWindow, document);
-  if (!jobs_.running() && wizard->currentPage == 2) document->on_btn_run_clicked();
+  if (!jobs_.running() && choices.runNow) document->on_btn_run_clicked();
   delete wizard;
 }
 
 bool MainWindow::savePage(ImageWidget* page, const QString& fileName) {
   QString problem, notice;
-  if (!page || !page->hasResult()) problem = tr("There is no result to save on this page.");
-  if (problem.isEmpty()) problem = SavePicture(page->image, fileName, page->metadata(), &notice);
+  if (!page || !page->result() || !page->result()->hasResult())
+    problem = tr("There is no result to save on this page.");
+  if (problem.isEmpty()) problem = SavePicture(page->result()->image(), fileName, page->metadata(), &notice);
   if (problem.isEmpty()) {
     if (!notice.isEmpty()) QMessageBox::information(this, tr("Saved"), notice);
     return true;
@@ -208,7 +211,7 @@ void MainWindow::on_actionSave_Image_triggered() {
   if (QFileInfo(fileName).suffix().isEmpty() && !FilterExtension(selected).isEmpty())
     fileName += QLatin1Char('.') + FilterExtension(selected);
   lastFolder_ = QFileInfo(fileName).absolutePath();
-  if (savePage(page, fileName)) page->markSaved();
+  if (savePage(page, fileName)) page->result()->markSaved();
 }
 
 void MainWindow::on_actionWizard_triggered() { runWizardFlow(QString()); }

@@ -95,3 +95,14 @@ QString SavePicture(const cv::Mat& picture, const QString& fileName, const velmo
   }
   return QString();
 }
+
+QString PictureShortName(const QString& path) {
+  if (path.contains('/')) return path.mid(path.lastIndexOf('/') + 1);
+  if (path.contains('\\')) return path.mid(path.lastIndexOf('\\') + 1);
+  return path;
+}
+
+QString PictureFileType(const QString& path) {
+  const int dot = path.lastIndexOf('.');
+  return dot < 0 ? QStringLiteral("unknown") : path.mid(dot + 1).toLower();
+}

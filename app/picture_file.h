@@ -29,3 +29,11 @@ QString SaveKernelPicture(const cv::Mat& kernel, const QString& fileName);
 // but its metadata could not be, *notice says so.
 QString SavePicture(const cv::Mat& picture, const QString& fileName, const velmora::io::PictureMetadata& metadata,
                     QString* notice);
+
+// The short name shown for a picture: the text after the last "/", else
+// after the last "\".
+QString PictureShortName(const QString& path);
+
+// The picture's file type as shown: the text after the last "." anywhere in
+// the path, lower case; "unknown" without one.
+QString PictureFileType(const QString& path);

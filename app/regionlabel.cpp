@@ -13,7 +13,12 @@ QRect NormalisedSelection(QPoint a, QPoint b) {
                std::abs(a.y() - b.y()));
 }
 
-QRect RegionLabel::selectionRect() const { return NormalisedSelection(pressPoint, dragPoint); }
+QRect RegionLabel::selectionRect() const { return NormalisedSelection(pressPoint_, dragPoint_); }
+
+void RegionLabel::setHasRegion(bool has) {
+  hasRegion_ = has;
+  update();
+}
 
 void RegionLabel::setRelativeRegion(const QRectF& region, QSizeF shown) {
   hasRelativeRegion_ = true;
@@ -39,11 +44,11 @@ void RegionLabel::mousePressEvent(QMouseEvent* event) {
   }
   if (!drawingEnabled_) return;
   if (event->button() == Qt::RightButton) {
-    hasRegion = false;
+    hasRegion_ = false;
     emit selectionCleared();
   } else if (event->button() == Qt::LeftButton) {
-    selecting = true;
-    pressPoint = dragPoint = event->position().toPoint();
+    selecting_ = true;
+    pressPoint_ = dragPoint_ = event->position().toPoint();
     emit selectionMoved(selectionRect());
   } else {
     return;
@@ -57,10 +62,10 @@ void RegionLabel::mouseMoveEvent(QMouseEvent* event) {
     emit pointerDragged(event->position().toPoint(), event->globalPosition().toPoint(), false, panOnly_);
     return;
   }
-  if (!drawingEnabled_ || !selecting) return;
+  if (!drawingEnabled_ || !selecting_) return;
   // The drag stays on the label's pixels.
   const QPoint p = event->position().toPoint();
-  dragPoint = QPoint(std::clamp(p.x(), 0, width() - 1), std::clamp(p.y(), 0, height() - 1));
+  dragPoint_ = QPoint(std::clamp(p.x(), 0, width() - 1), std::clamp(p.y(), 0, height() - 1));
   emit selectionMoved(selectionRect());
   update();
 }
@@ -72,16 +77,16 @@ void RegionLabel::mouseReleaseEvent(QMouseEvent* event) {
     return;
   }
   if (!drawingEnabled_ || event->button() != Qt::LeftButton) return;
-  selecting = false;
+  selecting_ = false;
   emit selectionReleased(selectionRect());
   update();
 }
 
 void RegionLabel::paintEvent(QPaintEvent* event) {
   QLabel::paintEvent(event);
-  if (overlayHidden_ || !(selecting || hasRegion)) return;
+  if (overlayHidden_ || !(selecting_ || hasRegion_)) return;
   QRect region = selectionRect();
-  if (hasRelativeRegion_ && !selecting) {
+  if (hasRelativeRegion_ && !selecting_) {
     const QPoint a = RelativeToLabel(relativeRegion_.topLeft(), shown_, size());
     const QPoint b = RelativeToLabel(relativeRegion_.bottomRight(), shown_, size());
     region = QRect(a, b);

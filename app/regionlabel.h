@@ -32,15 +32,15 @@ class RegionLabel : public QLabel {
   // While held (Space), a left drag pans instead of drawing.
   void setPanKeyHeld(bool held) { panKeyHeld_ = held; }
 
-  bool selecting = false;  // the left button is down and a rectangle is dragged
-  bool hasRegion = false;  // a finished region is to be drawn
-  QPoint pressPoint;
-  QPoint dragPoint;
+  // A finished region is to be drawn; the owner decides by its rule.
+  bool hasRegion() const { return hasRegion_; }
+  void setHasRegion(bool has);
 
  signals:
   // A left press or a drag: the rectangle so far, in label coordinates.
   void selectionMoved(const QRect& rect);
-  // The left button was released; the owner sets hasRegion by its rule.
+  // The left button was released; the owner then decides by its rule
+  // whether a region stays (setHasRegion).
   void selectionReleased(const QRect& rect);
   // A right click cleared the region.
   void selectionCleared();
@@ -57,6 +57,10 @@ class RegionLabel : public QLabel {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  bool selecting_ = false;  // the left button is down and a rectangle is dragged
+  bool hasRegion_ = false;
+  QPoint pressPoint_;
+  QPoint dragPoint_;
   bool drawingEnabled_ = false;
   bool outlineOnly_ = false;
   bool overlayHidden_ = false;

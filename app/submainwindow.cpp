@@ -8,18 +8,20 @@
 #include <QHeaderView>
 #include <QMdiSubWindow>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPropertyAnimation>
 #include <QShortcut>
 #include <QToolTip>
-#include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/gpu_state.h"
 #include "app/imagewidget.h"
 #include "app/jobcontroller.h"
+#include "app/next_job.h"
 #include "app/picture_file.h"
+#include "app/picture_view.h"
+#include "app/result_page.h"
 #include "ui_submainwindow.h"
 
 namespace {
@@ -27,31 +29,9 @@ namespace {
 constexpr int kParamsCollapsed = 25;
 constexpr int kParamsExpanded = 160;
 
-// The short name: the text after the last "/", else after the last "\".
-QString ShortName(const QString& path) {
-  if (path.contains('/')) return path.mid(path.lastIndexOf('/') + 1);
-  if (path.contains('\\')) return path.mid(path.lastIndexOf('\\') + 1);
-  return path;
-}
-
-// The text after the last "." anywhere in the path, lower case.
-QString FileType(const QString& path) {
-  const int dot = path.lastIndexOf('.');
-  return dot < 0 ? QStringLiteral("unknown") : path.mid(dot + 1).toLower();
-}
-
 }  // namespace
 
-SubMainWindow::SubMainWindow(QWidget* parent)
-    : QWidget(parent),
-      settings(model_.settings),
-      options(model_.options),
-      zoom(model_.zoom),
-      scrollX(model_.scrollX),
-      scrollY(model_.scrollY),
-      regionSelected(model_.regionSelected),
-      region(model_.region),
-      ui(new Ui::SubMainWindow) {
+SubMainWindow::SubMainWindow(QWidget* parent) : QWidget(parent), ui(new Ui::SubMainWindow) {
   ui->setupUi(this);
   ui->tbl_info->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
   ui->tbl_info->horizontalHeader()->resizeSection(0, 80);
@@ -72,16 +52,12 @@ SubMainWindow::SubMainWindow(QWidget* parent)
   ui->grp_processor->hide();
   ui->wdg_internal->hide();
   // The help texts appear on a click, not on hovering.
-  const auto takeToolTip = [](QWidget* button, QString* text) {
-    *text = button->toolTip();
-    button->setToolTip(QString());
-  };
-  takeToolTip(ui->btn_helpKernel, &helpKernelText);
-  takeToolTip(ui->btn_helpAuto, &helpAutoText);
-  takeToolTip(ui->btn_helpWtdeconv, &helpSmoothnessText);
-  takeToolTip(ui->btn_helpDering, &helpRingingText);
-  takeToolTip(ui->btn_helpDenoise, &helpNoiseText);
-  takeToolTip(ui->btn_helpHighlights, &helpHighlightsText);
+  for (QAbstractButton* help : {ui->btn_helpKernel, ui->btn_helpAuto, ui->btn_helpWtdeconv, ui->btn_helpDering,
+                                ui->btn_helpDenoise, ui->btn_helpHighlights}) {
+    const QString text = help->toolTip();
+    help->setToolTip(QString());
+    connect(help, &QAbstractButton::clicked, this, [text] { QToolTip::showText(QCursor::pos(), text); });
+  }
   for (QWidget* w : {static_cast<QWidget*>(ui->lbl_height), static_cast<QWidget*>(ui->lbl_heightValue),
                      static_cast<QWidget*>(ui->hsl_height), static_cast<QWidget*>(ui->lbl_width),
                      static_cast<QWidget*>(ui->lbl_widthValue), static_cast<QWidget*>(ui->hsl_width)})
@@ -89,8 +65,22 @@ SubMainWindow::SubMainWindow(QWidget* parent)
   ui->rdb_gpu->setChecked(gpuAvailable);
   ui->rdb_cpu->setChecked(!gpuAvailable);
   (gpuAvailable ? ui->rdb_cpu : ui->rdb_gpu)->setEnabled(false);
-  settings.useCpu = !gpuAvailable;
+  changeSettings([](DeblurSettings& s) { s.useCpu = !gpuAvailable; });
+  // The panel shows which kernel file the next Run uses, however it was set.
+  connect(&model_, &DocumentModel::knownKernelChanged, this, &SubMainWindow::showKernelChoice);
   showKernelChoice();
+}
+
+void SubMainWindow::changeSettings(const std::function<void(DeblurSettings&)>& change) {
+  DeblurSettings settings = model_.settings();
+  change(settings);
+  model_.setSettings(settings);
+}
+
+void SubMainWindow::changeOptions(const std::function<void(velmora::JobOptions&)>& change) {
+  velmora::JobOptions options = model_.options();
+  change(options);
+  model_.setOptions(options);
 }
 
 SubMainWindow::~SubMainWindow() {
@@ -109,60 +99,67 @@ bool SubMainWindow::openImage(const QString& fileName) {
   setWindowTitle(fileName);
   filePath_ = fileName;
   QString problem;
-  cv::Mat picture = ReadPictureFile(fileName, &problem, &model_.metadata);
+  velmora::io::PictureMetadata metadata;
+  const cv::Mat picture = ReadPictureFile(fileName, &problem, &metadata);
+  model_.setMetadata(metadata);
   if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) sub->resize(640, 480);
   if (picture.empty()) {
     QMessageBox::information(this, tr("Error"), problem);
     return false;
   }
-  image = picture;
-  const std::vector<unsigned char>& icc = model_.metadata.iccProfile();
-  model_.colourSpace = icc.empty() ? QColorSpace()
-                                   : QColorSpace::fromIccProfile(QByteArray(
-                                         reinterpret_cast<const char*>(icc.data()), static_cast<qsizetype>(icc.size())));
-  const QString values[5] = {ShortName(fileName), FileType(fileName),
-                             QString::asprintf("%dpx", image.cols), QString::asprintf("%dpx", image.rows),
+  model_.setPicture(picture);
+  const std::vector<unsigned char>& icc = metadata.iccProfile();
+  model_.setColourSpace(icc.empty() ? QColorSpace()
+                                    : QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(icc.data()),
+                                                                             static_cast<qsizetype>(icc.size()))));
+  const QString values[5] = {PictureShortName(fileName), PictureFileType(fileName),
+                             QString::asprintf("%dpx", picture.cols), QString::asprintf("%dpx", picture.rows),
                              gpuAvailable ? QStringLiteral("GPU") : QStringLiteral("CPU")};
   for (int row = 0; row < 5; ++row) ui->tbl_info->setItem(row, 1, new QTableWidgetItem(values[row]));
 
-  auto* page = new ImageWidget;
-  page->setInput(true);
-  page->setCaption(tr("Input Image"));
-  page->progressBar()->hide();
+  auto* page = new ImageWidget(ImageWidget::Kind::kInput);
   addPage(page, tr("Input"));
-  inputPage = page;
-  page->showImage(image);
+  inputPage_ = page;
+  page->view()->showImage(picture);
   return true;
+}
+
+QList<ImageWidget*> SubMainWindow::pages() const {
+  QList<ImageWidget*> list;
+  for (int i = 0; i < ui->tabs->count(); ++i)
+    if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(i))) list.append(page);
+  return list;
 }
 
 void SubMainWindow::setJobController(JobController* jobs) {
   jobs_ = jobs;
-  for (int i = 0; i < ui->tabs->count(); ++i)
-    if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(i))) page->setJobController(jobs);
+  for (ImageWidget* page : pages())
+    if (page->result()) page->result()->setJobController(jobs);
 }
 
 void SubMainWindow::addPage(ImageWidget* page, const QString& title) {
-  page->setJobController(jobs_);
   page->setModel(&model_);
-  connect(page, &ImageWidget::backRequested, this, [this] {
-    if (inputPage) ui->tabs->setCurrentWidget(inputPage);
-  });
-  connect(page, &ImageWidget::jobStateChanged, this, &SubMainWindow::pagesChanged);
-  // A tab's tooltip follows its job: an Auto job's size is known at its end.
-  connect(page, &ImageWidget::jobStateChanged, this, [this, page] {
-    if (const int index = ui->tabs->indexOf(page); index >= 0 && !page->isInput)
-      ui->tabs->setTabToolTip(index, jobSummary(page));
-  });
-  connect(page, &ImageWidget::jobEnded, this, &SubMainWindow::blinkParams);
+  if (ResultPage* result = page->result()) {
+    result->setJobController(jobs_);
+    connect(result, &ResultPage::backRequested, this, [this] {
+      if (inputPage_) ui->tabs->setCurrentWidget(inputPage_);
+    });
+    connect(result, &ResultPage::jobStateChanged, this, &SubMainWindow::pagesChanged);
+    // A tab's tooltip follows its job: an Auto job's size is known at its end.
+    connect(result, &ResultPage::jobStateChanged, this, [this, page] {
+      if (const int index = ui->tabs->indexOf(page); index >= 0) ui->tabs->setTabToolTip(index, page->result()->summary());
+    });
+    connect(result, &ResultPage::jobEnded, this, &SubMainWindow::blinkParams);
+  }
   ui->tabs->addTab(page, title);
   ui->tabs->setCurrentWidget(page);
 }
 
 int SubMainWindow::unsavedResults() const {
-  int count = 0;
-  for (int i = 0; i < ui->tabs->count(); ++i)
-    if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(i)); page && page->unsavedResult()) ++count;
-  return count;
+  const QList<ImageWidget*> all = pages();
+  return static_cast<int>(std::count_if(all.begin(), all.end(), [](const ImageWidget* page) {
+    return page->result() && page->result()->unsavedResult();
+  }));
 }
 
 // Asks the question the program asks for all documents at once.
@@ -179,7 +176,7 @@ bool AskToDiscard(QWidget* parent, int unsaved) {
 bool SubMainWindow::discardUnsavedToClose() { return discardAgreed_ || AskToDiscard(this, unsavedResults()); }
 
 bool SubMainWindow::stopJobToClose(ImageWidget* page) {
-  const bool running = page ? page->busy : hasRunningJob();
+  const bool running = page ? page->busy() : hasRunningJob();
   if (!running) return true;
   const auto answer = QMessageBox::question(this, tr("Job Running"), tr("A job is running. Stop it and close?"),
                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
@@ -191,9 +188,10 @@ bool SubMainWindow::stopJobToClose(ImageWidget* page) {
 void SubMainWindow::setKernelPreset(int index) {
   QWidget* const sizeControls[6] = {ui->lbl_height, ui->lbl_heightValue, ui->hsl_height,
                                     ui->lbl_width,  ui->lbl_widthValue,  ui->hsl_width};
-  const bool custom = index == 3;
+  const bool custom = index == kBlurCustom;
   // Auto leaves the size alone: each job is given its own bound at Run.
-  if (index < 3) settings.kernelHeight = settings.kernelWidth = velmora::kBlurPresets[index];
+  if (index < kBlurCustom)
+    changeSettings([index](DeblurSettings& s) { s.kernelHeight = s.kernelWidth = velmora::kBlurPresets[index]; });
   if (presetFromWizard_) return;
   for (QWidget* w : sizeControls) w->setVisible(custom);
   ui->grp_kernel->setMinimumHeight(custom ? 160 : 90);
@@ -207,7 +205,25 @@ void SubMainWindow::checkKernelPresetButton(int index) {
   presetFromWizard_ = false;
 }
 
+void SubMainWindow::applyWizardChoices(const WizardChoices& choices) {
+  checkKernelPresetButton(choices.preset);
+  changeSettings([&choices](DeblurSettings& s) {
+    s.kernelHeight = choices.kernelHeight;
+    s.kernelWidth = choices.kernelWidth;
+    s.gamma = choices.gamma;
+    s.smoothness = choices.smoothness;
+    s.reduceRinging = choices.reduceRinging;
+    s.reduceNoise = choices.reduceNoise;
+  });
+  if (choices.protectHighlights) changeOptions([](velmora::JobOptions& o) { o.highlights = velmora::Highlights::kModel; });
+  syncControls();
+  // The input page follows the model's region.
+  if (choices.regionSelected) model_.setRegion(choices.region, true);
+}
+
 void SubMainWindow::syncControls() {
+  const DeblurSettings& settings = model_.settings();
+  const velmora::JobOptions& options = model_.options();
   ui->hsl_height->setValue(settings.kernelHeight / 2);
   ui->hsl_width->setValue(settings.kernelWidth / 2);
   (std::fabs(settings.gamma - 1.0f) < 0.001f ? ui->rdb_gamma_1_0 : ui->rdb_gamma_2_2)->setChecked(true);
@@ -222,62 +238,64 @@ void SubMainWindow::syncControls() {
 }
 
 void SubMainWindow::on_rdb_kernelSmall_toggled(bool checked) {
-  if (checked) setKernelPreset(0);
+  if (checked) setKernelPreset(kBlurSmall);
 }
 void SubMainWindow::on_rdb_kernelMedium_toggled(bool checked) {
-  if (checked) setKernelPreset(1);
+  if (checked) setKernelPreset(kBlurMedium);
 }
 void SubMainWindow::on_rdb_kernelLarge_toggled(bool checked) {
-  if (checked) setKernelPreset(2);
+  if (checked) setKernelPreset(kBlurLarge);
 }
 void SubMainWindow::on_rdb_kernelCustom_toggled(bool checked) {
-  if (checked) setKernelPreset(3);
+  if (checked) setKernelPreset(kBlurCustom);
 }
 // Also called unchecked, when another size is chosen: that one is then given.
 void SubMainWindow::on_rdb_kernelAuto_toggled(bool checked) {
-  options.findBlurSize = checked;
-  if (checked) setKernelPreset(kAutoPreset);
+  changeOptions([checked](velmora::JobOptions& o) { o.findBlurSize = checked; });
+  if (checked) setKernelPreset(kBlurAuto);
 }
 
 void SubMainWindow::on_hsl_height_valueChanged(int value) {
-  settings.kernelHeight = 2 * value + 1;
-  ui->lbl_heightValue->setText(QString::asprintf("%d px", settings.kernelHeight));
+  changeSettings([value](DeblurSettings& s) { s.kernelHeight = 2 * value + 1; });
+  ui->lbl_heightValue->setText(QString::asprintf("%d px", model_.settings().kernelHeight));
 }
 
 void SubMainWindow::on_hsl_width_valueChanged(int value) {
-  settings.kernelWidth = 2 * value + 1;
-  ui->lbl_widthValue->setText(QString::asprintf("%d px", settings.kernelWidth));
+  changeSettings([value](DeblurSettings& s) { s.kernelWidth = 2 * value + 1; });
+  ui->lbl_widthValue->setText(QString::asprintf("%d px", model_.settings().kernelWidth));
 }
 
 void SubMainWindow::on_rdb_gamma_1_0_toggled(bool checked) {
-  if (checked) settings.gamma = 1.0f;
+  if (checked) changeSettings([](DeblurSettings& s) { s.gamma = 1.0f; });
 }
 void SubMainWindow::on_rdb_gamma_2_2_toggled(bool checked) {
-  if (checked) settings.gamma = 2.2f;
+  if (checked) changeSettings([](DeblurSettings& s) { s.gamma = 2.2f; });
 }
 
 void SubMainWindow::on_hsl_tscale_valueChanged(int value) {
-  settings.tscale = value / 100.0f;
-  ui->lbl_tscaleValue->setText(QString::asprintf("%.2f", settings.tscale));
+  changeSettings([value](DeblurSettings& s) { s.tscale = value / 100.0f; });
+  ui->lbl_tscaleValue->setText(QString::asprintf("%.2f", model_.settings().tscale));
 }
 
 void SubMainWindow::on_hsl_wtdeconv_valueChanged(int value) {
-  settings.smoothness = value / 100.0f;
-  ui->lbl_wtdeconvValue->setText(QString::asprintf("%.2f", settings.smoothness));
+  changeSettings([value](DeblurSettings& s) { s.smoothness = value / 100.0f; });
+  ui->lbl_wtdeconvValue->setText(QString::asprintf("%.2f", model_.settings().smoothness));
 }
 
 void SubMainWindow::on_chb_dering_stateChanged(int state) {
-  settings.reduceRinging = state == Qt::Checked ? 1 : 0;
+  changeSettings([state](DeblurSettings& s) { s.reduceRinging = state == Qt::Checked ? 1 : 0; });
 }
 
 void SubMainWindow::on_chb_denoise_stateChanged(int state) {
-  settings.reduceNoise = state == Qt::Checked ? 1 : 0;
+  changeSettings([state](DeblurSettings& s) { s.reduceNoise = state == Qt::Checked ? 1 : 0; });
 }
 
 // An option of the job, not of the settings record: the engine's settings,
 // and with them every result made with the box off, stay as they were.
 void SubMainWindow::on_chb_highlights_toggled(bool checked) {
-  options.highlights = checked ? velmora::Highlights::kModel : velmora::Highlights::kKeep;
+  changeOptions([checked](velmora::JobOptions& o) {
+    o.highlights = checked ? velmora::Highlights::kModel : velmora::Highlights::kKeep;
+  });
 }
 
 void SubMainWindow::on_btn_loadKernel_clicked() {
@@ -291,22 +309,16 @@ void SubMainWindow::on_btn_loadKernel_clicked() {
     QMessageBox::information(this, tr("Error"), problem);
     return;
   }
-  setKnownKernel(kernel, QFileInfo(fileName).fileName());
+  model_.setKnownKernel(kernel, QFileInfo(fileName).fileName());
 }
 
-void SubMainWindow::on_btn_clearKernel_clicked() { setKnownKernel(cv::Mat(), QString()); }
-
-void SubMainWindow::setKnownKernel(const cv::Mat& kernel, const QString& name) {
-  model_.knownKernel = kernel.clone();
-  model_.knownKernelName = kernel.empty() ? QString() : name;
-  showKernelChoice();
-}
+void SubMainWindow::on_btn_clearKernel_clicked() { model_.setKnownKernel(cv::Mat(), QString()); }
 
 // With a kernel loaded the estimator has no say; the panel shows which file
 // the next Run uses.
 void SubMainWindow::showKernelChoice() {
-  const bool known = !model_.knownKernel.empty();
-  ui->lbl_kernelFile->setText(known ? tr("Kernel: %1").arg(model_.knownKernelName) : QString());
+  const bool known = !model_.knownKernel().empty();
+  ui->lbl_kernelFile->setText(known ? tr("Kernel: %1").arg(model_.knownKernelName()) : QString());
   ui->lbl_kernelFile->setToolTip(ui->lbl_kernelFile->text());
   ui->btn_clearKernel->setEnabled(known);
   ui->rdb_estimatorClassic->setEnabled(!known);
@@ -315,18 +327,13 @@ void SubMainWindow::showKernelChoice() {
 
 // The choice follows the checked button, however it became checked.
 void SubMainWindow::on_rdb_estimatorSharp_toggled(bool checked) {
-  options.estimator = checked ? velmora::KernelEstimator::kSharp : velmora::KernelEstimator::kClassic;
+  changeOptions([checked](velmora::JobOptions& o) {
+    o.estimator = checked ? velmora::KernelEstimator::kSharp : velmora::KernelEstimator::kClassic;
+  });
 }
 
-void SubMainWindow::on_btn_helpWtdeconv_clicked() { QToolTip::showText(QCursor::pos(), helpSmoothnessText); }
-void SubMainWindow::on_btn_helpDering_clicked() { QToolTip::showText(QCursor::pos(), helpRingingText); }
-void SubMainWindow::on_btn_helpDenoise_clicked() { QToolTip::showText(QCursor::pos(), helpNoiseText); }
-void SubMainWindow::on_btn_helpHighlights_clicked() { QToolTip::showText(QCursor::pos(), helpHighlightsText); }
-void SubMainWindow::on_btn_helpKernel_clicked() { QToolTip::showText(QCursor::pos(), helpKernelText); }
-void SubMainWindow::on_btn_helpAuto_clicked() { QToolTip::showText(QCursor::pos(), helpAutoText); }
-
 void SubMainWindow::on_btn_advance_clicked() {
-  if (advancedShown)
+  if (advancedShown_)
     collapseParams();
   else
     expandParams();
@@ -342,14 +349,14 @@ void SubMainWindow::animateParamsHeight(int endValue) {
 }
 
 void SubMainWindow::expandParams() {
-  advancedShown = true;
+  advancedShown_ = true;
   ui->btn_advance->setArrowType(Qt::UpArrow);
   ui->btn_advance->setAccessibleName(tr("Show fewer parameters"));
   animateParamsHeight(kParamsExpanded);
 }
 
 void SubMainWindow::collapseParams() {
-  advancedShown = false;
+  advancedShown_ = false;
   ui->btn_advance->setArrowType(Qt::DownArrow);
   ui->btn_advance->setAccessibleName(tr("Show more parameters"));
   animateParamsHeight(kParamsCollapsed);
@@ -383,10 +390,7 @@ void SubMainWindow::setParamsBlink(int value) {
 void SubMainWindow::on_tabs_currentChanged(int index) {
   if (!isVisible()) return;
   emit pagesChanged();
-  auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(index));
-  if (!page) return;
-  if (!page->busy) page->showPicture();
-  page->updateZoomControls();
+  if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(index))) page->refreshView();
 }
 
 void SubMainWindow::on_tabs_tabCloseRequested(int index) {
@@ -399,113 +403,38 @@ void SubMainWindow::on_tabs_tabCloseRequested(int index) {
 }
 
 void SubMainWindow::on_rdb_cpu_toggled(bool checked) {
-  if (checked) settings.useCpu = true;
+  if (checked) changeSettings([](DeblurSettings& s) { s.useCpu = true; });
 }
 void SubMainWindow::on_rdb_gpu_toggled(bool checked) {
-  if (checked) settings.useCpu = false;
+  if (checked) changeSettings([](DeblurSettings& s) { s.useCpu = false; });
 }
 
 void SubMainWindow::on_btn_run_clicked() {
   if (!jobs_ || jobs_->running()) return;  // one job at a time in the whole application
-  const bool estimating = model_.knownKernel.empty();
-  const bool findSize = estimating && options.findBlurSize;
-  DeblurSettings jobSettings = settings;
-  if (findSize) {
-    // The largest size the search may find is what the job's own picture,
-    // the region or the whole, leaves room for.
-    const BlurBound bound = AutoBlurBound(image.rows, image.cols, regionSelected ? &region : nullptr);
-    if (bound.height == 0 || bound.width == 0) {
-      QMessageBox::information(this, tr("Error"),
-                               tr("This %1 x %2 picture is too small for any blur size: each side must be "
-                                  "at least 9 pixels, three times the smallest blur size (3).")
-                                   .arg(image.cols)
-                                   .arg(image.rows));
-      return;
-    }
-    jobSettings.kernelHeight = bound.height;
-    jobSettings.kernelWidth = bound.width;
-  }
-  // A whole-picture estimation needs room for three blur sizes a side.
-  if (estimating && !regionSelected &&
-      !velmora::BlurFitsPicture(image.rows, image.cols, jobSettings.kernelHeight, jobSettings.kernelWidth)) {
-    QMessageBox::information(this, tr("Error"),
-                             tr("The blur size %1 x %2 is too large for this %3 x %4 picture: each side "
-                                "must be at least three blur sizes. The largest blur size it allows is "
-                                "%5 x %6.")
-                                 .arg(jobSettings.kernelHeight)
-                                 .arg(jobSettings.kernelWidth)
-                                 .arg(image.cols)
-                                 .arg(image.rows)
-                                 .arg(velmora::LargestBlurSide(image.rows))
-                                 .arg(velmora::LargestBlurSide(image.cols)));
+  JobRequest request;
+  if (const QString refusal = PrepareJob(model_, &request); !refusal.isEmpty()) {
+    QMessageBox::information(this, tr("Error"), refusal);
     return;
   }
-  auto* page = new ImageWidget;
-  ++resultCount;
-  const QString title = QString::asprintf("Result%d - %s", resultCount, settings.useCpu ? "CPU" : "GPU");
+  auto* page = new ImageWidget(ImageWidget::Kind::kResult);
+  ++resultCount_;
+  const QString title =
+      QString::asprintf("Result%d - %s", resultCount_, model_.settings().useCpu ? "CPU" : "GPU");
   addPage(page, title);
-  page->image = image.clone();
-  page->settings = jobSettings;
-  page->options = options;
-  page->options.findBlurSize = findSize;
-  if (!model_.knownKernel.empty()) {
-    // A loaded kernel restores the whole picture, as the tool's --kernel.
-    page->knownKernel = model_.knownKernel;
-    page->knownKernelName = model_.knownKernelName;
-    page->mode = velmora::kModeRemaining;
-  } else {
-    page->regionSelected = regionSelected;
-    if (regionSelected) page->region = region;
-    page->mode = regionSelected ? velmora::kModePartial : velmora::kModeComplete;
-  }
-  ui->tabs->setTabToolTip(ui->tabs->indexOf(page), jobSummary(page));
-  page->startJob();
-  page->updateZoomControls();
-}
-
-QString SubMainWindow::jobSummary(const ImageWidget* page) const {
-  const DeblurSettings& s = page->settings;
-  QStringList lines;
-  if (page->options.findBlurSize && page->foundKernelHeight() > 0)
-    lines << tr("Blur size found: %1 x %2 px").arg(page->foundKernelHeight()).arg(page->foundKernelWidth());
-  else if (page->options.findBlurSize)
-    lines << tr("Blur size: Auto, at most %1 x %2 px").arg(s.kernelHeight).arg(s.kernelWidth);
-  else if (page->knownKernelName.isEmpty())
-    lines << tr("Blur size %1 x %2 px").arg(s.kernelHeight).arg(s.kernelWidth);
-  if (page->regionSelected)
-    lines << tr("Region %1 x %2 % of the picture at %3, %4 %")
-                 .arg(qRound(page->region.width * 100))
-                 .arg(qRound(page->region.height * 100))
-                 .arg(qRound(page->region.x * 100))
-                 .arg(qRound(page->region.y * 100));
-  else
-    lines << tr("Whole picture");
-  if (!page->knownKernelName.isEmpty())
-    lines << tr("Kernel: %1").arg(page->knownKernelName);
-  else
-    lines << (page->options.estimator == velmora::KernelEstimator::kSharp ? tr("Estimator: Sharp")
-                                                                          : tr("Estimator: Classic"));
-  lines << tr("Smoothness %1").arg(QString::asprintf("%.2f", s.smoothness));
-  lines << (s.reduceRinging ? tr("Reduce Ringing: on") : tr("Reduce Ringing: off"));
-  lines << (s.reduceNoise ? tr("Reduce Noise: on") : tr("Reduce Noise: off"));
-  lines << (page->options.highlights == velmora::Highlights::kModel ? tr("Protect Highlights: on")
-                                                                      : tr("Protect Highlights: off"));
-  lines << (s.useCpu ? tr("Processor: CPU") : tr("Processor: GPU"));
-  return lines.join(QLatin1Char('\n'));
+  page->result()->start(request, request.knownKernel.empty() ? QString() : model_.knownKernelName());
+  page->view()->updateZoomControls();
 }
 
 void SubMainWindow::setRunControlsEnabled(bool enable) {
   ui->btn_run->setEnabled(enable);
-  for (int i = 0; i < ui->tabs->count(); ++i)
-    if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(i))) page->setNextEnabled(enable);
+  for (ImageWidget* page : pages()) page->setNextEnabled(enable);
 }
 
 bool SubMainWindow::runEnabled() const { return ui->btn_run->isEnabled(); }
 
 bool SubMainWindow::hasRunningJob() const {
-  for (int i = 0; i < ui->tabs->count(); ++i)
-    if (auto* page = qobject_cast<ImageWidget*>(ui->tabs->widget(i)); page && page->busy) return true;
-  return false;
+  const QList<ImageWidget*> all = pages();
+  return std::any_of(all.begin(), all.end(), [](const ImageWidget* page) { return page->busy(); });
 }
 
 void SubMainWindow::closeEvent(QCloseEvent* event) {

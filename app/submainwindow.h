@@ -6,7 +6,11 @@
 #include <QWidget>
 #include <opencv2/core.hpp>
 
+#include <functional>
+
 #include "app/documentmodel.h"
+#include "app/jobcontroller.h"
+#include "app/wizard_choices.h"
 #include "pipeline/engine.h"
 #include "frontend/job.h"
 
@@ -54,8 +58,10 @@ class SubMainWindow : public QWidget {
   // False when the user keeps it running.
   bool stopJobToClose(ImageWidget* page = nullptr);
 
-  // The blur-size choice: 0 Small, 1 Medium, 2 Large, 3 Custom or 4 Auto.
-  static constexpr int kAutoPreset = 4;
+  // Takes what the wizard was told: its blur size, parameters and region.
+  void applyWizardChoices(const WizardChoices& choices);
+
+  // The blur-size choice, a BlurPreset.
   void setKernelPreset(int index);
   // Writes the settings into the controls.
   void syncControls();
@@ -66,6 +72,8 @@ class SubMainWindow : public QWidget {
   void blinkParams();
   void setParamsBlink(int value);
   int paramsBlink() const { return blinkValue; }
+  // The parameter panel is opened.
+  bool advancedShown() const { return advancedShown_; }
 
   // Every Run control of this document: its Run button and the pages'
   // "Whole Image >>" buttons.
@@ -76,27 +84,12 @@ class SubMainWindow : public QWidget {
 
   QTabWidget* tabs() const;
   ImageWidget* currentPage() const;
+  // The page the picture was opened on (owned by the tab widget).
+  ImageWidget* inputPage() const { return inputPage_; }
 
-  // The state the pages and the wizard share; the pages are given it.
+  // The state the pages share; the pages are given it.
   DocumentModel* model() { return &model_; }
-
- private:
-  DocumentModel model_;  // before the names below, which refer into it
-
- public:
-  // The model's fields under the document's own names.
-  DeblurSettings& settings;
-  velmora::JobOptions& options;  // follows the Estimator buttons
-  float& zoom;
-  int& scrollX;
-  int& scrollY;
-  bool& regionSelected;
-  velmora::DeblurRegion& region;
-
-  cv::Mat image;  // the picture, 8-bit blue-green-red, full size
-  int resultCount = 0;
-  bool advancedShown = false;
-  ImageWidget* inputPage = nullptr;  // owned by the tab widget
+  const DocumentModel* model() const { return &model_; }
 
  public slots:
   // The settings follow the checked buttons, however they became checked
@@ -119,16 +112,6 @@ class SubMainWindow : public QWidget {
   void on_rdb_estimatorSharp_toggled(bool checked);
   void on_btn_loadKernel_clicked();
   void on_btn_clearKernel_clicked();
-
-  // Uses kernel (CV_32F, summing to 1; from the file `name`) for the next
-  // runs, or estimates again when it is empty.
-  void setKnownKernel(const cv::Mat& kernel, const QString& name);
-  void on_btn_helpWtdeconv_clicked();
-  void on_btn_helpDering_clicked();
-  void on_btn_helpDenoise_clicked();
-  void on_btn_helpHighlights_clicked();
-  void on_btn_helpKernel_clicked();
-  void on_btn_helpAuto_clicked();
   void on_btn_advance_clicked();
   void on_tabs_currentChanged(int index);
   void on_tabs_tabCloseRequested(int index);
@@ -146,23 +129,27 @@ class SubMainWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  QList<ImageWidget*> pages() const;
   void expandParams();
   void addPage(ImageWidget* page, const QString& title);
   void showKernelChoice();
-  // The settings of a result page's job, for its tab's tooltip.
-  QString jobSummary(const ImageWidget* page) const;
   void collapseParams();
   void animateParamsHeight(int endValue);
+  // The panel's controls change one field of the model at a time.
+  void changeSettings(const std::function<void(DeblurSettings&)>& change);
+  void changeOptions(const std::function<void(velmora::JobOptions&)>& change);
 
+  DocumentModel model_;
   Ui::SubMainWindow* ui;
+  ImageWidget* inputPage_ = nullptr;
+  int resultCount_ = 0;
+  bool advancedShown_ = false;
   JobController* jobs_ = nullptr;
   // Set while the wizard checks a preset button: the size controls keep
   // their visibility then.
   bool presetFromWizard_ = false;
   bool discardAgreed_ = false;
   QString filePath_;
-  QString helpKernelText, helpAutoText, helpSmoothnessText, helpRingingText, helpNoiseText,
-      helpHighlightsText;
   bool blinkDone = false;
   int blinkValue = -1;
   QPropertyAnimation* heightAnimation = nullptr;

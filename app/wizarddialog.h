@@ -1,16 +1,18 @@
 // The three-page deblurring wizard: an overview, the blur size with example
-// pictures, and the region to deblur. Finish writes the choices into its
-// target document.
+// pictures, and the region to deblur. Once finished it gives its choices;
+// the caller hands them to the document.
 #pragma once
 
 #include <QDialog>
 #include <QImage>
 
+#include <opencv2/core.hpp>
+
 #include "app/documentmodel.h"
+#include "app/wizard_choices.h"
 #include "frontend/job.h"
 
 class QLabel;
-class SubMainWindow;
 class WizardImageLabel;
 
 namespace Ui {
@@ -25,34 +27,17 @@ class WizardDialog : public QDialog {
   ~WizardDialog() override;
 
   void setPage(int index);
-  // Shows the target's input picture, scaled to fit the region page.
-  void loadPicture();
+  int currentPage() const { return currentPage_; }
 
-  void setRegionFromLabel(const QRect& rect);
-  bool checkRegion() const;
-  void resetRegion();
+  // Shows the picture (as the document's input page shows it) scaled to fit
+  // the region page; `full` is the picture itself, judged for clipped
+  // highlights.
+  void loadPicture(const QImage& shown, const cv::Mat& full);
+
+  // What was chosen so far; once accepted, what the document is to take.
+  WizardChoices choices() const;
+
   WizardImageLabel* label() const;
-
-  int kernelHeight = 19;
-  int kernelWidth = 19;
-  // Auto: the job finds the blur size; kernelHeight and kernelWidth then
-  // keep the last size chosen, for the document's other choices.
-  bool autoBlurSize = false;
-  float gamma = 1.0f;
-  float smoothness = 0.04f;
-  int reduceRinging = 0;
-  int reduceNoise = 0;
-  // The picture has clipped lamps or highlights (set by loadPicture):
-  // Finish turns Protect Highlights on, and the region page says so.
-  bool clippedHighlights = false;
-  QLabel* navLabels[3] = {};
-  QWidget* pages[3] = {};
-  QImage picture;
-  int currentPage = 0;
-  bool regionSelected = false;
-  bool wholeImage = true;
-  velmora::DeblurRegion region;
-  SubMainWindow* target = nullptr;  // not owned
 
  private slots:
   void on_btn_prev_clicked();
@@ -70,6 +55,10 @@ class WizardDialog : public QDialog {
  private:
   // Connected to the page links by hand (not by name).
   void on_items_label_linkActivated(const QString& link);
+  void onSelectionReleased(const QRect& rect);
+  void setRegionFromLabel(const QRect& rect);
+  bool checkRegion() const;
+  void resetRegion();
   void showRegionDrawing(bool shown);
   int checkedPreset() const;
   // The blur size the region rule holds the region to: the chosen one, or
@@ -78,4 +67,17 @@ class WizardDialog : public QDialog {
 
   Ui::WizardDialog* ui;
   QString helpAutoText_;
+  QLabel* navLabels_[3] = {};
+  QWidget* pages_[3] = {};
+  int currentPage_ = 0;
+  int kernelHeight_ = 19;
+  int kernelWidth_ = 19;
+  bool autoBlurSize_ = false;
+  // Set by loadPicture: Finish turns Protect Highlights on, and the region
+  // page says so.
+  bool clippedHighlights_ = false;
+  QImage picture_;
+  bool regionSelected_ = false;
+  bool wholeImage_ = true;
+  velmora::DeblurRegion region_;
 };

@@ -115,7 +115,7 @@ T* Child(QObject* parent, const char* name) {
 }
 
 // Waits for a page's job to end.
-#define VELMORA_WAIT_FOR_JOB(page) QTRY_VERIFY_WITH_TIMEOUT(!(page)->busy, 60000)
+#define VELMORA_WAIT_FOR_JOB(page) QTRY_VERIFY_WITH_TIMEOUT(!(page)->busy(), 60000)
 
 // The common set-up of a window test: a scratch working folder and a shown
 // main window on a machine without a usable GPU, its start-up box answered.

@@ -15,6 +15,7 @@
 #include "app/imagelabel.h"
 #include "app/imagewidget.h"
 #include "app/mainwindow.h"
+#include "app/result_page.h"
 #include "app/submainwindow.h"
 #include "app/workingthread.h"
 #include "pipeline/highlights.h"
@@ -35,47 +36,49 @@ class DocumentTest : public QObject, AppFixture {
 
   void settingsFollowTheControls() {
     SubMainWindow* d = Open(TestPicture(200, 200));
-    QCOMPARE(d->settings.kernelHeight, 19);
-    QCOMPARE(d->settings.smoothness, 0.04f);
-    QVERIFY(d->settings.useCpu);
+    QCOMPARE(d->model()->settings().kernelHeight, 19);
+    QCOMPARE(d->model()->settings().smoothness, 0.04f);
+    QVERIFY(d->model()->settings().useCpu);
     QVERIFY(Child<QRadioButton>(d, "rdb_cpu")->isChecked());
     QVERIFY(!Child<QRadioButton>(d, "rdb_gpu")->isEnabled());
     QVERIFY(Child<QGroupBox>(d, "grp_processor")->isHidden());
     QVERIFY(Child<QWidget>(d, "wdg_internal")->isHidden());
 
     Child<QRadioButton>(d, "rdb_kernelMedium")->click();
-    QCOMPARE(d->settings.kernelHeight, 31);
-    QCOMPARE(d->settings.kernelWidth, 31);
+    QCOMPARE(d->model()->settings().kernelHeight, 31);
+    QCOMPARE(d->model()->settings().kernelWidth, 31);
     QCOMPARE(Child<QGroupBox>(d, "grp_kernel")->minimumHeight(), 90);
     // Large, then Custom without a slider move: still 51, labels still "19 px".
     Child<QRadioButton>(d, "rdb_kernelLarge")->click();
     Child<QRadioButton>(d, "rdb_kernelCustom")->click();
-    QCOMPARE(d->settings.kernelHeight, 51);
+    QCOMPARE(d->model()->settings().kernelHeight, 51);
     QCOMPARE(Child<QGroupBox>(d, "grp_kernel")->minimumHeight(), 160);
     QVERIFY(!Child<QSlider>(d, "hsl_height")->isHidden());
     QCOMPARE(Child<QLabel>(d, "lbl_heightValue")->text(), QString("19 px"));
     Child<QSlider>(d, "hsl_height")->setValue(20);
-    QCOMPARE(d->settings.kernelHeight, 41);
-    QCOMPARE(d->settings.kernelWidth, 51);
+    QCOMPARE(d->model()->settings().kernelHeight, 41);
+    QCOMPARE(d->model()->settings().kernelWidth, 51);
     QCOMPARE(Child<QLabel>(d, "lbl_heightValue")->text(), QString("41 px"));
 
     auto* smoothness = Child<QSlider>(d, "hsl_wtdeconv");
     smoothness->setValue(0);
     QCOMPARE(Child<QLabel>(d, "lbl_wtdeconvValue")->text(), QString("0.00"));
     smoothness->setValue(20);
-    QCOMPARE(d->settings.smoothness, 0.2f);
+    QCOMPARE(d->model()->settings().smoothness, 0.2f);
     QCOMPARE(Child<QLabel>(d, "lbl_wtdeconvValue")->text(), QString("0.20"));
     Child<QCheckBox>(d, "chb_dering")->setChecked(true);
     Child<QCheckBox>(d, "chb_denoise")->setChecked(true);
-    QCOMPARE(d->settings.reduceRinging, 1);
-    QCOMPARE(d->settings.reduceNoise, 1);
+    QCOMPARE(d->model()->settings().reduceRinging, 1);
+    QCOMPARE(d->model()->settings().reduceNoise, 1);
     Child<QRadioButton>(d, "rdb_gamma_2_2")->click();
-    QCOMPARE(d->settings.gamma, 2.2f);
+    QCOMPARE(d->model()->settings().gamma, 2.2f);
 
     // syncControls writes the settings back into the controls.
-    d->settings.kernelHeight = d->settings.kernelWidth = 31;
-    d->settings.smoothness = 0.07f;
-    d->settings.reduceRinging = 0;
+    DeblurSettings settings = d->model()->settings();
+    settings.kernelHeight = settings.kernelWidth = 31;
+    settings.smoothness = 0.07f;
+    settings.reduceRinging = 0;
+    d->model()->setSettings(settings);
     d->syncControls();
     QCOMPARE(Child<QSlider>(d, "hsl_height")->value(), 15);
     QCOMPARE(Child<QSlider>(d, "hsl_wtdeconv")->value(), 7);
@@ -97,13 +100,13 @@ class DocumentTest : public QObject, AppFixture {
     auto* advance = Child<QToolButton>(d, "btn_advance");
     QCOMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 25);
     advance->click();
-    QVERIFY(d->advancedShown);
+    QVERIFY(d->advancedShown());
     QTRY_COMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 160);
     // Every parameter fits the opened panel.
     auto* last = Child<QWidget>(d, "btn_helpHighlights");
     QVERIFY(last->mapTo(Child<QGroupBox>(d, "grp_params"), QPoint(0, last->height())).y() < 160);
     advance->click();
-    QVERIFY(!d->advancedShown);
+    QVERIFY(!d->advancedShown());
     QTRY_COMPARE(Child<QGroupBox>(d, "grp_params")->minimumHeight(), 25);
   }
 
@@ -130,7 +133,8 @@ class DocumentTest : public QObject, AppFixture {
       d->on_btn_run_clicked();
       ImageWidget* page = d->currentPage();
       const bool on = expected == velmora::Highlights::kModel;
-      const bool carried = page->mode == mode && page->thread && page->thread->options().highlights == expected &&
+      const velmora::JobOptions* worker = main->jobController()->options(page->result()->jobId());
+      const bool carried = page->result()->mode() == mode && worker && worker->highlights == expected &&
                            page->caption().contains(", Protect Highlights") == on &&
                            d->tabs()->tabToolTip(d->tabs()->indexOf(page))
                                .contains(on ? "Protect Highlights: on" : "Protect Highlights: off");
@@ -141,15 +145,15 @@ class DocumentTest : public QObject, AppFixture {
     box->click();
     ImageWidget* blind = run(velmora::Highlights::kModel, "complete");
     QVERIFY(blind);
-    d->setKnownKernel(kernel, "shake.png");
+    d->model()->setKnownKernel(kernel, "shake.png");
     ImageWidget* known = run(velmora::Highlights::kModel, "remaining");
     QVERIFY(known);
     box->click();
-    QCOMPARE(blind->options.highlights, velmora::Highlights::kModel);  // a page keeps its job's
+    QCOMPARE(blind->result()->request().options.highlights, velmora::Highlights::kModel);  // a page keeps its job's
     ImageWidget* knownOff = run(velmora::Highlights::kKeep, "remaining");
     QVERIFY(knownOff);
     QVERIFY2(answerer.boxes.isEmpty(), answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes[0].text));
-    QVERIFY(cv::norm(known->image, knownOff->image, cv::NORM_L1) > 0);
+    QVERIFY(cv::norm(known->result()->image(), knownOff->result()->image(), cv::NORM_L1) > 0);
   }
 
   void resultTabsAreNumberedOnce() {
@@ -158,7 +162,7 @@ class DocumentTest : public QObject, AppFixture {
     d->on_btn_run_clicked();
     QCOMPARE(tabs->tabText(1), QString("Result1 - CPU"));
     WaitForJob(d->currentPage());
-    QVERIFY(d->advancedShown);  // the first finished job opens the parameters
+    QVERIFY(d->advancedShown());  // the first finished job opens the parameters
     d->on_btn_run_clicked();
     WaitForJob(d->currentPage());
     d->on_tabs_tabCloseRequested(1);
@@ -177,18 +181,18 @@ class DocumentTest : public QObject, AppFixture {
     SubMainWindow* d = Open(BlurredTestPicture(200, 200, 7));
     auto* sharp = Child<QRadioButton>(d, "rdb_estimatorSharp");
     QVERIFY(Child<QRadioButton>(d, "rdb_estimatorClassic")->isChecked());
-    QCOMPARE(d->options.estimator, velmora::KernelEstimator::kClassic);
+    QCOMPARE(d->model()->options().estimator, velmora::KernelEstimator::kClassic);
     sharp->setChecked(true);  // as keyboard, mouse and accessibility toggling all end
-    QCOMPARE(d->options.estimator, velmora::KernelEstimator::kSharp);
+    QCOMPARE(d->model()->options().estimator, velmora::KernelEstimator::kSharp);
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
-    QCOMPARE(page->options.estimator, velmora::KernelEstimator::kSharp);
+    QCOMPARE(page->result()->request().options.estimator, velmora::KernelEstimator::kSharp);
     QCOMPARE(page->caption(), QString("Smoothness = 0.04, Sharp Estimator"));
     WaitForJob(page);
     QVERIFY(page->caption().startsWith("Smoothness = 0.04, Sharp Estimator<br />Running time "));
     Child<QRadioButton>(d, "rdb_estimatorClassic")->click();
-    QCOMPARE(d->options.estimator, velmora::KernelEstimator::kClassic);
-    QCOMPARE(page->options.estimator, velmora::KernelEstimator::kSharp);  // a page keeps its job's
+    QCOMPARE(d->model()->options().estimator, velmora::KernelEstimator::kClassic);
+    QCOMPARE(page->result()->request().options.estimator, velmora::KernelEstimator::kSharp);  // a page keeps its job's
   }
 
   // Auto is no default and takes no size of the user's. Its job searches up
@@ -196,26 +200,27 @@ class DocumentTest : public QObject, AppFixture {
   // and the tab's tooltip give the size found. A size chosen again is given.
   void autoFindsTheBlurSizeAndSaysWhich() {
     SubMainWindow* d = Open(BlurredTestPicture(220, 260, 9));
-    QVERIFY(Child<QRadioButton>(d, "rdb_kernelSmall")->isChecked() && !d->options.findBlurSize);
+    QVERIFY(Child<QRadioButton>(d, "rdb_kernelSmall")->isChecked() && !d->model()->options().findBlurSize);
     Child<QRadioButton>(d, "rdb_kernelCustom")->click();
     Child<QRadioButton>(d, "rdb_kernelAuto")->click();
-    QVERIFY(d->options.findBlurSize);
+    QVERIFY(d->model()->options().findBlurSize);
     QVERIFY(Child<QSlider>(d, "hsl_height")->isHidden() && Child<QSlider>(d, "hsl_width")->isHidden());
 
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
-    QVERIFY(page->options.findBlurSize);
-    const int boundHeight = page->settings.kernelHeight, boundWidth = page->settings.kernelWidth;
+    const JobRequest& asked = page->result()->request();
+    QVERIFY(asked.options.findBlurSize);
+    const int boundHeight = asked.settings.kernelHeight, boundWidth = asked.settings.kernelWidth;
     for (const auto& [bound, side] : {std::pair{boundHeight, 220}, std::pair{boundWidth, 260}})
       QVERIFY2(bound % 2 == 1 && 3 * bound <= side && 3 * (bound + 2) > side, qPrintable(QString::number(bound)));
     QCOMPARE(page->caption(), QString("Smoothness = 0.04, Auto Blur Size"));
     QVERIFY(d->tabs()->tabToolTip(1).contains(QString("Blur size: Auto, at most %1 x %2 px").arg(boundHeight).arg(boundWidth)));
     WaitForJob(page);
     QVERIFY(answerer.boxes.isEmpty());
-    const int h = page->foundKernelHeight(), w = page->foundKernelWidth();
+    const int h = page->result()->foundKernelHeight(), w = page->result()->foundKernelWidth();
     QVERIFY2(h >= 3 && h <= boundHeight && h % 2 == 1 && w >= 3 && w <= boundWidth && w % 2 == 1,
              qPrintable(QString("%1 x %2").arg(h).arg(w)));
-    QCOMPARE(page->kernel().size(), cv::Size(w, h));
+    QCOMPARE(page->result()->kernel().size(), cv::Size(w, h));
     const QString found = QString("Blur size found: %1 x %2").arg(h).arg(w);
     QVERIFY2(page->caption().startsWith("Smoothness = 0.04<br />" + found + "<br />Running time "),
              qPrintable(page->caption()));
@@ -223,12 +228,13 @@ class DocumentTest : public QObject, AppFixture {
     QVERIFY2(d->tabs()->tabToolTip(1).contains(found + " px"), qPrintable(d->tabs()->tabToolTip(1)));
 
     Child<QRadioButton>(d, "rdb_kernelSmall")->click();
-    QVERIFY(!d->options.findBlurSize);
+    QVERIFY(!d->model()->options().findBlurSize);
     d->on_btn_run_clicked();
     ImageWidget* given = d->currentPage();
-    QVERIFY(!given->options.findBlurSize && given->settings.kernelHeight == 19);
+    QVERIFY(!given->result()->request().options.findBlurSize);
+    QCOMPARE(given->result()->request().settings.kernelHeight, 19);
     WaitForJob(given);
-    QCOMPARE(given->foundKernelHeight(), 0);
+    QCOMPARE(given->result()->foundKernelHeight(), 0);
     QVERIFY(!given->caption().contains("Blur size"));
   }
 
@@ -237,7 +243,7 @@ class DocumentTest : public QObject, AppFixture {
   // the region's sides allow; "Whole Image >>" keeps the size found.
   void autoOnARegionIsBoundedByTheRegion() {
     SubMainWindow* d = Open(BlurredTestPicture(420, 420, 9));
-    ImageLabel* label = d->inputPage->label();
+    ImageLabel* label = d->inputPage()->label();
     QTRY_COMPARE(label->size(), QSize(420, 420));
     const auto drag = [label] {
       QTest::mousePress(label, Qt::LeftButton, {}, QPoint(40, 50));
@@ -248,29 +254,31 @@ class DocumentTest : public QObject, AppFixture {
     Child<QSlider>(d, "hsl_height")->setValue(60);
     Child<QSlider>(d, "hsl_width")->setValue(60);
     drag();
-    QVERIFY(!d->regionSelected);
+    QVERIFY(!d->model()->regionSelected());
     Child<QRadioButton>(d, "rdb_kernelAuto")->click();
     drag();
-    QVERIFY(d->regionSelected);
+    QVERIFY(d->model()->regionSelected());
 
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
-    const int boundHeight = page->settings.kernelHeight, boundWidth = page->settings.kernelWidth;
+    const DeblurSettings& asked = page->result()->request().settings;
+    const int boundHeight = asked.kernelHeight, boundWidth = asked.kernelWidth;
     // The largest both the region rule and the job's cut accept.
-    const velmora::PixelRegion cut = velmora::RegionInPixels(d->region, 420, 420);
+    const velmora::PixelRegion cut = velmora::RegionInPixels(d->model()->region(), 420, 420);
     const auto accepted = [&](int height, int width) {
-      return velmora::RegionAccepted(d->region, 420, 420, height, width) && 3 * height <= cut.rows &&
+      return velmora::RegionAccepted(d->model()->region(), 420, 420, height, width) && 3 * height <= cut.rows &&
              3 * width <= cut.cols;
     };
     QVERIFY(accepted(boundHeight, boundWidth));
     QVERIFY(!accepted(boundHeight + 2, boundWidth) && !accepted(boundHeight, boundWidth + 2));
     WaitForJob(page);
-    const QString found = QString("Blur size found: %1 x %2").arg(page->foundKernelHeight()).arg(page->foundKernelWidth());
-    QVERIFY2(page->foundKernelHeight() > 0 && page->caption().contains(found), qPrintable(page->caption()));
-    page->on_btn_next_clicked();
+    const ResultPage* result = page->result();
+    const QString found = QString("Blur size found: %1 x %2").arg(result->foundKernelHeight()).arg(result->foundKernelWidth());
+    QVERIFY2(page->result()->foundKernelHeight() > 0 && page->caption().contains(found), qPrintable(page->caption()));
+    page->result()->runWholePicture();
     WaitForJob(page);
     QVERIFY(page->caption().contains(found));
-    QCOMPARE(page->image.size(), cv::Size(420, 420));
+    QCOMPARE(page->result()->image().size(), cv::Size(420, 420));
   }
 
   // A picture without room for the smallest blur is refused before any
@@ -278,7 +286,7 @@ class DocumentTest : public QObject, AppFixture {
   void autoRefusesAPictureTooSmallForAnySize() {
     SubMainWindow* d = Open(TestPicture(200, 200));
     Child<QRadioButton>(d, "rdb_kernelAuto")->click();
-    d->image = cv::Mat(200, 8, CV_8UC3, cv::Scalar(90, 90, 90));
+    d->model()->setPicture(cv::Mat(200, 8, CV_8UC3, cv::Scalar(90, 90, 90)));
     d->on_btn_run_clicked();
     QCOMPARE(d->tabs()->count(), 1);
     QCOMPARE(answerer.titles(), QStringList{"Error"});
@@ -331,7 +339,7 @@ class DocumentTest : public QObject, AppFixture {
     QCOMPARE(answerer.boxes[0].text, QString("A job is running. Stop it and close?"));
     auto* sub = qobject_cast<QMdiSubWindow*>(d->parentWidget());
     QVERIFY(!sub->close());
-    QVERIFY(alive && page->busy && main->jobRunning());
+    QVERIFY(alive && page->busy() && main->jobRunning());
     QCOMPARE(answerer.boxes.size(), 2);
 
     answerer.buttons = {QMessageBox::Yes};
@@ -360,10 +368,10 @@ class DocumentTest : public QObject, AppFixture {
     QVERIFY(!d->runEnabled());
     cancel->click();
     WaitForJob(page);
-    QVERIFY(page->cancelled());
+    QVERIFY(page->result()->cancelled());
     QVERIFY(cancel->isHidden());
     QVERIFY(page->caption().endsWith("<br />Cancelled"));
-    QVERIFY(!page->hasResult());
+    QVERIFY(!page->result()->hasResult());
     QVERIFY(!main->saveEnabled());
     QVERIFY(answerer.boxes.isEmpty());
     QVERIFY(d->runEnabled());
@@ -373,26 +381,25 @@ class DocumentTest : public QObject, AppFixture {
     ImageWidget* second = d->currentPage();
     QTest::keyClick(main.get(), Qt::Key_Escape);
     WaitForJob(second);
-    QVERIFY(second->cancelled());
+    QVERIFY(second->result()->cancelled());
     QVERIFY(d->runEnabled());
   }
 
   void partialRunOffersTheWholePicture() {
     SubMainWindow* d = Open(BlurredTestPicture(400, 400, 9));
-    d->regionSelected = true;
-    d->region = {0.1, 0.1, 0.7, 0.7};
+    d->model()->setRegion({0.1, 0.1, 0.7, 0.7}, true);
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
-    QCOMPARE(page->mode, std::string("partial"));
+    QCOMPARE(page->result()->mode(), std::string("partial"));
     WaitForJob(page);
     QVERIFY2(answerer.boxes.isEmpty(), answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes[0].text));
     QVERIFY(page->nextShown());
-    QCOMPARE(page->mode, std::string("remaining"));
-    QVERIFY(page->label()->hasRegion);
-    const cv::Mat partial = page->image.clone();
+    QCOMPARE(page->result()->mode(), std::string("remaining"));
+    QVERIFY(page->label()->hasRegion());
+    const cv::Mat partial = page->result()->image().clone();
 
-    page->on_btn_next_clicked();
-    QVERIFY(page->busy);
+    page->result()->runWholePicture();
+    QVERIFY(page->busy());
     QVERIFY(!page->nextShown());
     QVERIFY(!d->runEnabled());
     QVERIFY(!main->saveEnabled());  // the whole-picture run is still going
@@ -400,8 +407,8 @@ class DocumentTest : public QObject, AppFixture {
     QVERIFY(!page->nextShown());
     QVERIFY(main->saveEnabled());
     QVERIFY(d->runEnabled());
-    QCOMPARE(page->image.size(), partial.size());
-    QVERIFY(cv::norm(page->image, partial, cv::NORM_L1) > 0);  // outside the region changed too
+    QCOMPARE(page->result()->image().size(), partial.size());
+    QVERIFY(cv::norm(page->result()->image(), partial, cv::NORM_L1) > 0);  // outside the region changed too
   }
 
   void failedPartialRunOffersNothing() {
@@ -412,8 +419,7 @@ class DocumentTest : public QObject, AppFixture {
       *it = cv::Vec3b(v, v, v);
     }
     SubMainWindow* d = Open(noise);
-    d->regionSelected = true;
-    d->region = {0.1, 0.1, 0.8, 0.8};
+    d->model()->setRegion({0.1, 0.1, 0.8, 0.8}, true);
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
     WaitForJob(page);
@@ -422,26 +428,27 @@ class DocumentTest : public QObject, AppFixture {
     QCOMPARE(answerer.boxes[0].text,
              QString("Insufficient information.\nPlease try larger patch or adjust the kernel size."));
     QVERIFY(!page->nextShown());
-    QCOMPARE(cv::norm(page->image, noise, cv::NORM_INF), 0.0);  // the picture, unchanged
+    QCOMPARE(cv::norm(page->result()->image(), noise, cv::NORM_INF), 0.0);  // the picture, unchanged
     QVERIFY(d->runEnabled());
   }
 
   void jobWithoutAModeShowsAnError() {
     SubMainWindow* d = Open(TestPicture(200, 200));
-    auto* page = new ImageWidget;
+    auto* page = new ImageWidget(ImageWidget::Kind::kResult);
     d->tabs()->addTab(page, "Result9 - CPU");
     d->tabs()->setCurrentWidget(page);
-    page->image = d->image.clone();
-    page->settings = d->settings;
-    page->mode = "bogus";
-    page->setJobController(main->jobController());
-    page->startJob();
+    JobRequest request;
+    request.picture = d->model()->picture().clone();
+    request.settings = d->model()->settings();
+    request.mode = "bogus";
+    page->result()->setJobController(main->jobController());
+    page->result()->start(request);
     WaitForJob(page);
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes[0].title, QString("Error"));
-    QVERIFY(!page->hasResult());
+    QVERIFY(!page->result()->hasResult());
     QVERIFY(!main->saveEnabled());  // nothing to save
-    QVERIFY(!page->picture.isNull());  // the input stays shown
+    QVERIFY(!page->picture().isNull());  // the input stays shown
     QVERIFY(d->runEnabled());
   }
 };

@@ -18,6 +18,7 @@
 #include "app/imagescrollarea.h"
 #include "app/imagewidget.h"
 #include "app/mainwindow.h"
+#include "app/result_page.h"
 #include "app/submainwindow.h"
 #include "app/wizarddialog.h"
 #include "app/wizardimagelabel.h"
@@ -53,18 +54,18 @@ class FirstMinutesTest : public QObject, AppFixture {
     auto* medium = Child<QRadioButton>(d, "rdb_kernelMedium");
     ToggleAccessibly(medium);
     QVERIFY(medium->isChecked());
-    QCOMPARE(d->settings.kernelHeight, 31);
+    QCOMPARE(d->model()->settings().kernelHeight, 31);
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
     WaitForJob(page);
-    QCOMPARE(page->kernel().rows, 31);
-    QCOMPARE(page->kernel().cols, 31);
+    QCOMPARE(page->result()->kernel().rows, 31);
+    QCOMPARE(page->result()->kernel().cols, 31);
 
     // The wizard's choice too.
     WizardDialog wizard(main.get());
-    wizard.target = d;
     ToggleAccessibly(wizard.findChild<QRadioButton*>("rdb_kernelLarge"));
-    QCOMPARE(wizard.kernelHeight, 51);
+    QCOMPARE(wizard.choices().kernelHeight, 51);
+    QCOMPARE(wizard.choices().preset, int(kBlurLarge));
   }
 
   // A label showing text is read as its text, never as a fixed name: the
@@ -84,8 +85,7 @@ class FirstMinutesTest : public QObject, AppFixture {
              qPrintable(SpokenName(caption)));
 
     WizardDialog wizard(main.get());
-    wizard.target = d;
-    wizard.loadPicture();
+    wizard.loadPicture(d->inputPage()->picture(), d->model()->picture());
     QCOMPARE(SpokenName(wizard.label()), QString("Picture"));
     for (QWidget* window : {static_cast<QWidget*>(main.get()), static_cast<QWidget*>(&wizard)})
       for (QLabel* label : window->findChildren<QLabel*>())
@@ -109,7 +109,7 @@ class FirstMinutesTest : public QObject, AppFixture {
 
   void everyPageShowsTheSharedScrollPosition() {
     SubMainWindow* d = Open(BlurredTestPicture(900, 1100, 7));
-    ImageWidget* input = d->inputPage;
+    ImageWidget* input = d->inputPage();
     auto* area = input->findChild<ImageScrollArea*>("sca_imgArea");
     QTRY_VERIFY(area->horizontalScrollBar()->maximum() > 200);
     area->horizontalScrollBar()->setValue(150);
@@ -127,7 +127,7 @@ class FirstMinutesTest : public QObject, AppFixture {
   // The wheel keeps the picture point under the pointer where it was.
   void wheelZoomsAboutThePointer() {
     SubMainWindow* d = Open(TestPicture(900, 1100));
-    ImageWidget* page = d->inputPage;
+    ImageWidget* page = d->inputPage();
     auto* area = page->findChild<ImageScrollArea*>("sca_imgArea");
     QTRY_VERIFY(area->horizontalScrollBar()->maximum() > 200);
     area->horizontalScrollBar()->setValue(200);
@@ -135,20 +135,20 @@ class FirstMinutesTest : public QObject, AppFixture {
     const QPoint at(120, 90);
     auto pictureUnder = [&] {
       const QPoint onLabel = page->label()->mapFrom(area->viewport(), at);
-      return QPointF(onLabel.x() / d->zoom, onLabel.y() / d->zoom);
+      return QPointF(onLabel.x() / d->model()->zoom(), onLabel.y() / d->model()->zoom());
     };
     const QPointF before = pictureUnder();
     QWheelEvent event(QPointF(at), area->viewport()->mapToGlobal(QPointF(at)), QPoint(), QPoint(0, 120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(area->viewport(), &event);
-    QCOMPARE(d->zoom, 1.2f);
+    QCOMPARE(d->model()->zoom(), 1.2f);
     QTRY_VERIFY(std::abs(pictureUnder().x() - before.x()) < 2.0);
     QVERIFY(std::abs(pictureUnder().y() - before.y()) < 2.0);
     // Ctrl+0 goes back to 1.0x, Ctrl++ and Ctrl+- step.
     QTest::keyClick(main.get(), Qt::Key_0, Qt::ControlModifier);
-    QCOMPARE(d->zoom, 1.0f);
+    QCOMPARE(d->model()->zoom(), 1.0f);
     QTest::keyClick(main.get(), Qt::Key_Minus, Qt::ControlModifier);
-    QCOMPARE(d->zoom, 1.0f / 1.2f);
+    QCOMPARE(d->model()->zoom(), 1.0f / 1.2f);
   }
 
   void closingAsksBeforeDiscardingResults() {
@@ -156,7 +156,7 @@ class FirstMinutesTest : public QObject, AppFixture {
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
     WaitForJob(page);
-    QVERIFY(page->unsavedResult());
+    QVERIFY(page->result()->unsavedResult());
     auto* sub = qobject_cast<QMdiSubWindow*>(d->parentWidget());
     answerer.buttons = {QMessageBox::Cancel};
     QVERIFY(!sub->close());
@@ -174,7 +174,7 @@ class FirstMinutesTest : public QObject, AppFixture {
     QCOMPARE(QFileInfo(suggested).fileName(), QString("one_deblurred.png"));
     QCOMPARE(startedIn, QFileInfo(folder->path("one.png")).absolutePath());
     QVERIFY(QFile::exists(folder->path("typed.png")));
-    QVERIFY(!page->unsavedResult());
+    QVERIFY(!page->result()->unsavedResult());
     answerer.clear();
     QVERIFY(sub->close());
     QVERIFY(answerer.boxes.isEmpty());

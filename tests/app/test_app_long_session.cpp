@@ -14,6 +14,7 @@
 #include "app/gpu_state.h"
 #include "app/imagewidget.h"
 #include "app/mainwindow.h"
+#include "app/result_page.h"
 #include "app/submainwindow.h"
 #include "engine/gpu_choice.h"
 #include "pipeline/progress.h"
@@ -41,8 +42,9 @@ class LongSessionTest : public QObject, AppFixture {
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
     if (cancel) {
-      (void)QTest::qWaitFor([page] { return ReadProgress(&page->progress) > 1.0f || !page->busy; }, 30000);
-      if (page->busy) Child<QPushButton>(page, "btn_cancel")->click();
+      // The bar is at ten times the job's percentage.
+      (void)QTest::qWaitFor([page] { return page->progressBar()->value() > 10 || !page->busy(); }, 30000);
+      if (page->busy()) Child<QPushButton>(page, "btn_cancel")->click();
     }
     WaitForJob(page);
     return page;
@@ -66,12 +68,11 @@ class LongSessionTest : public QObject, AppFixture {
     for (int job = 1; job <= 20; ++job) {
       // Whole picture and region first: the largest arrays are known by the
       // second job.
-      d->model()->knownKernel = job % 5 == 3 ? kernel : cv::Mat();
-      d->regionSelected = job % 5 == 2;
-      d->region = {0.1, 0.1, 0.75, 0.75};
+      d->model()->setKnownKernel(job % 5 == 3 ? kernel : cv::Mat(), "shake.png");
+      d->model()->setRegion({0.1, 0.1, 0.75, 0.75}, job % 5 == 2);
       ImageWidget* page = Run(d, job % 5 == 4);
       if (job % 5 == 2 && page->nextShown()) {
-        page->on_btn_next_clicked();  // then the whole picture with the region's kernel
+        page->result()->runWholePicture();  // then the whole picture with the region's kernel
         WaitForJob(page);
       }
       QVERIFY2(answerer.boxes.isEmpty(), answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes[0].text));
@@ -96,14 +97,14 @@ class LongSessionTest : public QObject, AppFixture {
     QCOMPARE(answerer.titles(), QStringList{"Error"});
     QVERIFY2(answerer.boxes[0].text.startsWith("The GPU failed during this job:"), qPrintable(answerer.boxes[0].text));
     QVERIFY(answerer.boxes[0].text.endsWith("Later jobs run on the CPU."));
-    QCOMPARE(cv::norm(failed->image, d->image, cv::NORM_INF), 0.0);  // nothing restored
+    QCOMPARE(cv::norm(failed->result()->image(), d->model()->picture(), cv::NORM_INF), 0.0);  // nothing restored
     QVERIFY(velmora::gpu::GpuDisabled());
     QVERIFY(d->runEnabled());
 
     answerer.clear();
     ImageWidget* next = Run(d, false);
     QVERIFY2(answerer.boxes.isEmpty(), answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes[0].text));
-    QVERIFY(next->hasResult());
+    QVERIFY(next->result()->hasResult());
     QVERIFY2(next->caption().contains("the GPU failed earlier in this session; running on the CPU"),
              qPrintable(next->caption()));
   }

@@ -7,6 +7,7 @@
 #include "app/gpu_state.h"
 #include "app/imagewidget.h"
 #include "app/mainwindow.h"
+#include "app/result_page.h"
 #include "app/submainwindow.h"
 #include "app/wizarddialog.h"
 #include "src/cuda_device.h"
@@ -60,7 +61,7 @@ class MainWindowTest : public QObject {
     SubMainWindow* document = main->loadImage(folder.path("p.png"));
     QVERIFY(document);
     QCOMPARE(InfoValue(document, 4), QString("GPU"));
-    QVERIFY(!document->settings.useCpu);
+    QVERIFY(!document->model()->settings().useCpu);
     gpuAvailable = false;
   }
 
@@ -88,8 +89,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(InfoValue(document, 4), QString("CPU"));
     QCOMPARE(document->tabs()->count(), 1);
     QCOMPARE(document->tabs()->tabText(0), QString("Input"));
-    QCOMPARE(document->inputPage->caption(), QString("Input Image"));
-    QVERIFY(document->inputPage->progressBar()->isHidden());
+    QCOMPARE(document->inputPage()->caption(), QString("Input Image"));
+    QVERIFY(document->inputPage()->progressBar()->isHidden());
     QVERIFY(answerer.boxes.isEmpty());
 
     const QString tooSmall = "The image is too small.\n\nThis program only accept images larger than 200x200.";
@@ -117,9 +118,9 @@ class MainWindowTest : public QObject {
     auto main = NewMainWindow(false, false);
     SubMainWindow* document = main->loadImage(folder.path("grey.png"));
     QVERIFY(document);
-    QCOMPARE(document->image.type(), CV_8UC3);
+    QCOMPARE(document->model()->picture().type(), CV_8UC3);
     std::vector<cv::Mat> planes;
-    cv::split(document->image, planes);
+    cv::split(document->model()->picture(), planes);
     QCOMPARE(cv::norm(planes[0], grey, cv::NORM_INF), 0.0);
     QCOMPARE(cv::norm(planes[1], grey, cv::NORM_INF), 0.0);
     QCOMPARE(cv::norm(planes[2], grey, cv::NORM_INF), 0.0);
@@ -191,7 +192,7 @@ class MainWindowTest : public QObject {
     document->on_btn_run_clicked();
     ImageWidget* page = document->currentPage();
     QVERIFY(!main->saveEnabled());  // still running
-    QTRY_VERIFY_WITH_TIMEOUT(!page->busy, 60000);
+    VELMORA_WAIT_FOR_JOB(page);
     QVERIFY(main->saveEnabled());
     answerer.clear();
 
@@ -228,8 +229,8 @@ class MainWindowTest : public QObject {
     answerer.onFileDialog = nullptr;
     QVERIFY(answerer.boxes.isEmpty());
     const cv::Mat saved = cv::imread(folder.path("saved.bmp").toStdString(), cv::IMREAD_COLOR);
-    QCOMPARE(saved.size(), page->image.size());
-    QCOMPARE(cv::norm(saved, page->image, cv::NORM_INF), 0.0);
+    QCOMPARE(saved.size(), page->result()->image().size());
+    QCOMPARE(cv::norm(saved, page->result()->image(), cv::NORM_INF), 0.0);
   }
 
   // Closing the main window during a job asks first: No keeps both, Yes
@@ -246,7 +247,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!main->close());
     QCOMPARE(answerer.titles(), QStringList{"Job Running"});
     QCOMPARE(answerer.boxes[0].text, QString("A job is running. Stop it and close?"));
-    QVERIFY(page->busy);
+    QVERIFY(page->busy());
     answerer.buttons = {QMessageBox::Yes};
     QVERIFY(main->close());
     QVERIFY(!main->jobRunning());

@@ -10,6 +10,7 @@
 #include "app/imagelabel.h"
 #include "app/imagewidget.h"
 #include "app/mainwindow.h"
+#include "app/result_page.h"
 #include "app/submainwindow.h"
 #include "io/metadata.h"
 #include "tests/app/gui_test_support.h"
@@ -38,7 +39,7 @@ class PicturesTest : public QObject, AppFixture {
     return path;
   }
 
-  static QColor ShownAt(const ImageWidget* page, QPoint at) { return page->picture.pixelColor(at); }
+  static QColor ShownAt(const ImageWidget* page, QPoint at) { return page->picture().pixelColor(at); }
 
  private slots:
   void init() { SetUp(); }
@@ -48,26 +49,26 @@ class PicturesTest : public QObject, AppFixture {
     cv::Mat upright;
     SubMainWindow* d = main->loadImage(WriteShot("shot.tif", velmora::testing::WideGamutProfile(), &upright));
     QVERIFY(d);
-    QCOMPARE(d->image.depth(), CV_16U);
-    QCOMPARE(d->image.size(), upright.size());  // turned upright
-    QVERIFY(d->model()->colourSpace.isValid());
+    QCOMPARE(d->model()->picture().depth(), CV_16U);
+    QCOMPARE(d->model()->picture().size(), upright.size());  // turned upright
+    QVERIFY(d->model()->colourSpace().isValid());
     // The wide-gamut green lies outside the screen's gamut: its red falls;
     // greys stay grey.
-    const QColor green = ShownAt(d->inputPage, kGreenPatch.center());
+    const QColor green = ShownAt(d->inputPage(), kGreenPatch.center());
     QVERIFY2(green.red() < 25 && green.green() >= 195, qPrintable(QColor(green).name()));
-    const QColor grey = ShownAt(d->inputPage, QPoint(1, 120));
+    const QColor grey = ShownAt(d->inputPage(), QPoint(1, 120));
     const cv::Vec3b stored = upright.at<cv::Vec3b>(120, 1);
     if (stored[0] == stored[1] && stored[1] == stored[2])
       QVERIFY(qAbs(grey.red() - grey.green()) <= 2 && qAbs(grey.green() - grey.blue()) <= 2);
 
     // Zoom as for any picture.
-    Child<QPushButton>(d->inputPage, "btn_zoomIn")->click();
-    QCOMPARE(d->inputPage->label()->pixmap().size(), QSize(336, 288));
+    Child<QPushButton>(d->inputPage(), "btn_zoomIn")->click();
+    QCOMPARE(d->inputPage()->label()->pixmap().size(), QSize(336, 288));
 
     // Without a profile the stored values are shown as they are.
     SubMainWindow* plain = main->loadImage(WriteShot("plain.tif", {}, &upright));
-    QVERIFY(plain && !plain->model()->colourSpace.isValid());
-    QCOMPARE(ShownAt(plain->inputPage, kGreenPatch.center()), QColor(40, 200, 40));
+    QVERIFY(plain && !plain->model()->colourSpace().isValid());
+    QCOMPARE(ShownAt(plain->inputPage(), kGreenPatch.center()), QColor(40, 200, 40));
   }
 
   void resultIsSavedDeepWithTheRecordsAndProfile() {
@@ -75,12 +76,11 @@ class PicturesTest : public QObject, AppFixture {
     const std::vector<unsigned char> profile = velmora::testing::WideGamutProfile();
     SubMainWindow* d = main->loadImage(WriteShot("shot.tif", profile, &upright));
     QVERIFY(d);
-    d->model()->knownKernel = velmora::tools::GenerateShakeKernel(5, 1);
-    d->model()->knownKernelName = "k.png";
+    d->model()->setKnownKernel(velmora::tools::GenerateShakeKernel(5, 1), "k.png");
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
     VELMORA_WAIT_FOR_JOB(page);
-    QVERIFY(page->hasResult());
+    QVERIFY(page->result()->hasResult());
 
     for (const char* name : {"out.tif", "out.png"}) {
       QVERIFY(main->savePage(page, folder->path(name)));

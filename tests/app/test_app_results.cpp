@@ -15,6 +15,8 @@
 #include "app/imagelabel.h"
 #include "app/imagewidget.h"
 #include "app/mainwindow.h"
+#include "app/picture_view.h"
+#include "app/result_page.h"
 #include "app/submainwindow.h"
 #include "tests/app/gui_test_support.h"
 #include "tools/shake.h"
@@ -38,7 +40,7 @@ class ResultsTest : public QObject, AppFixture {
   static QImage Shown(ImageWidget* page) { return page->label()->pixmap().toImage().convertToFormat(QImage::Format_RGB888); }
 
   static QColor InputColour(const SubMainWindow* d, int x, int y) {
-    const cv::Vec3b bgr = d->image.at<cv::Vec3b>(y, x);
+    const cv::Vec3b bgr = d->model()->picture().at<cv::Vec3b>(y, x);
     return QColor(bgr[2], bgr[1], bgr[0]);
   }
 
@@ -52,7 +54,7 @@ class ResultsTest : public QObject, AppFixture {
     auto* compare = Child<QPushButton>(page, "btn_compare");
     auto* split = Child<QCheckBox>(page, "chb_split");
     QVERIFY(!compare->isHidden() && !split->isHidden());
-    QVERIFY(!d->inputPage->findChild<QPushButton*>("btn_compare")->isVisible());
+    QVERIFY(!d->inputPage()->findChild<QPushButton*>("btn_compare")->isVisible());
     const QImage result = Shown(page);
     // A pixel where restoring changed the picture.
     QPoint changed(-1, -1);
@@ -65,25 +67,25 @@ class ResultsTest : public QObject, AppFixture {
     QVERIFY(changed.x() >= 0);
 
     compare->click();
-    QVERIFY(page->comparing());
+    QVERIFY(page->view()->comparing());
     QCOMPARE(Shown(page).pixelColor(changed), InputColour(d, changed.x(), changed.y()));
     compare->click();
     QCOMPARE(Shown(page).pixelColor(changed), result.pixelColor(changed));
 
     // The backslash flips it too, zoom and all pages alike.
     QTest::keyClick(main.get(), Qt::Key_Backslash);
-    QVERIFY(page->comparing());
+    QVERIFY(page->view()->comparing());
     split->setChecked(true);
-    page->setSplit(1.0);  // the input everywhere left of the far edge
+    page->view()->setSplit(1.0);  // the input everywhere left of the far edge
     QCOMPARE(Shown(page).pixelColor(changed), InputColour(d, changed.x(), changed.y()));
-    page->setSplit(0.0);
+    page->view()->setSplit(0.0);
     QCOMPARE(Shown(page).pixelColor(changed), result.pixelColor(changed));
     // Dragging on the picture moves the divider.
     QTest::mousePress(page->label(), Qt::LeftButton, {}, QPoint(page->label()->width() - 3, 20));
     QTest::mouseRelease(page->label(), Qt::LeftButton, {}, QPoint(page->label()->width() - 3, 20));
     QCOMPARE(Shown(page).pixelColor(changed), InputColour(d, changed.x(), changed.y()));
     QTest::keyClick(main.get(), Qt::Key_Backslash);
-    QVERIFY(!page->comparing());
+    QVERIFY(!page->view()->comparing());
   }
 
   void kernelIsShownAndSavedWithItsPrecision() {
@@ -91,8 +93,8 @@ class ResultsTest : public QObject, AppFixture {
     auto* view = Child<QLabel>(page, "lbl_kernel");
     QVERIFY(!view->isHidden());
     QCOMPARE(view->accessibleName(), QString("Estimated kernel"));
-    QVERIFY(view->pixmap().width() >= 2 * page->kernel().cols);  // enlarged
-    QCOMPARE(page->kernel().size(), cv::Size(19, 19));
+    QVERIFY(view->pixmap().width() >= 2 * page->result()->kernel().cols);  // enlarged
+    QCOMPARE(page->result()->kernel().size(), cv::Size(19, 19));
 
     answerer.fileNames = {folder->path("k.png")};
     Child<QPushButton>(page, "btn_saveKernel")->click();
@@ -106,7 +108,7 @@ class ResultsTest : public QObject, AppFixture {
     Child<QPushButton>(page, "btn_saveKernel")->click();
     const cv::Mat tiff = cv::imread(folder->path("k.tif").toStdString(), cv::IMREAD_UNCHANGED);
     QCOMPARE(tiff.depth(), CV_32F);
-    QCOMPARE(cv::norm(tiff, page->kernel(), cv::NORM_INF), 0.0);
+    QCOMPARE(cv::norm(tiff, page->result()->kernel(), cv::NORM_INF), 0.0);
   }
 
   void aLoadedKernelRestoresTheWholePicture() {
@@ -117,21 +119,20 @@ class ResultsTest : public QObject, AppFixture {
     QVERIFY(cv::imwrite(folder->path("true.png").toStdString(), picture));
     answerer.fileNames = {folder->path("true.png")};
     Child<QPushButton>(d, "btn_loadKernel")->click();
-    QCOMPARE(d->model()->knownKernelName, QString("true.png"));
+    QCOMPARE(d->model()->knownKernelName(), QString("true.png"));
     QVERIFY(!Child<QRadioButton>(d, "rdb_estimatorSharp")->isEnabled());
-    d->regionSelected = true;  // ignored: a loaded kernel restores it all
-    d->region = {0.1, 0.1, 0.8, 0.8};
+    d->model()->setRegion({0.1, 0.1, 0.8, 0.8}, true);  // ignored: a loaded kernel restores it all
     d->on_btn_run_clicked();
     ImageWidget* page = d->currentPage();
-    QCOMPARE(page->mode, std::string("remaining"));
+    QCOMPARE(page->result()->mode(), std::string("remaining"));
     WaitForJob(page);
     QVERIFY(answerer.boxes.isEmpty());
-    QVERIFY(page->hasResult());
+    QVERIFY(page->result()->hasResult());
     QVERIFY(page->caption().startsWith("Smoothness = 0.04, Kernel: true.png<br />Running time "));
-    QCOMPARE(page->kernel().size(), cv::Size(7, 7));
+    QCOMPARE(page->result()->kernel().size(), cv::Size(7, 7));
 
     Child<QPushButton>(d, "btn_clearKernel")->click();
-    QVERIFY(d->model()->knownKernel.empty());
+    QVERIFY(d->model()->knownKernel().empty());
     QVERIFY(Child<QRadioButton>(d, "rdb_estimatorSharp")->isEnabled());
 
     // A file that is no kernel is refused, naming it.
@@ -140,7 +141,7 @@ class ResultsTest : public QObject, AppFixture {
     Child<QPushButton>(d, "btn_loadKernel")->click();
     QCOMPARE(answerer.titles(), QStringList{"Error"});
     QVERIFY(answerer.boxes[0].text.contains("even.png"));
-    QVERIFY(d->model()->knownKernel.empty());
+    QVERIFY(d->model()->knownKernel().empty());
   }
 
   void droppedPicturesOpenAndOthersAreRefused() {
