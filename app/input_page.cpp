@@ -1,5 +1,6 @@
 #include "app/input_page.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -63,6 +64,6 @@ bool InputPage::checkRegion() {
   const int h = static_cast<int>(rows * region_.height);
   const int w = static_cast<int>(cols * region_.width);
   if (h <= 20 || w <= 20) return false;  // a click or a tiny drag
-  QMessageBox::information(page_, tr("Too small"), tr("Please choose a larger region."));
+  QMessageBox::information(page_, tr("Too small"), QCoreApplication::translate("Job", velmora::kRegionTooSmall));
   return false;
 }

@@ -29,9 +29,7 @@ QString PrepareJob(const DocumentModel& model, JobRequest* request) {
   // A whole-picture estimation needs room for three blur sizes a side.
   if (estimating && !regionSelected &&
       !velmora::BlurFitsPicture(image.rows, image.cols, settings.kernelHeight, settings.kernelWidth))
-    return Tr("The blur size %1 x %2 is too large for this %3 x %4 picture: each side "
-              "must be at least three blur sizes. The largest blur size it allows is "
-              "%5 x %6.")
+    return QCoreApplication::translate("Job", velmora::kBlurTooLarge)
         .arg(settings.kernelHeight)
         .arg(settings.kernelWidth)
         .arg(image.cols)

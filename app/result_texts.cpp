@@ -50,7 +50,7 @@ QString FailureText(const JobOutcome& outcome) {
     case velmora::kJobCancelled:
       return QString();
     case velmora::kJobEstimationFailed:
-      return Tr(velmora::kInsufficientInformation);
+      return QCoreApplication::translate("Job", velmora::kInsufficientInformation);
     case velmora::kJobOutOfMemory:
       return outcome.memoryShortfall.empty()
                  ? Tr("There is not enough memory to deblur this picture.")

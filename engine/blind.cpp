@@ -2,14 +2,8 @@
 
 #include <algorithm>
 
-#include "estimation/estimate_kernel.h"
-#include "estimation/kernel_cleanup.h"
-#include "pipeline/deconvolve.h"
-#include "pipeline/highlights.h"
-#include "pipeline/job_context.h"
-#include "pipeline/plan_cache.h"
-#include "pipeline/progress.h"
-#include "pipeline/spectral.h"
+#include "estimation/estimators.h"
+#include "pipeline/numerics.h"
 
 namespace velmora {
 

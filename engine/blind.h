@@ -3,8 +3,8 @@
 // The estimators (estimation/) only estimate.
 #pragma once
 
-#include "estimation/sharp_estimator.h"
-#include "pipeline/engine_types.h"
+#include "estimation/estimators.h"
+#include "pipeline/numerics.h"
 #include "velmora/vocabulary.h"
 
 namespace velmora {

@@ -15,8 +15,7 @@
 #include "engine/memory_budget.h"
 #include "engine/run_request.h"
 #include "pipeline/engine.h"
-#include "pipeline/progress.h"
-#include "src/gpu_check.h"
+#include "pipeline/numerics.h"
 
 namespace velmora {
 

@@ -6,10 +6,7 @@
 
 #include <new>
 
-#include "pipeline/engine_types.h"
-#include "pipeline/job_context.h"
-#include "pipeline/plan_cache.h"
-#include "src/gpu_check.h"
+#include "pipeline/numerics.h"
 
 namespace velmora {
 

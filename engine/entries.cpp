@@ -6,18 +6,21 @@
 #include "engine/blind.h"
 #include "engine/engine_guard.h"
 #include "engine/entries.h"
-#include "pipeline/deconvolve.h"
+#include "pipeline/numerics.h"
 #include "pipeline/engine.h"
-#include "pipeline/spectral.h"
 
 namespace velmora {
+
+// The ringing switch as the solvers take it: the second solve's weight is
+// ten times the first's.
+int DeringFactor(int reduceRinging) { return 10 * reduceRinging; }
 
 int DeblurSharp(const float* input, float* output, int rows, int cols, int channels, float* kernel,
                 int kernelHeight, int kernelWidth, float gamma, float smoothness, int reduceRinging,
                 int reduceNoise, bool useCpu, ProgressCell* progress,
                 const SharpEstimatorParams& params, KernelSize* found, Highlights highlights) {
   const BlindJob job{input,      output,     rows,        cols,        channels,   kernel,
-                     kernelHeight, kernelWidth, gamma,    1.0f,        smoothness, 10 * reduceRinging,
+                     kernelHeight, kernelWidth, gamma,    1.0f,        smoothness, DeringFactor(reduceRinging),
                      reduceNoise, useCpu,   progress,     highlights};
   if (!BlindJobValid(job, true)) return kEngineInvalidArgument;
   return GuardedEngineCall(rows, cols, [&] { return SharpBlindJob(job, params, found); });
@@ -30,7 +33,7 @@ int DeblurClassicFindingSize(const float* input, float* output, int rows, int co
                              KernelSize* found, Highlights highlights) {
   *found = {};
   const BlindJob job{input,     output,    rows,  cols,   channels,   kernel,
-                     boundRows, boundCols, gamma, tscale, smoothness, 10 * reduceRinging,
+                     boundRows, boundCols, gamma, tscale, smoothness, DeringFactor(reduceRinging),
                      reduceNoise, useCpu,  progress, highlights};
   if (!BlindJobValid(job, true)) return kEngineInvalidArgument;
   return GuardedEngineCall(rows, cols, [&] { return ClassicBlindJobFindingSize(job, params, found); });
@@ -48,7 +51,7 @@ int RestoreKnownKernel(const float* input, float* output, const float* kernel, i
   if (!(sum > 0.0) || !std::isfinite(sum)) return kEngineInvalidArgument;
   return GuardedEngineCall(rows, cols, [&] {
     return DeconvolveImage(input, output, kernel, rows, cols, channels, kernelHeight, kernelWidth,
-                           smoothness, 10 * reduceRinging, reduceNoise, useCpu, progress,
+                           smoothness, DeringFactor(reduceRinging), reduceNoise, useCpu, progress,
                            highlights);
   });
 }
@@ -61,7 +64,7 @@ int DeblurImage(const float* input, float* output, int rows, int cols, int chann
                 ProgressCell* progress, velmora::Highlights highlights) {
   const velmora::BlindJob job{input,       output,     rows,        cols,       channels,
                               kernel,      kernelHeight, kernelWidth, gamma,    tscale,
-                              smoothness,  10 * reduceRinging, reduceNoise, useCpu, progress,
+                              smoothness,  velmora::DeringFactor(reduceRinging), reduceNoise, useCpu, progress,
                               highlights};
   if (!velmora::BlindJobValid(job, false)) return kEngineInvalidArgument;
   return velmora::GuardedEngineCall(rows, cols, [&] { return velmora::ClassicBlindJob(job); });

@@ -4,11 +4,14 @@
 // checks its arguments and answers with the results of DeblurImage.
 #pragma once
 
-#include "estimation/sharp_estimator.h"
-#include "pipeline/engine_types.h"
+#include "estimation/estimators.h"
+#include "pipeline/numerics.h"
 #include "velmora/vocabulary.h"
 
 namespace velmora {
+
+// The ringing switch (0 or 1) as the solvers take it (0 or 10).
+int DeringFactor(int reduceRinging);
 
 // DeblurImageSharp with the estimator's parameters given; with found, a
 // size search within kernelHeight x kernelWidth (see EstimateSharpKernel).

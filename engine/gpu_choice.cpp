@@ -9,10 +9,7 @@
 #include <mutex>
 #include <optional>
 
-#include "pipeline/deconvolve.h"
-#include "src/cuda_device.h"
-#include "src/gpu_check.h"
-#include "src/gpu_host.h"
+#include "pipeline/numerics.h"
 
 namespace velmora {
 

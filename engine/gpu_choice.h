@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/gpu_agreement.h"
+#include "pipeline/numerics.h"
 
 namespace velmora {
 

@@ -6,13 +6,9 @@
 
 #include <vector>
 
-#include "pipeline/deconvolve.h"
+#include "pipeline/numerics.h"
 #include "engine/gpu_choice.h"
-#include "estimation/gpu_estimation_check.h"
-#include "pipeline/pad_image.h"
-#include "pipeline/pyramid.h"
-#include "pipeline/tv_deconv.h"
-#include "src/fast_deconv_gpu.h"
+#include "estimation/estimators.h"
 
 namespace velmora {
 

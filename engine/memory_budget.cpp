@@ -8,9 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "estimation/estimate_kernel.h"
-#include "estimation/sharp_estimator.h"
-#include "pipeline/deconvolve.h"
+#include "estimation/estimators.h"
+#include "pipeline/numerics.h"
 
 namespace velmora {
 

@@ -12,12 +12,14 @@ namespace velmora {
 // The engine's own peak for one call on a rows x cols x channels picture
 // with a kernelRows x kernelCols kernel: blind (DeblurImage) or not
 // (DeblurWithKernel). The caller's input and output buffers are not
-// counted. A model of the engine's arrays, on the safe side.
+// counted. The larger of the estimator's and the deconvolution's peaks,
+// each stated beside its code, with a margin and the fixed costs (plans,
+// thread stacks, the image library's buffers): on the safe side.
 size_t EngineMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols,
                          bool blind, int reduceRinging, int reduceNoise);
 
-// The same for DeblurImageSharp: its estimation works on a window of at
-// most kSharpWindowPixels pixels (the whole picture below that).
+// The same for DeblurImageSharp: its estimation works on a window (the
+// whole picture below the window's size).
 size_t SharpEngineMemoryBytes(int rows, int cols, int channels, int kernelRows, int kernelCols,
                               int reduceRinging, int reduceNoise);
 

@@ -5,9 +5,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "estimation/sharp_params.h"
-#include "pipeline/engine_types.h"
-#include "pipeline/job_context.h"
+#include "estimation/estimators.h"
+#include "pipeline/numerics.h"
 #include "velmora/deblur.h"
 
 namespace velmora {

@@ -282,24 +282,35 @@ void MaskedKernelProblem::LatentGradients(const float* latent, int latentStride)
   for (int d = 0; d < 2; ++d) RealFft2d(gradient_[d].get(), gradientSpectrum_[d].get(), gridRows_, gridCols_);
 }
 
-void MaskedKernelProblem::BuildGram() {
-  const int kr = kr_, kc = kc_, P = gridRows_, Q = gridCols_;
-  const Lags lag{kr, kc};
+namespace {
+
+// The gradients' whole autocorrelation at every lag of the kernel, every
+// border pixel included, from their spectra gh and gv (P x Q grids, half
+// spectra); s and plane are scratch of the spectrum's and the grid's size.
+std::vector<double> WholeAutocorrelation(const fftwf_complex* gh, const fftwf_complex* gv,
+                                         fftwf_complex* s, float* plane, int P, int Q,
+                                         const Lags& lag, int kr, int kc) {
   const size_t half = GridSize(P, HalfCols(Q));
   const double scale = 1.0 / (static_cast<double>(P) * Q);
-  // The whole autocorrelation, every border pixel included.
-  const fftwf_complex* gh = gradientSpectrum_[0].get();
-  const fftwf_complex* gv = gradientSpectrum_[1].get();
-  fftwf_complex* s = spectrum_.get();
   for (size_t i = 0; i < half; ++i) {
     s[i][0] = gh[i][0] * gh[i][0] + gh[i][1] * gh[i][1] + gv[i][0] * gv[i][0] + gv[i][1] * gv[i][1];
     s[i][1] = 0.0f;
   }
-  InverseRealFft2d(s, plane_.get(), P, Q);
+  InverseRealFft2d(s, plane, P, Q);
   std::vector<double> total(lag.count());
   for (int dr = -(kr - 1); dr < kr; ++dr)
     for (int dc = -(kc - 1); dc < kc; ++dc)
-      total[lag(dr, dc)] = plane_[GridSize((dr + P) % P, Q) + (dc + Q) % Q] * scale;
+      total[lag(dr, dc)] = plane[GridSize((dr + P) % P, Q) + (dc + Q) % Q] * scale;
+  return total;
+}
+
+}  // namespace
+
+void MaskedKernelProblem::BuildGram() {
+  const int kr = kr_, kc = kc_, P = gridRows_, Q = gridCols_;
+  const Lags lag{kr, kc};
+  const std::vector<double> total = WholeAutocorrelation(
+      gradientSpectrum_[0].get(), gradientSpectrum_[1].get(), spectrum_.get(), plane_.get(), P, Q, lag, kr, kc);
 
   // What the mask leaves out lies in bands of kr - 1 rows and kc - 1
   // columns along the borders.

@@ -64,22 +64,14 @@ double GroupedMedian(float* values, size_t n) {
 
 }  // namespace
 
-double EstimateNoiseSigma(const float* grey, int rows, int cols) {
-  const int cellRows = rows / 2, cellCols = cols / 2;
-  if (cellRows <= 0 || cellCols <= 0) return 0.0;
-  const size_t cells = static_cast<size_t>(cellRows) * cellCols;
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  // Three planes of cells: each cell's |d| (NaN: left out), the detail
-  // energy of its neighbourhood (NaN: not measurable), and scratch for the
-  // row sums of that energy and later for the values whose median is taken.
-  const std::unique_ptr<float[]> buffer(new float[3 * cells]);
-  float* const detail = buffer.get();
-  float* const activity = detail + cells;
-  float* const scratch = activity + cells;
+namespace {
 
-  // The activity plane holds each cell's value while it is flat (all four
-  // samples equal), NaN otherwise, until the neighbourhoods are measured.
-  float* const flatValue = activity;
+// Each 2 x 2 cell's |d| into detail (NaN: left out, where a sample is
+// clipped), and its value into flatValue while all four samples are equal
+// (NaN otherwise).
+void MeasureCells(const float* grey, int cols, int cellRows, int cellCols, float* detail,
+                  float* flatValue) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
   for (int r = 0; r < cellRows; ++r) {
     const float* top = grey + static_cast<size_t>(2 * r) * cols;
     const float* bottom = top + cols;
@@ -94,11 +86,15 @@ double EstimateNoiseSigma(const float* grey, int rows, int cols) {
       flat[c] = a == b && a == p && a == q ? a : nan;
     }
   }
-  // A flat cell alone is chance on quantised data with little noise (at
-  // half an 8-bit level a fifth of the cells are), and its d of 0 belongs to
-  // the noise's distribution. A constant area of at least 4 x 4 samples is a
-  // clipped or painted region that carries no noise at all: its cells are
-  // left out.
+}
+
+// A flat cell alone is chance on quantised data with little noise (at half
+// an 8-bit level a fifth of the cells are), and its d of 0 belongs to the
+// noise's distribution. A constant area of at least 4 x 4 samples is a
+// clipped or painted region that carries no noise at all: its cells are
+// left out.
+void LeaveOutFlatAreas(const float* flatValue, int cellRows, int cellCols, float* detail) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
   auto sameFlat = [&](int r, int c, float v) {
     return r >= 0 && r < cellRows && c >= 0 && c < cellCols && flatValue[static_cast<size_t>(r) * cellCols + c] == v;
   };
@@ -111,38 +107,65 @@ double EstimateNoiseSigma(const float* grey, int rows, int cols) {
           if (sameFlat(br, bc, v) && sameFlat(br, bc + 1, v) && sameFlat(br + 1, bc, v) && sameFlat(br + 1, bc + 1, v))
             detail[static_cast<size_t>(r) * cellCols + c] = nan;
     }
+}
 
-  size_t measurable = 0;
-  if (cellRows > 2 * kReach && cellCols > 2 * kReach) {
-    // Across each row, then down the columns; NaN wherever a neighbourhood
-    // reaches past the border or over a left-out cell: next to a clipped
-    // area the noise is partly cut too.
-    for (int r = 0; r < cellRows; ++r) {
-      const float* in = detail + static_cast<size_t>(r) * cellCols;
-      float* out = scratch + static_cast<size_t>(r) * cellCols;
-      for (int c = 0; c < kReach; ++c) out[c] = out[cellCols - 1 - c] = nan;
-      for (int c = kReach; c < cellCols - kReach; ++c) {
-        float sum = 0.0f;
-        for (int k = -kReach; k <= kReach; ++k) sum += in[c + k] * in[c + k];
-        out[c] = sum;
-      }
+// The detail energy of each cell's neighbourhood into activity, across each
+// row (into scratch), then down the columns; NaN wherever a neighbourhood
+// reaches past the border or over a left-out cell: next to a clipped area
+// the noise is partly cut too. The measurable energies end up at the start
+// of scratch; returns their count.
+size_t MeasureActivity(const float* detail, int cellRows, int cellCols, float* activity,
+                       float* scratch) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const size_t cells = static_cast<size_t>(cellRows) * cellCols;
+  for (int r = 0; r < cellRows; ++r) {
+    const float* in = detail + static_cast<size_t>(r) * cellCols;
+    float* out = scratch + static_cast<size_t>(r) * cellCols;
+    for (int c = 0; c < kReach; ++c) out[c] = out[cellCols - 1 - c] = nan;
+    for (int c = kReach; c < cellCols - kReach; ++c) {
+      float sum = 0.0f;
+      for (int k = -kReach; k <= kReach; ++k) sum += in[c + k] * in[c + k];
+      out[c] = sum;
     }
-    std::fill(activity, activity + static_cast<size_t>(kReach) * cellCols, nan);
-    std::fill(activity + static_cast<size_t>(cellRows - kReach) * cellCols, activity + cells, nan);
-    for (int r = kReach; r < cellRows - kReach; ++r) {
-      const size_t at = static_cast<size_t>(r) * cellCols;
-      for (int c = 0; c < cellCols; ++c) {
-        float sum = 0.0f;
-        for (int k = -kReach; k <= kReach; ++k) sum += scratch[at + static_cast<ptrdiff_t>(k) * cellCols + c];
-        // The cell's own detail is taken back out so that the choice does
-        // not depend on its noise; a NaN of its own leaves it out too.
-        activity[at + c] = sum - detail[at + c] * detail[at + c];
-      }
-    }
-    for (size_t i = 0; i < cells; ++i)
-      if (!std::isnan(activity[i])) scratch[measurable++] = activity[i];
   }
+  std::fill(activity, activity + static_cast<size_t>(kReach) * cellCols, nan);
+  std::fill(activity + static_cast<size_t>(cellRows - kReach) * cellCols, activity + cells, nan);
+  for (int r = kReach; r < cellRows - kReach; ++r) {
+    const size_t at = static_cast<size_t>(r) * cellCols;
+    for (int c = 0; c < cellCols; ++c) {
+      float sum = 0.0f;
+      for (int k = -kReach; k <= kReach; ++k) sum += scratch[at + static_cast<ptrdiff_t>(k) * cellCols + c];
+      // The cell's own detail is taken back out so that the choice does
+      // not depend on its noise; a NaN of its own leaves it out too.
+      activity[at + c] = sum - detail[at + c] * detail[at + c];
+    }
+  }
+  size_t measurable = 0;
+  for (size_t i = 0; i < cells; ++i)
+    if (!std::isnan(activity[i])) scratch[measurable++] = activity[i];
+  return measurable;
+}
 
+}  // namespace
+
+double EstimateNoiseSigma(const float* grey, int rows, int cols) {
+  const int cellRows = rows / 2, cellCols = cols / 2;
+  if (cellRows <= 0 || cellCols <= 0) return 0.0;
+  const size_t cells = static_cast<size_t>(cellRows) * cellCols;
+  // Three planes of cells: each cell's |d| (NaN: left out), the detail
+  // energy of its neighbourhood (NaN: not measurable), and scratch for the
+  // row sums of that energy and later for the values whose median is taken.
+  // The activity plane holds each cell's flat value until the
+  // neighbourhoods are measured.
+  const std::unique_ptr<float[]> buffer(new float[3 * cells]);
+  float* const detail = buffer.get();
+  float* const activity = detail + cells;
+  float* const scratch = activity + cells;
+  MeasureCells(grey, cols, cellRows, cellCols, detail, activity);
+  LeaveOutFlatAreas(activity, cellRows, cellCols, detail);
+  const size_t measurable = cellRows > 2 * kReach && cellCols > 2 * kReach
+                                ? MeasureActivity(detail, cellRows, cellCols, activity, scratch)
+                                : 0;
   size_t chosen = 0;
   if (measurable > 0) {
     // The quietest share: the cells whose neighbourhood energy is at most

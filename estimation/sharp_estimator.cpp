@@ -256,6 +256,36 @@ std::vector<Start> Starts(const SharpEstimatorParams& params) {
   return starts;
 }
 
+// An estimate yet to start, of kernelRows x kernelCols.
+Estimate SizedEstimate(int kernelRows, int kernelCols) {
+  Estimate e;
+  e.sizeRows = kernelRows;
+  e.sizeCols = kernelCols;
+  return e;
+}
+
+// Progress follows the pixels worked on, level by level: each level's
+// share (the explored levels once per start), and in *work their sum.
+std::vector<double> LevelShares(int rows, int cols, int levels, int explored, size_t starts,
+                                double* work) {
+  std::vector<double> share(levels);
+  for (int level = 0; level < levels; ++level) {
+    share[level] = rows * SharpLevelScale(level) * cols * SharpLevelScale(level) *
+                   (level >= levels - explored ? static_cast<double>(starts) : 1.0);
+    *work += share[level];
+  }
+  return share;
+}
+
+// The weight the default start reaches after the explored levels: the
+// common measure of the starts, and where the chosen one goes on from.
+float LambdaAfterExploring(const SharpEstimatorParams& params, int explored) {
+  float lambda = params.lambdaStart;
+  for (int i = 0; i < explored * params.iterationsPerLevel; ++i)
+    lambda = std::max(lambda / params.lambdaDecay, params.lambdaFloor);
+  return lambda;
+}
+
 // The levels from the coarsest down to lastLevel for a kernel of
 // kernelRows x kernelCols, or, finding the size, of at most that. Progress
 // runs from 0 to 50 over all the levels, lastLevel or not. Finding the
@@ -273,19 +303,9 @@ Estimate RunLevels(const LevelPictures& pictures, int kernelRows, int kernelCols
   const std::vector<Start> starts = Starts(params);
   // The coarse levels run once per start when there are several.
   const int explored = starts.size() > 1 ? std::clamp(params.exploreLevels, 1, levels) : 0;
-  // Progress follows the pixels worked on, level by level.
-  std::vector<double> share(levels);
   double work = 0.0;
-  for (int level = 0; level < levels; ++level) {
-    share[level] = rows * SharpLevelScale(level) * cols * SharpLevelScale(level) *
-                   (level >= levels - explored ? static_cast<double>(starts.size()) : 1.0);
-    work += share[level];
-  }
-  // The weight the default start reaches after the explored levels: the
-  // common measure of the starts, and where the chosen one goes on from.
-  float lambdaAfter = params.lambdaStart;
-  for (int i = 0; i < explored * params.iterationsPerLevel; ++i)
-    lambdaAfter = std::max(lambdaAfter / params.lambdaDecay, params.lambdaFloor);
+  const std::vector<double> share = LevelShares(rows, cols, levels, explored, starts.size(), &work);
+  const float lambdaAfter = LambdaAfterExploring(params, explored);
 
   auto kernelSides = [&](const Estimate& e, int level) {
     return std::pair{SharpKernelSide(e.sizeRows, level), SharpKernelSide(e.sizeCols, level)};
@@ -307,9 +327,7 @@ Estimate RunLevels(const LevelPictures& pictures, int kernelRows, int kernelCols
     }
     return e;
   };
-  Estimate first;
-  first.sizeRows = kernelRows;
-  first.sizeCols = kernelCols;
+  const Estimate first = SizedEstimate(kernelRows, kernelCols);
   const auto [coarseRows, coarseCols] = kernelSides(first, levels - 1);
   Estimate e = first;
   if (explored > 0) {
@@ -419,100 +437,6 @@ KernelSize FindSharpBlurSize(const LevelPictures& pictures, int boundRows, int b
   if (!e.usable) return {};
   if (lastLevel > 0) return {e.sizeRows, e.sizeCols};
   return FinalSize(e.kernel, params);
-}
-
-SharpEstimatorParams FitToNoise(const SharpEstimatorParams& params, double sigma) {
-  if (!(params.noiseReference > 0.0f)) return params;
-  SharpEstimatorParams fitted = params;
-  // The kernel step's data term carries the noise's energy: its weight
-  // follows the noise. The prior's start follows it too: a noisy picture
-  // needs a higher threshold before its edges are real. Noisier pictures
-  // than the reference keep its weights: they were tuned there.
-  double ratio =
-      std::min(1.0, std::max(sigma, static_cast<double>(params.noiseFloor)) / params.noiseReference);
-  fitted.kernelWeight = static_cast<float>(params.kernelWeight * std::pow(ratio, params.noisePower));
-  if (params.lambdaFollowsNoise)
-    fitted.lambdaStart = static_cast<float>(
-        std::clamp(params.lambdaStart * ratio, static_cast<double>(params.lambdaLeast),
-                   static_cast<double>(params.lambdaStart)));
-  return fitted;
-}
-
-namespace {
-
-// Runs work on the level pictures of source's grey working picture, with
-// the parameters fitted to its noise and the transforms planned the same
-// way on every run; returns what work returns.
-template <typename Work>
-auto OnLevelPictures(const float* source, int rows, int cols, int channels, float gamma,
-                     const SharpEstimatorParams& params, Work work) {
-  FloatArray grey(GridSize(rows, cols));
-  GreyWorkingImage(source, rows, cols, channels, gamma, grey.get());
-  Checkpoint();
-  const SharpEstimatorParams adapted =
-      FitToNoise(params, params.noiseReference > 0.0f ? EstimateNoiseSigma(grey.get(), rows, cols) : 0.0);
-  const FixedTransformPlans samePlansEveryRun;
-  return work(LevelPictures(grey.get(), rows, cols, source, channels, adapted), adapted);
-}
-
-}  // namespace
-
-bool EstimateSharpKernelOfPicture(const float* source, int rows, int cols, int channels,
-                                  float* kernel, int kernelRows, int kernelCols, float gamma,
-                                  ProgressCell* progress, const SharpEstimatorParams& params,
-                                  KernelSize* found, Highlights highlights) {
-  EngineLog("start kernel estimation...\n");
-  const EstimationPicture estimated(source, rows, cols, channels, highlights);
-  // The size search reads the picture as stored: in linear light the dark
-  // picture and the bright lamps mislead its coarse levels and its
-  // narrowing. The estimation at the size it finds then runs in linear
-  // light.
-  KernelSize* search = found;
-  if (found && estimated.linear()) {
-    OnLevelPictures(source, rows, cols, channels, gamma, params,
-                    [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
-                      return EstimateSharpKernel(pictures, kernel, kernelRows, kernelCols, adapted,
-                                                 nullptr, found);
-                    });
-    if (found->rows > 0) {
-      kernelRows = found->rows;
-      kernelCols = found->cols;
-      search = nullptr;
-    }
-  }
-  const bool success = OnLevelPictures(
-      estimated.planes(), rows, cols, channels, estimated.Gamma(gamma), params,
-      [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
-        return EstimateSharpKernel(pictures, kernel, kernelRows, kernelCols, adapted, progress,
-                                   search);
-      });
-  if (found && found->rows > 0) EngineLogFormat("blur size found: %d x %d\n", found->rows, found->cols);
-  return success;
-}
-
-
-KernelSize FindBlurSize(const float* source, int rows, int cols, int channels, float gamma,
-                        int boundRows, int boundCols, const SharpEstimatorParams& params,
-                        double finestScale) {
-  const KernelSize found = OnLevelPictures(
-      source, rows, cols, channels, gamma, params,
-      [&](const LevelPictures& pictures, const SharpEstimatorParams& adapted) {
-        return FindSharpBlurSize(pictures, boundRows, boundCols, adapted, finestScale);
-      });
-  EngineLogFormat("blur size found: %d x %d\n", found.rows, found.cols);
-  return found;
-}
-
-double SharpEstimationPeakFloats(int rows, int cols, int kernelRows, int kernelCols) {
-  const double n = static_cast<double>(rows) * cols;
-  const double window =
-      std::min(n, SharpLevelPixels(SharpEstimatorParams(), 1.0, std::max(kernelRows, kernelCols)));
-  const double taps = static_cast<double>(kernelRows) * kernelCols;
-  const double margins = (std::sqrt(window) + kernelRows + 2.0) * (std::sqrt(window) + kernelCols + 2.0);
-  const double choosing = 2.25 * n;
-  const double estimating = n + 2.0 * window + 8.0 * margins + 10.0 * margins +
-                            (taps <= kDenseGramLimit ? taps * taps : 6.0 * margins);
-  return std::max(choosing, estimating);
 }
 
 }  // namespace velmora

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "pipeline/plan_cache.h"
+#include "pipeline/numerics.h"
 
 namespace velmora {
 

@@ -11,10 +11,10 @@
 #include <string>
 
 #include "engine/run_request.h"
-#include "estimation/sharp_params.h"
+#include "estimation/estimators.h"
 #include "frontend/job_rules.h"
 #include "pipeline/engine.h"
-#include "pipeline/job_context.h"
+#include "pipeline/numerics.h"
 #include "velmora/deblur.h"
 
 namespace velmora {

@@ -214,6 +214,47 @@ void RefinePadding(float* plane, int cols, int rows, const PaddingSpectra& spect
   for (int i = 0; i < rows; ++i) ClampToUnit(plane + GridSize(i, cols), cols);
 }
 
+namespace {
+
+// Fills the canvas of one level, plane by plane: from the edges at the
+// coarsest level, else from the coarser level's canvas, then refined
+// kRefinementSteps times with the known pixels re-imposed.
+void FillLevel(const std::vector<PadLevel>& levels, int o, int channels, bool useCpu,
+               fftwf_complex* work) {
+  const PadLevel& level = levels[o];
+  std::optional<SpectraHolder> cpu;
+  std::optional<GpuSpectra> gpu;
+  if (useCpu) {
+    cpu.emplace();
+    BuildPaddingSpectra(level.kernel, level.canvasCols, level.canvasRows, level.kernelCols,
+                        level.kernelRows, kInverseRegularisation, kReblurSmoothing, &cpu->spectra);
+  } else {
+    gpu.emplace(level);
+  }
+  for (int c = 0; c < channels; ++c) {
+    float* plane = level.canvas + level.canvasPlaneSize() * c;
+    if (o == static_cast<int>(levels.size()) - 1) {
+      ReplicateEdges(level, c);
+    } else {
+      const PadLevel& coarser = levels[o + 1];
+      ResizeToSize(coarser.canvas + coarser.canvasPlaneSize() * c, plane, coarser.canvasRows,
+                   coarser.canvasCols, level.canvasRows, level.canvasCols);
+      RestoreImageArea(level, c);
+    }
+    for (int step = 0; step < kRefinementSteps; ++step) {
+      Checkpoint();
+      if (cpu) {
+        RefineAndRestore(level, c, cpu->spectra, work);
+      } else {
+        gpu->Refine(plane, level);
+        RestoreImageArea(level, c);
+      }
+    }
+  }
+}
+
+}  // namespace
+
 bool PadImage(const float* input, float* output, const float* kernel, int cols, int rows,
               int channels, int kernelCols, int kernelRows, int padCols, int padRows,
               bool useCpu) {
@@ -238,42 +279,9 @@ bool PadImage(const float* input, float* output, const float* kernel, int cols, 
       BuildCoarserLevel(base, channels, m, &levels[m]);
       Checkpoint();
     }
-
     // One spectrum array serves every level: the finest is the largest.
     ComplexArray work(useCpu ? GridSize(padRows, HalfCols(padCols)) : 0);
-    for (int o = levelCount - 1; o >= 0; --o) {
-      const PadLevel& level = levels[o];
-      std::optional<SpectraHolder> cpu;
-      std::optional<GpuSpectra> gpu;
-      if (useCpu) {
-        cpu.emplace();
-        BuildPaddingSpectra(level.kernel, level.canvasCols, level.canvasRows, level.kernelCols,
-                            level.kernelRows, kInverseRegularisation, kReblurSmoothing,
-                            &cpu->spectra);
-      } else {
-        gpu.emplace(level);
-      }
-      for (int c = 0; c < channels; ++c) {
-        float* plane = level.canvas + level.canvasPlaneSize() * c;
-        if (o == levelCount - 1) {
-          ReplicateEdges(level, c);
-        } else {
-          const PadLevel& coarser = levels[o + 1];
-          ResizeToSize(coarser.canvas + coarser.canvasPlaneSize() * c, plane, coarser.canvasRows,
-                       coarser.canvasCols, level.canvasRows, level.canvasCols);
-          RestoreImageArea(level, c);
-        }
-        for (int step = 0; step < kRefinementSteps; ++step) {
-          Checkpoint();
-          if (cpu) {
-            RefineAndRestore(level, c, cpu->spectra, work.get());
-          } else {
-            gpu->Refine(plane, level);
-            RestoreImageArea(level, c);
-          }
-        }
-      }
-    }
+    for (int o = levelCount - 1; o >= 0; --o) FillLevel(levels, o, channels, useCpu, work.get());
     return true;
   } catch (const std::bad_alloc&) {
     return false;
