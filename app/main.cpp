@@ -1,5 +1,6 @@
 // Velmora, the desktop application: removes camera-shake blur from
-// photographs. An optional argument names a picture to open at start.
+// photographs. Arguments name pictures to open at start: paths or file://
+// URIs, as a desktop's "Open With" hands them over.
 #include <QApplication>
 
 #include "app/gpu_state.h"
@@ -11,6 +12,6 @@ int main(int argc, char* argv[]) {
   MainWindow window;
   window.show();
   const QStringList arguments = QApplication::arguments();
-  window.runWizardFlow(arguments.size() > 1 ? arguments.at(1) : QString());
+  window.openFromDesktop(arguments.mid(1));
   return application.exec();
 }

@@ -138,6 +138,23 @@ SubMainWindow* MainWindow::loadImage(const QString& chosen) {
   return document;
 }
 
+void MainWindow::openFromDesktop(const QStringList& names) {
+  QStringList files;
+  for (const QString& name : names) {
+    QString problem;
+    const QString file = LocalFileOf(name, &problem);
+    if (file.isEmpty())
+      QMessageBox::information(this, tr("Error"), problem);
+    else
+      files << file;
+  }
+  if (names.size() <= 1) {
+    if (names.isEmpty() || !files.isEmpty()) runWizardFlow(files.value(0));
+    return;
+  }
+  for (const QString& file : files) loadImage(file);
+}
+
 void MainWindow::runWizardFlow(const QString& chosen) {
   auto* wizard = new WizardDialog(this);
   const QString fileName = chosen.isEmpty() ? askImageToOpen(wizard) : chosen;

@@ -38,6 +38,11 @@ class MainWindow : public QMainWindow {
   // empty name asks for one with the file dialog).
   SubMainWindow* loadImage(const QString& fileName);
   void runWizardFlow(const QString& fileName);
+  // What the desktop hands the program at start (paths or file:// URIs):
+  // none or one goes through the wizard as ever; several open as one
+  // document each. A name that is no local file, or no picture, gets the
+  // usual message and the others still open.
+  void openFromDesktop(const QStringList& names);
   // Writes the page's picture; shows an "Error" box and returns false when
   // that is not possible.
   bool savePage(ImageWidget* page, const QString& fileName);

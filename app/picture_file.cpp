@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <exception>
 #include <filesystem>
@@ -105,4 +106,15 @@ QString PictureShortName(const QString& path) {
 QString PictureFileType(const QString& path) {
   const int dot = path.lastIndexOf('.');
   return dot < 0 ? QStringLiteral("unknown") : path.mid(dot + 1).toLower();
+}
+
+QString LocalFileOf(const QString& argument, QString* problem) {
+  // A Windows drive letter ("C:/...") parses as a scheme: only names that
+  // say "scheme://" are taken for URIs.
+  if (!argument.contains(QStringLiteral("://"))) return argument;
+  const QUrl url(argument);
+  if (url.isLocalFile()) return url.toLocalFile();
+  *problem = QCoreApplication::translate("PictureFile", "Only pictures on this computer can be opened: %1")
+                 .arg(argument);
+  return QString();
 }

@@ -37,3 +37,7 @@ QString PictureShortName(const QString& path);
 // The picture's file type as shown: the text after the last "." anywhere in
 // the path, lower case; "unknown" without one.
 QString PictureFileType(const QString& path);
+
+// The local file a start-up argument names: a path as it is, a file:// URI
+// as its path. Empty, with *problem set, for another kind of URI.
+QString LocalFileOf(const QString& argument, QString* problem);

@@ -51,24 +51,6 @@ void TransformsAfterJob(DeblurResult result, double jobSeconds) {
     MeasurePendingTransforms(PostJobPlanningSeconds(jobSeconds));
 }
 
-bool WriteKernelPicture(const cv::Mat& kernel, const std::string& path) {
-  if (kernel.empty() || path.empty()) return false;
-  double kmax = 0.0;
-  cv::minMaxLoc(kernel, nullptr, &kmax);
-  cv::Mat picture(kernel.size(), CV_8U, cv::Scalar(0));
-  if (kmax > 0.0 && std::isfinite(kmax)) {
-    const float top = static_cast<float>(kmax);
-    for (int i = 0; i < kernel.rows; ++i)
-      for (int j = 0; j < kernel.cols; ++j)
-        picture.at<uchar>(i, j) = cv::saturate_cast<uchar>(kernel.at<float>(i, j) / top * 255.0f);
-  }
-  try {
-    return cv::imwrite(path, picture);
-  } catch (const cv::Exception&) {
-    return false;
-  }
-}
-
 DeblurJob::DeblurJob(const DeblurSettings& s, ProgressCell* cell) : settings(s), progress(cell) {}
 
 void DeblurJob::UseKnownKernel(const cv::Mat& knownKernel) {

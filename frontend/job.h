@@ -13,6 +13,7 @@
 #include "engine/run_request.h"
 #include "estimation/estimators.h"
 #include "frontend/job_rules.h"
+#include "io/kernel_file.h"
 #include "pipeline/engine.h"
 #include "pipeline/numerics.h"
 #include "velmora/deblur.h"
@@ -72,9 +73,8 @@ int JobStatusOf(DeblurResult result);
 // measuring needs memory of its own.
 void TransformsAfterJob(DeblurResult result, double jobSeconds);
 
-// Writes the kernel scaled by its maximum to 255 as an 8-bit grey picture.
-// Returns false when the file cannot be written.
-bool WriteKernelPicture(const cv::Mat& kernel, const std::string& path);
+// The job writes its kernel picture through the picture library.
+using io::WriteKernelPicture;
 
 class DeblurJob {
  public:

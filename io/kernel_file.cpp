@@ -1,5 +1,7 @@
 #include "io/kernel_file.h"
 
+#include "pipeline/staged_write.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -70,6 +72,26 @@ cv::Mat LoadKernelFile(const std::filesystem::path& path) {
   if (picture.empty())
     throw BadFile("cannot read the kernel " + name + ": not a picture this program can decode");
   return KernelFromPicture(picture, name);
+}
+
+bool WriteKernelPicture(const cv::Mat& kernel, const std::string& path) {
+  if (kernel.empty() || path.empty()) return false;
+  double kmax = 0.0;
+  cv::minMaxLoc(kernel, nullptr, &kmax);
+  cv::Mat picture(kernel.size(), CV_8U, cv::Scalar(0));
+  if (kmax > 0.0 && std::isfinite(kmax)) {
+    const float top = static_cast<float>(kmax);
+    for (int i = 0; i < kernel.rows; ++i)
+      for (int j = 0; j < kernel.cols; ++j)
+        picture.at<uchar>(i, j) = cv::saturate_cast<uchar>(kernel.at<float>(i, j) / top * 255.0f);
+  }
+  std::vector<unsigned char> bytes;
+  try {
+    if (!cv::imencode(std::filesystem::path(path).extension().string(), picture, bytes)) return false;
+  } catch (const cv::Exception&) {
+    return false;  // no encoder for the extension
+  }
+  return WriteStaged(path, bytes) == 0;
 }
 
 }  // namespace velmora::io

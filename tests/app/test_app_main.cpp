@@ -2,6 +2,8 @@
 // window.
 #include <QMdiArea>
 #include <QTableWidget>
+#include <QUrl>
+#include <QFile>
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/gpu_state.h"
@@ -180,6 +182,44 @@ class MainWindowTest : public QObject {
     QCOMPARE(document->tabs()->count(), 1);  // finished on page 1: no job
     QVERIFY(!main->jobRunning());
     QVERIFY(document->runEnabled());
+  }
+
+  void opensWhatTheDesktopHandsOver() {
+    ScratchFolder folder;
+    WritePicture(folder.path("a.png"), TestPicture(220, 240));
+    WritePicture(folder.path("b c.png"), TestPicture(260, 210));
+    {  // not a picture
+      QFile junk(folder.path("notes.png"));
+      QVERIFY(junk.open(QIODevice::WriteOnly));
+      junk.write("not a picture");
+    }
+    auto main = NewMainWindow(false, false);
+    auto* area = main->findChild<QMdiArea*>("mdiArea");
+    answerer.clear();
+    // Several files, one as a file:// URI with a space escaped, one that is
+    // no picture and one on another computer: each picture becomes a
+    // document, each refusal one message.
+    main->openFromDesktop({folder.path("a.png"), QUrl::fromLocalFile(folder.path("b c.png")).toString(),
+                           folder.path("notes.png"), "https://example.org/photo.jpg"});
+    QCOMPARE(area->subWindowList().size(), 2);
+    QCOMPARE(answerer.boxes.size(), 2);
+    QVERIFY(answerer.boxes[0].text.contains("https://example.org/photo.jpg"));
+    QCOMPARE(answerer.boxes[1].text, QString("Error while opening image file."));
+    QStringList titles;
+    for (SubMainWindow* document : main->documents()) titles << document->windowTitle();
+    titles.sort();
+    QCOMPARE(titles, QStringList({folder.path("a.png"), folder.path("b c.png")}));
+
+    // One file still goes through the wizard, a URI as well as a path.
+    bool wizardShown = false;
+    answerer.onDialog = [&wizardShown](QDialog* dialog) {
+      wizardShown = qobject_cast<WizardDialog*>(dialog) != nullptr;
+      QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+      return true;
+    };
+    main->openFromDesktop({QUrl::fromLocalFile(folder.path("a.png")).toString()});
+    QVERIFY(wizardShown);
+    QCOMPARE(area->subWindowList().size(), 2);  // the cancelled wizard keeps nothing
   }
 
   void saveRefusesBadTargetsAndKeepsFiles() {
