@@ -9,6 +9,8 @@
 int main(int argc, char* argv[]) {
   RunGpuTests();
   QApplication application(argc, argv);
+  // Desktops match the window to its menu entry by this name (Wayland).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
   MainWindow window;
   window.show();
   const QStringList arguments = QApplication::arguments();
