@@ -3,6 +3,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -131,15 +132,17 @@ cv::Mat KernelFromArray(const py::array& kernel, int pictureRows, int pictureCol
   if (kernel.shape(0) > pictureRows || kernel.shape(1) > pictureCols)
     throw py::value_error("the kernel " + ShapeText(kernel) + " is larger than the picture (" +
                           std::to_string(pictureRows) + ", " + std::to_string(pictureCols) + ")");
-  auto taps = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(kernel);
+  // In single precision from the start, as the command-line tool reads a
+  // kernel picture (io/kernel_file.cpp), so that both restore alike.
+  auto taps = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(kernel);
   if (!taps) throw py::error_already_set();
-  const cv::Mat view(static_cast<int>(kernel.shape(0)), static_cast<int>(kernel.shape(1)), CV_64F,
-                     const_cast<double*>(taps.data()));
+  const cv::Mat view(static_cast<int>(kernel.shape(0)), static_cast<int>(kernel.shape(1)), CV_32F,
+                     const_cast<float*>(taps.data()));
   if (!cv::checkRange(view, true))
     throw py::value_error("the kernel holds entries that are not finite numbers (NaN or infinity)");
   cv::Mat positive = cv::max(view, 0.0);
   const double sum = cv::sum(positive)[0];
-  if (!(sum > 0.0)) throw py::value_error("the kernel has no positive entry");
+  if (!(sum > 0.0) || !std::isfinite(sum)) throw py::value_error("the kernel has no positive entry");
   cv::Mat normalised;
   positive.convertTo(normalised, CV_32F, 1.0 / sum);
   return normalised;

@@ -3,14 +3,26 @@ samples are (ctest passes them in the environment), the samples read once,
 and the kernel similarity the estimation is judged by.
 """
 
+import atexit
 import os
+import shutil
 import sys
+import tempfile
 
 import numpy as np
 import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import pictures  # noqa: E402
+
+# The engine takes transform plans from the wisdom saved in
+# $XDG_CACHE_HOME/velmora, and a measured plan rounds differently from an
+# estimated one. Each test process starts from an empty cache of its own,
+# so that the comparisons with velmora-deblur (given an empty one too) see
+# the same plans, whatever other tests or runs have measured.
+_CACHE = tempfile.mkdtemp(prefix="velmora-test-cache-")
+os.environ["XDG_CACHE_HOME"] = _CACHE
+atexit.register(shutil.rmtree, _CACHE, True)
 
 
 def _path(variable):
