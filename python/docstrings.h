@@ -100,9 +100,10 @@ are served one after another, each with its own correct result. Ctrl-C
 is felt within about 50 ms plus the engine's own checkpoint interval, when
 called from the main thread (Python delivers signals there only).
 
-The engine's results do not depend on the caller: the command-line tool
-``velmora-deblur`` with the same settings (``--estimator sharp`` and
-``--highlights model``) writes the same pixels.
+The command-line tool ``velmora-deblur`` with the same settings
+(``--estimator sharp``; lamps are modelled there too) writes the same
+pixels, given the same saved transform plans: the module takes those in
+``$XDG_CACHE_HOME/velmora`` but measures none itself.
 
 Examples
 --------

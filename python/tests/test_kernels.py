@@ -5,6 +5,8 @@ tool takes them and bad ones are refused."""
 import os
 import re
 import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -73,3 +75,22 @@ BAD_KERNELS = [
 def test_bad_kernels_are_refused(blurred, kernel, text):
     with pytest.raises(ValueError, match=re.escape(text)):
         velmora.deconvolve(np.ascontiguousarray(blurred[:200, :300]), kernel)
+
+
+def test_a_job_too_large_for_the_memory_left_raises_memory_error():
+    # In a process of its own, under an address-space limit: the engine
+    # refuses the job before it starts, with the figures.
+    program = textwrap.dedent("""
+        import resource
+        import numpy as np
+        resource.setrlimit(resource.RLIMIT_AS, (1200 << 20, 1200 << 20))
+        import velmora
+        picture = np.zeros((4000, 4000, 3), np.uint8)
+        try:
+            velmora.deblur(picture, blur_size=31)
+        except MemoryError as error:
+            print("MemoryError:", error)
+    """)
+    done = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=120)
+    assert re.search(r"MemoryError: not enough memory: this picture needs about [\d.]+ GiB of memory; "
+                     r"[\d.]+ GiB are free", done.stdout), done.stdout + done.stderr
