@@ -8,7 +8,7 @@ Exits 77 (skipped), saying why, where GIMP or the plug-in is missing.
 GIMP is pointed at the built plug-in through a gimprc of its own in a
 folder of the test's (GIMP2_DIRECTORY), so nothing is installed.
 
-    gimp_batch_test.py --plugin-dir DIR --deblur TOOL --sample PNG --work DIR
+    gimp_batch_test.py --plugin-dir DIR --deblur TOOL --sample PNG --work DIR [--not-built WHY]
 """
 
 import argparse
@@ -118,9 +118,10 @@ def main():
     parser = argparse.ArgumentParser()
     for option in ("--plugin-dir", "--deblur", "--sample", "--work"):
         parser.add_argument(option, required=True)
+    parser.add_argument("--not-built", default="", help="why the plug-in was not built")
     args = parser.parse_args()
     if not args.plugin_dir:
-        print("skipped: the plug-in was not built (libgimp2.0-dev was not found)")
+        print("skipped: the plug-in was not built (%s)" % (args.not_built or "no reason given"))
         return SKIP
     gimp = shutil.which("gimp-console-2.10") or shutil.which("gimp-console")
     if not gimp:
