@@ -12,6 +12,7 @@
 #include "cli/console.h"
 #include "cli/errors.h"
 #include "cli/interrupt.h"
+#include "frontend/job_fit.h"
 #include "io/kernel_file.h"
 #include "io/picture.h"
 #include "io/staged_file.h"
@@ -165,31 +166,29 @@ DeblurOutcome RunJob(const velmora::DeblurRequest& q, const cv::Mat& picture, co
   return outcome;
 }
 
-// Turns an outcome other than success into the tool's answer.
-void CheckOutcome(const DeblurOutcome& outcome, DeblurMode mode) {
-  const std::string gpuLine = outcome.notices.empty() ? std::string() : outcome.notices.back();
+// Turns an outcome other than success into the tool's answer: the
+// front ends' words, the tool's exit statuses.
+void CheckOutcome(const DeblurOutcome& outcome, const velmora::DeblurRequest& request) {
+  const std::string problem = OutcomeProblem(request, outcome);
   switch (outcome.result) {
     case DeblurResult::kSucceeded:
       return;
     case DeblurResult::kEstimationFailed:
-      throw CliError(kExitEstimationFailed, kInsufficientInformation, true);
+      throw CliError(kExitEstimationFailed, problem, true);
     case DeblurResult::kOutOfMemory:
-      if (!outcome.memoryShortfall.empty())  // refused before it started
-        throw BadInput("not enough memory: this picture " + outcome.memoryShortfall);
-      throw BadInput("not enough memory to deblur this picture");  // the job ran out
+      throw BadInput(problem);
     case DeblurResult::kCancelled:
-      throw CliError(128 + (InterruptSignal() != 0 ? InterruptSignal() : SIGINT), "cancelled");
+      throw CliError(128 + (InterruptSignal() != 0 ? InterruptSignal() : SIGINT), problem);
     case DeblurResult::kGpuFailed:
-      throw CliError(kExitInternal,
-                     "the GPU failed during the job (" + gpuLine + "); run again without --gpu to use the CPU");
+      throw CliError(kExitInternal, "the GPU failed during the job (" + outcome.notices.back() +
+                                        "); run again without --gpu to use the CPU");
     case DeblurResult::kInvalidInput:
-      if (mode == DeblurMode::kRegion || mode == DeblurMode::kRegionThenWhole)
-        throw CliError(kExitBadInput, kRegionTooSmall, true);
-      throw BadInput("the engine refused the picture, the kernel or the settings");
+      if (problem == kRegionTooSmall) throw CliError(kExitBadInput, problem, true);
+      throw BadInput(problem);
     case DeblurResult::kInternalError:
       break;
   }
-  throw CliError(kExitInternal, "the job failed inside the image library");
+  throw CliError(kExitInternal, problem);
 }
 
 }  // namespace
@@ -217,7 +216,7 @@ int RunDeblur(const DeblurCommand& request, RestoredWith* restoredWith) {
   if (outcome.result != DeblurResult::kCancelled && !outcome.kernel.empty())
     WriteKernelPicture(outcome.kernel, kernelPicture.temporary().string());
   if (outcome.result == DeblurResult::kEstimationFailed && kernelPicture.HasContent()) kernelPicture.Commit();
-  CheckOutcome(outcome, engineRequest.mode);
+  CheckOutcome(outcome, engineRequest);
 
   const std::string format = plan.output.extension().string();
   std::string metadataProblem;

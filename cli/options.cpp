@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "frontend/job_fit.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -91,12 +93,9 @@ BlurSize BlurSizeFor(const BlurSize& asked, int rows, int cols) {
 }
 
 BlurSize BlurSizeForRegion(const BlurSize& asked, const DeblurRegion& region, int rows, int cols) {
-  // The pixels handed to the engine, and the fractions the application
-  // counts, can differ by one.
-  const PixelRegion pixels = RegionInPixels(region, rows, cols);
-  const int countedRows = static_cast<int>(std::trunc(rows * std::clamp(region.height, 0.0, 1.0)));
-  const int countedCols = static_cast<int>(std::trunc(cols * std::clamp(region.width, 0.0, 1.0)));
-  return BlurSizeFor(asked, std::min(pixels.rows, countedRows), std::min(pixels.cols, countedCols));
+  int regionRows = 0, regionCols = 0;
+  RegionSides(region, rows, cols, &regionRows, &regionCols);
+  return BlurSizeFor(asked, regionRows, regionCols);
 }
 
 void CheckBlurFitsPicture(const BlurSize& blur, int rows, int cols) {
@@ -163,11 +162,7 @@ DeblurRegion ParseRegion(std::string_view text) {
 }
 
 void CheckRegionSize(const DeblurRegion& region, int rows, int cols, const BlurSize& blur) {
-  // The job's own rule, checked on the clamped pixels as well: the region is
-  // what the engine is handed.
-  const PixelRegion pixels = RegionInPixels(region, rows, cols);
-  if (!RegionAccepted(region, rows, cols, blur.height, blur.width) ||
-      pixels.rows < MinimumRegionSide(blur.height) || pixels.cols < MinimumRegionSide(blur.width))
+  if (!RegionFitsBlur(region, rows, cols, blur.height, blur.width))
     throw CliError(kExitBadInput, kRegionTooSmall, true);
 }
 

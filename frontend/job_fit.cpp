@@ -14,6 +14,12 @@ void RegionSides(const DeblurRegion& region, int rows, int cols, int* regionRows
   *regionCols = std::min(pixels.cols, static_cast<int>(std::trunc(cols * std::clamp(region.width, 0.0, 1.0))));
 }
 
+bool RegionFitsBlur(const DeblurRegion& region, int rows, int cols, int height, int width) {
+  const PixelRegion pixels = RegionInPixels(region, rows, cols);
+  return RegionAccepted(region, rows, cols, height, width) && pixels.rows >= MinimumRegionSide(height) &&
+         pixels.cols >= MinimumRegionSide(width);
+}
+
 std::string FitBlurChoice(BlurChoice* choice, int rows, int cols, const DeblurRegion* region) {
   int sideRows = rows, sideCols = cols;
   if (region) RegionSides(*region, rows, cols, &sideRows, &sideCols);
@@ -22,12 +28,8 @@ std::string FitBlurChoice(BlurChoice* choice, int rows, int cols, const DeblurRe
     choice->width = MaxBlurSide(sideCols);
   }
   if (region) {
-    // The engine's own rule, on the fractions and on the pixels it is handed.
-    const PixelRegion pixels = RegionInPixels(*region, rows, cols);
     const bool fits = choice->height >= 3 && choice->width >= 3 &&
-                      RegionAccepted(*region, rows, cols, choice->height, choice->width) &&
-                      pixels.rows >= MinimumRegionSide(choice->height) &&
-                      pixels.cols >= MinimumRegionSide(choice->width);
+                      RegionFitsBlur(*region, rows, cols, choice->height, choice->width);
     return fits ? std::string() : std::string(kRegionTooSmall);
   }
   if (choice->height < 3 || choice->width < 3)

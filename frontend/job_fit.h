@@ -23,6 +23,11 @@ struct BlurChoice {
 // fewer (the two can differ by one).
 void RegionSides(const DeblurRegion& region, int rows, int cols, int* regionRows, int* regionCols);
 
+// Whether the engine estimates a height x width blur on region of a rows x
+// cols picture: the application's rule on the fractions, and the same on
+// the pixels it is handed.
+bool RegionFitsBlur(const DeblurRegion& region, int rows, int cols, int height, int width);
+
 // Fits choice to a rows x cols picture, or to its region when region is
 // not null: an auto bound becomes the largest size that fits (MaxBlurSide
 // of each side). Returns the text that tells the user why the job cannot
