@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <vector>
 
 #include "engine/engine_guard.h"
@@ -297,6 +298,10 @@ DeblurOutcome RunRequest(const DeblurRequest& request, const cv::Mat& picture,
 }
 
 DeblurOutcome Deblur(const DeblurRequest& request, const cv::Mat& picture, DeblurControl* control) {
+  // The engine keeps one job's context and planning allowance for the
+  // process: calls from several threads take turns.
+  static std::mutex turn;
+  const std::lock_guard<std::mutex> mine(turn);
   JobContext context;
   context.log = [control](const char* line) {
     if (control && control->log) control->log(line);

@@ -205,3 +205,36 @@ TEST(DeblurRequestEntry, FindsTheSizeWithinTheBound) {
   EXPECT_EQ(MaxBlurSide(100), 33);
   EXPECT_EQ(MaxBlurSide(8), 0);
 }
+
+TEST(DeblurRequestEntry, CallsFromTwoThreadsTakeTurnsAndAgree) {
+  const cv::Mat picture = Sample();
+  DeblurRequest known;
+  known.mode = DeblurMode::kKnownKernel;
+  known.knownKernel = cv::Mat::ones(7, 7, CV_32F) / 49.0f;
+  const DeblurOutcome alone = Deblur(known, picture);
+  const DeblurOutcome blindAlone = Deblur(Blind(15), picture);
+  // Each job's lines reach its own control only: were the two jobs to
+  // overlap, the engine's one current context would carry one job's
+  // lines (and stop requests) to the other.
+  DeblurControl restoring, estimating;
+  std::vector<std::string> restoreLines, estimateLines;
+  restoring.log = [&restoreLines](const char* line) { restoreLines.emplace_back(line); };
+  estimating.log = [&estimateLines](const char* line) { estimateLines.emplace_back(line); };
+  DeblurOutcome first, second;
+  for (int round = 0; round < 3; ++round) {
+    restoreLines.clear();
+    estimateLines.clear();
+    std::thread a([&] { first = Deblur(known, picture, &restoring); });
+    std::thread b([&] { second = Deblur(Blind(15), picture, &estimating); });
+    a.join();
+    b.join();
+    ASSERT_EQ(first.result, DeblurResult::kSucceeded);
+    ASSERT_EQ(second.result, DeblurResult::kSucceeded);
+    for (const std::string& line : restoreLines) EXPECT_EQ(line.find("Level"), std::string::npos) << line;
+    EXPECT_EQ(std::count(estimateLines.begin(), estimateLines.end(), "start kernel estimation...\n"), 1);
+    EXPECT_EQ(std::count(restoreLines.begin(), restoreLines.end(), "start padding image...\n"), 1);
+  }
+  EXPECT_TRUE(Same(first.picture, alone.picture));
+  EXPECT_TRUE(Same(second.picture, blindAlone.picture));
+  EXPECT_TRUE(Same(second.kernel, blindAlone.kernel));
+}
